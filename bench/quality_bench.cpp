@@ -1,0 +1,32 @@
+#include <benchmark/benchmark.h>
+
+#include <array>
+#include <vector>
+
+#include "api/records.h"
+#include "image/quality_score.h"
+#include "support/real_images.h"
+
+namespace {
+
+void BM_QualityScore(benchmark::State& state) {
+    std::vector<std::uint8_t> image = zptest::loadSensorImage("fvc2002_db1_b", 101, 1);
+    if (image.empty()) {
+        state.SkipWithError("real fingerprint sets not found");
+        return;
+    }
+    std::array<std::uint8_t, zp::kWorkAreaSize> workArea{};
+    for (auto _ : state) {
+        zp::ImageDescriptor desc;
+        desc.image = image.data();
+        desc.width = zp::kImageWidth;
+        desc.height = zp::kImageHeight;
+        desc.resolution = zp::kImageResolution;
+        desc.workArea = workArea.data();
+        benchmark::DoNotOptimize(zp::qualityScore(desc));
+        benchmark::DoNotOptimize(desc.quality);
+    }
+}
+BENCHMARK(BM_QualityScore);
+
+}  // namespace

@@ -1,0 +1,191 @@
+#include "image/quality_score.h"
+
+#include <array>
+
+namespace zp {
+namespace {
+
+constexpr std::int32_t kMaxBlockColumns = 32;
+constexpr std::int32_t kMaxBlockRows = 48;
+constexpr std::int32_t kCleaningPasses = 5;
+// The map's outer ring is cleared after this many passes.
+constexpr std::int32_t kPassesBeforeBorderClear = 4;
+// A reference walk stops once it has gathered more than 1/16 of all blocks.
+constexpr std::int32_t kReferenceShare = 16;
+
+// Mean absolute deviation of the inverted grey levels of one block.
+std::int32_t blockContrast(const std::uint8_t* image, std::int32_t width, std::int32_t x0,
+                           std::int32_t y0, std::int32_t size, std::int32_t shift) {
+    std::array<std::uint8_t, 64> v{};
+    std::int32_t sum = 0;
+    for (std::int32_t y = 0; y < size; ++y) {
+        const std::uint8_t* row = image + (y0 + y) * width + x0;
+        for (std::int32_t x = 0; x < size; ++x) {
+            const auto inv = static_cast<std::uint8_t>(255 - row[x]);
+            v[y * size + x] = inv;
+            sum += inv;
+        }
+    }
+    const std::int32_t area = size * size;
+    const std::int32_t mean = sum >> (2 * shift);
+    std::int32_t deviation = 0;
+    for (std::int32_t i = 0; i < area; ++i) {
+        const std::int32_t d = v[i] - mean;
+        deviation += d < 0 ? -d : d;
+    }
+    return deviation >> (2 * shift);
+}
+
+// Mean contrast of the lowest blocks from bin `from` up to (not including)
+// `to`, gathering until more than nb / 16 blocks are counted; -1 if none.
+std::int32_t referenceContrast(const std::array<std::int32_t, 256>& histogram, std::int32_t from,
+                               std::int32_t to, std::int32_t nb) {
+    std::int32_t count = 0;
+    std::int32_t sum = 0;
+    for (std::int32_t bin = from; bin < to; ++bin) {
+        count += histogram[bin];
+        sum += histogram[bin] * bin;
+        if (kReferenceShare * count > nb) break;
+    }
+    return count == 0 ? -1 : sum / count;
+}
+
+// One 3 x 3 majority pass over the interior; scratch receives the old map.
+void majorityPass(std::uint8_t* map, std::uint8_t* scratch, std::int32_t bw, std::int32_t bh) {
+    const std::int32_t nb = bw * bh;
+    for (std::int32_t i = 0; i < nb; ++i) scratch[i] = map[i];
+    for (std::int32_t by = 1; by < bh - 1; ++by) {
+        for (std::int32_t bx = 1; bx < bw - 1; ++bx) {
+            std::int32_t count = 0;
+            for (std::int32_t dy = -1; dy <= 1; ++dy) {
+                for (std::int32_t dx = -1; dx <= 1; ++dx) count += scratch[(by + dy) * bw + bx + dx];
+            }
+            std::uint8_t& cell = map[by * bw + bx];
+            if (cell != 0 && count <= 4) cell = 0;
+            else if (cell == 0 && count >= 5) cell = 1;
+        }
+    }
+}
+
+void clearBorder(std::uint8_t* map, std::int32_t bw, std::int32_t bh) {
+    for (std::int32_t bx = 0; bx < bw; ++bx) {
+        map[bx] = 0;
+        map[(bh - 1) * bw + bx] = 0;
+    }
+    for (std::int32_t by = 0; by < bh; ++by) {
+        map[by * bw] = 0;
+        map[by * bw + bw - 1] = 0;
+    }
+}
+
+// Fills every gap between the first and last finger block of the interior
+// span of a line; `stride` steps along the line, `count` cells in it.
+void fillLine(std::uint8_t* first, std::int32_t stride, std::int32_t count) {
+    std::int32_t lo = -1;
+    std::int32_t hi = -1;
+    for (std::int32_t i = 1; i < count - 1; ++i) {
+        if (first[i * stride] != 0) {
+            if (lo < 0) lo = i;
+            hi = i;
+        }
+    }
+    for (std::int32_t i = lo + 1; lo >= 0 && i < hi; ++i) first[i * stride] = 1;
+}
+
+}  // namespace
+
+bool blockGeometry(std::int32_t resolution, std::int32_t& size, std::int32_t& shift) {
+    if (resolution == 500) {
+        size = 8;
+        shift = 3;
+        return true;
+    }
+    if (resolution == 250) {
+        size = 4;
+        shift = 2;
+        return true;
+    }
+    return false;
+}
+
+std::int32_t qualityScore(ImageDescriptor& desc) {
+    std::int32_t size = 0;
+    std::int32_t shift = 0;
+    if (!blockGeometry(desc.resolution, size, shift)) return 0;
+    const std::int32_t bw = desc.width >> shift;
+    const std::int32_t bh = desc.height >> shift;
+    const std::int32_t nb = bw * bh;
+    if (bw > kMaxBlockColumns || bh > kMaxBlockRows || nb < 1) return 0;
+
+    std::uint8_t* map = desc.workArea;
+    for (std::int32_t i = 0; i < nb; ++i) map[i] = 0;
+    std::array<std::int32_t, 256> histogram{};
+    std::array<std::uint8_t, kWorkAreaSize> contrast{};
+
+    std::int32_t total = 0;
+    for (std::int32_t by = 0; by < bh; ++by) {
+        for (std::int32_t bx = 0; bx < bw; ++bx) {
+            const std::int32_t c =
+                blockContrast(desc.image, desc.width, bx * size, by * size, size, shift);
+            contrast[by * bw + bx] = static_cast<std::uint8_t>(c);
+            total += c;
+            ++histogram[c];
+        }
+    }
+    const std::int32_t average = total / nb;
+    if (average == 0) return 0;
+
+    const std::int32_t low = referenceContrast(histogram, 0, average, nb);
+    if (low < 0) return 0;
+    const std::int32_t upper = referenceContrast(histogram, average / 3, 256, nb);
+    if (upper < 0) return 0;
+    std::int32_t threshold = (low + upper) / 2;
+    if (threshold == 0) threshold = 1;
+
+    for (std::int32_t i = 0; i < nb; ++i) map[i] = contrast[i] > threshold ? 1 : 0;
+
+    // The contrast map is spent; it serves as the passes' copy of the old map.
+    for (std::int32_t pass = 1; pass <= kCleaningPasses; ++pass) {
+        majorityPass(map, contrast.data(), bw, bh);
+        if (pass == kPassesBeforeBorderClear) clearBorder(map, bw, bh);
+    }
+    for (std::int32_t by = 1; by < bh - 1; ++by) fillLine(map + by * bw, 1, bw);
+    for (std::int32_t bx = 1; bx < bw - 1; ++bx) fillLine(map + bx, bw, bh);
+
+    std::int32_t count = 0;
+    std::int32_t sumRows = 0;
+    std::int32_t sumColumns = 0;
+    std::int32_t top = 1000;
+    std::int32_t bottom = 0;
+    std::int32_t left = 1000;
+    std::int32_t right = 0;
+    for (std::int32_t by = 1; by < bh - 1; ++by) {
+        for (std::int32_t bx = 1; bx < bw - 1; ++bx) {
+            if (map[by * bw + bx] == 0) continue;
+            ++count;
+            sumRows += by;
+            sumColumns += bx;
+            if (by < top) top = by;
+            if (by > bottom) bottom = by;
+            if (bx < left) left = bx;
+            if (bx > right) right = bx;
+        }
+    }
+    if (bh - 1 <= 1 || count == 0) return 0;
+
+    desc.quality = count * 100 / nb;
+    desc.centreX = sumColumns / count * size;
+    desc.centreY = sumRows / count * size;
+    desc.top = top * size;
+    desc.bottom = bottom * size;
+    desc.left = left * size;
+    desc.right = right * size;
+    return 1;
+}
+
+std::int32_t fingerTest(ImageDescriptor& desc, std::int32_t threshold) {
+    if (qualityScore(desc) == 0) return 0;
+    return desc.quality >= threshold ? 1 : 0;
+}
+
+}  // namespace zp

@@ -1,0 +1,24 @@
+// Finger presence and quality score: block contrast, an adaptive contrast
+// threshold, a cleaned foreground block map, and the finger's share,
+// centre and extent.
+#pragma once
+
+#include <cstdint>
+
+#include "api/records.h"
+
+namespace zp {
+
+// Block size and shift for a resolution; false for resolutions other than
+// 250 and 500 dpi.
+bool blockGeometry(std::int32_t resolution, std::int32_t& size, std::int32_t& shift);
+
+// Fills the work area with the foreground block map and writes quality,
+// centre and extent into the descriptor. Returns 1 when a finger was found,
+// else 0 (descriptor fields then untouched). The image is only read.
+std::int32_t qualityScore(ImageDescriptor& desc);
+
+// 1 when the quality score succeeds and reaches threshold, else 0.
+std::int32_t fingerTest(ImageDescriptor& desc, std::int32_t threshold);
+
+}  // namespace zp

@@ -50,8 +50,9 @@ std::int32_t referenceContrast(const std::array<std::int32_t, 256>& histogram, s
     return count == 0 ? -1 : sum / count;
 }
 
-// One 3 x 3 majority pass over the interior; scratch receives the old map.
-void majorityPass(std::uint8_t* map, std::uint8_t* scratch, std::int32_t bw, std::int32_t bh) {
+}  // namespace
+
+void blockMajorityPass(std::uint8_t* map, std::uint8_t* scratch, std::int32_t bw, std::int32_t bh) {
     const std::int32_t nb = bw * bh;
     for (std::int32_t i = 0; i < nb; ++i) scratch[i] = map[i];
     for (std::int32_t by = 1; by < bh - 1; ++by) {
@@ -78,6 +79,8 @@ void clearBorder(std::uint8_t* map, std::int32_t bw, std::int32_t bh) {
     }
 }
 
+namespace {
+
 // Fills every gap between the first and last finger block of the interior
 // span of a line; `stride` steps along the line, `count` cells in it.
 void fillLine(std::uint8_t* first, std::int32_t stride, std::int32_t count) {
@@ -93,6 +96,11 @@ void fillLine(std::uint8_t* first, std::int32_t stride, std::int32_t count) {
 }
 
 }  // namespace
+
+void fillBlockGaps(std::uint8_t* map, std::int32_t bw, std::int32_t bh) {
+    for (std::int32_t by = 1; by < bh - 1; ++by) fillLine(map + by * bw, 1, bw);
+    for (std::int32_t bx = 1; bx < bw - 1; ++bx) fillLine(map + bx, bw, bh);
+}
 
 bool blockGeometry(std::int32_t resolution, std::int32_t& size, std::int32_t& shift) {
     if (resolution == 500) {
@@ -146,11 +154,10 @@ std::int32_t qualityScore(ImageDescriptor& desc) {
 
     // The contrast map is spent; it serves as the passes' copy of the old map.
     for (std::int32_t pass = 1; pass <= kCleaningPasses; ++pass) {
-        majorityPass(map, contrast.data(), bw, bh);
+        blockMajorityPass(map, contrast.data(), bw, bh);
         if (pass == kPassesBeforeBorderClear) clearBorder(map, bw, bh);
     }
-    for (std::int32_t by = 1; by < bh - 1; ++by) fillLine(map + by * bw, 1, bw);
-    for (std::int32_t bx = 1; bx < bw - 1; ++bx) fillLine(map + bx, bw, bh);
+    fillBlockGaps(map, bw, bh);
 
     std::int32_t count = 0;
     std::int32_t sumRows = 0;

@@ -13,6 +13,16 @@ namespace zp {
 // 250 and 500 dpi.
 bool blockGeometry(std::int32_t resolution, std::int32_t& size, std::int32_t& shift);
 
+// One 3 x 3 majority vote over the interior of a bw x bh block map: a finger
+// block with 4 or fewer finger blocks in its neighbourhood (itself included)
+// turns background, a background block with 5 or more turns finger. Votes
+// read the map as it stood before the pass; scratch (bw * bh bytes) holds it.
+void blockMajorityPass(std::uint8_t* map, std::uint8_t* scratch, std::int32_t bw, std::int32_t bh);
+
+// Fills the gaps between the outermost finger blocks of every interior row,
+// then of every interior column.
+void fillBlockGaps(std::uint8_t* map, std::int32_t bw, std::int32_t bh);
+
 // Fills the work area with the foreground block map and writes quality,
 // centre and extent into the descriptor. Returns 1 when a finger was found,
 // else 0 (descriptor fields then untouched). The image is only read.

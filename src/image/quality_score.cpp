@@ -13,27 +13,23 @@ constexpr std::int32_t kPassesBeforeBorderClear = 4;
 // A reference walk stops once it has gathered more than 1/16 of all blocks.
 constexpr std::int32_t kReferenceShare = 16;
 
-// Mean absolute deviation of the inverted grey levels of one block.
-std::int32_t blockContrast(const std::uint8_t* image, std::int32_t width, std::int32_t x0,
-                           std::int32_t y0, std::int32_t size, std::int32_t shift) {
-    std::array<std::uint8_t, 64> v{};
+// Mean absolute deviation of the inverted grey levels of one Size x Size
+// block (a compile-time size lets the compiler unroll and vectorise).
+template <std::int32_t Size>
+std::int32_t blockContrast(const std::uint8_t* block, std::int32_t width) {
     std::int32_t sum = 0;
-    for (std::int32_t y = 0; y < size; ++y) {
-        const std::uint8_t* row = image + (y0 + y) * width + x0;
-        for (std::int32_t x = 0; x < size; ++x) {
-            const auto inv = static_cast<std::uint8_t>(255 - row[x]);
-            v[y * size + x] = inv;
-            sum += inv;
+    for (std::int32_t y = 0; y < Size; ++y) {
+        for (std::int32_t x = 0; x < Size; ++x) sum += 255 - block[y * width + x];
+    }
+    const std::int32_t mean = sum / (Size * Size);
+    std::int32_t deviation = 0;
+    for (std::int32_t y = 0; y < Size; ++y) {
+        for (std::int32_t x = 0; x < Size; ++x) {
+            const std::int32_t d = 255 - block[y * width + x] - mean;
+            deviation += d < 0 ? -d : d;
         }
     }
-    const std::int32_t area = size * size;
-    const std::int32_t mean = sum >> (2 * shift);
-    std::int32_t deviation = 0;
-    for (std::int32_t i = 0; i < area; ++i) {
-        const std::int32_t d = v[i] - mean;
-        deviation += d < 0 ? -d : d;
-    }
-    return deviation >> (2 * shift);
+    return deviation / (Size * Size);
 }
 
 // Mean contrast of the lowest blocks from bin `from` up to (not including)
@@ -133,8 +129,9 @@ std::int32_t qualityScore(ImageDescriptor& desc) {
     std::int32_t total = 0;
     for (std::int32_t by = 0; by < bh; ++by) {
         for (std::int32_t bx = 0; bx < bw; ++bx) {
-            const std::int32_t c =
-                blockContrast(desc.image, desc.width, bx * size, by * size, size, shift);
+            const std::uint8_t* block = desc.image + by * size * desc.width + bx * size;
+            const std::int32_t c = size == 8 ? blockContrast<8>(block, desc.width)
+                                             : blockContrast<4>(block, desc.width);
             contrast[by * bw + bx] = static_cast<std::uint8_t>(c);
             total += c;
             ++histogram[c];

@@ -1,0 +1,171 @@
+#include "match/neighbour_table.h"
+
+#include <array>
+#include <cstring>
+
+#include "math/trig.h"
+
+namespace zp {
+namespace {
+
+// Compile-time copy of the whole-degree arctangent and angle function, so the
+// geometry of every displacement within reach can live in a constant table.
+// A test compares every entry with the run-time helpers.
+constexpr std::int32_t constArctangent(float t) {
+    const float s = t < 0.0F ? -t : t;
+    const std::int32_t g = t < 0.0F ? -1 : 1;
+    if (s == 0.0F) return 0;
+    if (s > kTangentTable[89]) return 90 * g;
+    if (s <= kTangentTable[1]) return 0;
+    if (s > kTangentTable[88]) return 89 * g;
+    std::int32_t lo = 0;
+    std::int32_t hi = 89;
+    while (lo < hi) {
+        const std::int32_t mid = (lo + hi) / 2;
+        if (s <= kTangentTable[static_cast<std::size_t>(mid)]) {
+            hi = mid - 1;
+        } else {
+            lo = mid + 1;
+        }
+    }
+    if (lo <= 0) return 0;
+    if (lo >= 89) return 89 * g;
+    std::int32_t best = lo - 1;
+    float bestDistance = s - kTangentTable[static_cast<std::size_t>(lo - 1)];
+    if (bestDistance < 0.0F) bestDistance = -bestDistance;
+    for (std::int32_t k = lo; k <= lo + 1; ++k) {
+        float d = s - kTangentTable[static_cast<std::size_t>(k)];
+        if (d < 0.0F) d = -d;
+        if (d < bestDistance) {
+            bestDistance = d;
+            best = k;
+        }
+    }
+    return best * g;
+}
+
+constexpr std::int32_t constAngle(std::int32_t dx, std::int32_t dy) {
+    if (dx == 0) return dy < 0 ? 270 : 90;
+    const auto t = static_cast<float>(static_cast<double>(dy) / static_cast<double>(dx));
+    const std::int32_t a = constArctangent(t);
+    if (dx < 0) return a + 180;
+    if (dy < 0) return a + 360;
+    return a;
+}
+
+constexpr std::int32_t constIsqrt(std::int32_t n) {
+    std::int32_t r = 0;
+    while ((r + 1) * (r + 1) <= n) ++r;
+    return r;
+}
+
+constexpr std::int32_t kSpan = 2 * kNeighbourReach + 1;
+
+// Entry (dx + 65) * 131 + (dy + 65): direction (0..360) in bits 0-8 and
+// isqrt(dx² + dy²) (0..91) in bits 9-15.
+constexpr std::array<std::uint16_t, kSpan * kSpan> makeGeometryTable() {
+    std::array<std::uint16_t, kSpan * kSpan> table{};
+    for (std::int32_t dx = -kNeighbourReach; dx <= kNeighbourReach; ++dx) {
+        for (std::int32_t dy = -kNeighbourReach; dy <= kNeighbourReach; ++dy) {
+            const std::int32_t packed = constAngle(dx, dy) | (constIsqrt(dx * dx + dy * dy) << 9);
+            table[static_cast<std::size_t>((dx + kNeighbourReach) * kSpan + dy + kNeighbourReach)] =
+                static_cast<std::uint16_t>(packed);
+        }
+    }
+    return table;
+}
+
+constexpr std::array<std::uint16_t, kSpan * kSpan> kGeometryTable = makeGeometryTable();
+
+inline std::uint32_t geometryEntry(std::int32_t dx, std::int32_t dy) {
+    return kGeometryTable[static_cast<std::size_t>((dx + kNeighbourReach) * kSpan + dy +
+                                                   kNeighbourReach)];
+}
+
+}  // namespace
+
+NeighbourGeometry neighbourGeometry(std::int32_t dx, std::int32_t dy) {
+    const std::uint32_t e = geometryEntry(dx, dy);
+    return {static_cast<std::int32_t>(e >> 9), static_cast<std::int32_t>(e & 0x1FF)};
+}
+
+bool fillNeighbourCell(std::uint8_t* cell, const MinutiaRecord& first,
+                       const MinutiaRecord& second) {
+    // Displacement from first to second; the reach test is symmetric.
+    const std::int32_t dx = second.x - first.x;
+    const std::int32_t dy = second.y - first.y;
+    if (dx > kNeighbourReach || dx < -kNeighbourReach || dy > kNeighbourReach ||
+        dy < -kNeighbourReach) {
+        return false;
+    }
+    const std::uint32_t e = geometryEntry(dx, dy);
+    const auto d = static_cast<std::int32_t>(e >> 9);
+    if (d > kNeighbourReach) return false;
+    const auto t = static_cast<std::int32_t>(e & 0x1FF);
+    std::int32_t ri = first.direction - t;
+    if (ri < 0) ri += 360;
+    const std::int32_t back = t < 180 ? t + 180 : t - 180;
+    std::int32_t rj = second.direction - back;
+    if (rj < 0) rj += 360;
+    std::uint8_t flags = 0;
+    if (ri > 255) flags |= kCellFirstHighBit;
+    if (rj > 255) flags |= kCellSecondHighBit;
+    if (isBifurcation(first)) flags |= kCellFirstBifurcation;
+    if (isBifurcation(second)) flags |= kCellSecondBifurcation;
+    cell[0] = static_cast<std::uint8_t>(d);
+    cell[1] = static_cast<std::uint8_t>(ri & 0xFF);
+    cell[2] = static_cast<std::uint8_t>(rj & 0xFF);
+    cell[3] = flags;
+    return true;
+}
+
+void buildNeighbourTable(const MatchingModel& model, std::uint8_t* table) {
+    const std::int32_t rowLength = model.maxCount;
+    const std::int32_t n = model.count;
+    std::memset(table, 0, static_cast<std::size_t>(rowLength * rowLength * kCellBytes));
+    for (std::int32_t i = 0; i < n; ++i) {
+        const MinutiaRecord& mi = model.minutiae[static_cast<std::size_t>(i)];
+        for (std::int32_t j = i + 1; j < n; ++j) {
+            std::uint8_t* cell = table + (i * rowLength + j) * kCellBytes;
+            if (!fillNeighbourCell(cell, mi, model.minutiae[static_cast<std::size_t>(j)])) continue;
+            if (cell[0] == 0) continue;
+            // Mirror into (j, i): swap the two angles, the type flags and the
+            // ninth bits.
+            std::uint8_t* mirror = table + (j * rowLength + i) * kCellBytes;
+            const std::uint8_t f = cell[3];
+            mirror[0] = cell[0];
+            mirror[1] = cell[2];
+            mirror[2] = cell[1];
+            mirror[3] = static_cast<std::uint8_t>(((f & kCellFirstBifurcation) << 1) |
+                                                  ((f & kCellSecondBifurcation) >> 1) |
+                                                  ((f & kCellFirstHighBit) << 1) |
+                                                  ((f & kCellSecondHighBit) >> 1));
+        }
+    }
+}
+
+void compactNeighbourTable(std::int32_t count, std::uint8_t* table, std::int32_t rowLength) {
+    std::array<std::array<std::uint8_t, kCellBytes>, kMaxMinutiae> kept{};
+    for (std::int32_t i = 0; i < count; ++i) {
+        std::uint8_t* row = table + i * rowLength * kCellBytes;
+        std::int32_t m = 0;
+        for (std::int32_t j = 0; j < count; ++j) {
+            const std::uint8_t* cell = row + j * kCellBytes;
+            if (cell[0] == 0) continue;
+            // Stable insertion by falling distance: the same order as a
+            // bubble sort that swaps only on a strictly smaller first distance.
+            std::int32_t k = m;
+            while (k > 0 && kept[static_cast<std::size_t>(k - 1)][0] < cell[0]) {
+                kept[static_cast<std::size_t>(k)] = kept[static_cast<std::size_t>(k - 1)];
+                --k;
+            }
+            std::memcpy(kept[static_cast<std::size_t>(k)].data(), cell, kCellBytes);
+            ++m;
+        }
+        std::memcpy(row, kept.data(), static_cast<std::size_t>(m * kCellBytes));
+        std::memset(row + m * kCellBytes, 0,
+                    static_cast<std::size_t>((rowLength - m) * kCellBytes));
+    }
+}
+
+}  // namespace zp

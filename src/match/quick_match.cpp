@@ -1,0 +1,137 @@
+#include "match/quick_match.h"
+
+#include <cstring>
+
+#include "match/neighbour_table.h"
+#include "match/template_loading.h"
+#include "minutiae/template_format.h"
+
+namespace zp {
+namespace {
+
+constexpr std::int32_t kLargestDirection = 511;  // a 9-bit direction field
+
+bool compatible(const std::uint8_t* loaded, const std::uint8_t* probe) {
+    constexpr std::uint8_t kTypeBits = kCellFirstBifurcation | kCellSecondBifurcation;
+    return (loaded[3] & kTypeBits) == (probe[3] & kTypeBits) &&
+           circularDifference(cellFirstAngle(loaded), cellFirstAngle(probe)) <=
+               kQuickAngleTolerance &&
+           circularDifference(cellSecondAngle(loaded), cellSecondAngle(probe)) <=
+               kQuickAngleTolerance;
+}
+
+bool withinTolerance(std::int32_t d, std::int32_t e) {
+    return d - e <= kQuickDistanceTolerance && e - d <= kQuickDistanceTolerance;
+}
+
+// Looks for one loaded cell of row (cells 0..last) at about distance d that
+// is compatible with the probe cell.
+bool findRelation(const std::uint8_t* row, std::int32_t last, const std::uint8_t* probe) {
+    const std::int32_t d = probe[0];
+    const auto e = [row](std::int32_t k) -> std::int32_t { return row[k * kCellBytes]; };
+    std::int32_t lo = 0;
+    std::int32_t hi = last;
+    std::int32_t mid = -1;
+    while (lo <= hi) {
+        const std::int32_t m = (lo + hi) / 2;
+        if (d > e(m) + kQuickDistanceTolerance) {
+            hi = m - 1;
+        } else if (d < e(m) - kQuickDistanceTolerance) {
+            lo = m + 1;
+        } else {
+            mid = m;
+            break;
+        }
+    }
+    if (mid < 0) return false;
+    // Down towards the far neighbours, never reaching cell 0, then up.
+    for (std::int32_t k = mid; k > 0; --k) {
+        if (!withinTolerance(d, e(k))) break;
+        if (compatible(row + k * kCellBytes, probe)) return true;
+    }
+    for (std::int32_t k = mid; k <= last; ++k) {
+        if (!withinTolerance(d, e(k))) break;
+        if (compatible(row + k * kCellBytes, probe)) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool plausibleLoadedModel(const MatchingModel& loaded, const MatchingModel& probe,
+                          std::int32_t workspaceLength) {
+    if (loaded.maxCount < 0 || loaded.maxCount > kMaxMinutiae) return false;
+    if (loaded.count < 0 || loaded.count > loaded.maxCount) return false;
+    if (loaded.width != probe.width || loaded.height != probe.height) return false;
+    if (loaded.count > probe.maxCount) return false;
+    if (!storedAreaFits(probe.width, probe.height, workspaceLength)) return false;
+    const std::int64_t area = static_cast<std::int64_t>(probe.width) * probe.height;
+    const std::int64_t tableBytes =
+        static_cast<std::int64_t>(probe.maxCount) * probe.maxCount * kCellBytes;
+    const std::int64_t base = loaded.workspaceBase;
+    if (base < 0 || base + 2 * area + tableBytes > workspaceLength) return false;
+    // The successor table, whose three cells per row may run past a row
+    // shorter than three cells.
+    if (3 * area + tableBytes + kSuccessorCells * kCellBytes > workspaceLength) return false;
+    for (std::int32_t i = 0; i < loaded.count; ++i) {
+        const std::int32_t direction = loaded.minutiae[static_cast<std::size_t>(i)].direction;
+        if (direction < 0 || direction > kLargestDirection) return false;
+    }
+    return true;
+}
+
+std::int32_t quickMatch(const BufferDescriptor& templ, const BufferDescriptor& workspace) {
+    const std::int32_t width = storedWidth(templ.data);
+    const std::int32_t height = storedHeight(templ.data);
+    if (!storedAreaFits(width, height, workspace.length)) return 0;
+    const std::int32_t area = width * height;
+
+    MatchingModel probe{};
+    probe.workspaceBase = area;
+    if (decodeTemplate(templ.data, probe) == 0) return 0;
+    MatchingModel loaded;
+    std::memcpy(&loaded, workspace.data, sizeof(loaded));
+    if (!plausibleLoadedModel(loaded, probe, workspace.length)) return 0;
+
+    const std::int32_t rowLength = probe.maxCount;
+    const std::int32_t probeCount = probe.count;
+    std::uint8_t* successors = workspace.data + probe.workspaceBase + 2 * area;
+    std::memset(successors, 0, static_cast<std::size_t>(rowLength * rowLength * kCellBytes));
+    for (std::int32_t i = 0; i < probeCount; ++i) {
+        for (std::int32_t k = 0; k < kSuccessorCells; ++k) {
+            const std::int32_t j = (i + 1 + k) % probeCount;
+            fillNeighbourCell(successors + (i * rowLength + k) * kCellBytes,
+                              probe.minutiae[static_cast<std::size_t>(i)],
+                              probe.minutiae[static_cast<std::size_t>(j)]);
+        }
+    }
+
+    const std::int32_t loadedCount = loaded.count;
+    if (loadedCount < 2) return 0;
+    const std::int32_t last = loadedCount - 2;
+    const std::uint8_t* table = workspace.data + loaded.workspaceBase + 2 * area;
+    std::int32_t count = 0;
+    for (std::int32_t i = 0; i < loadedCount; ++i) {
+        const MinutiaRecord& mi = loaded.minutiae[static_cast<std::size_t>(i)];
+        const std::uint8_t* row = table + i * rowLength * kCellBytes;
+        const std::int32_t farthest = row[0];
+        const std::int32_t nearest = row[last * kCellBytes];
+        for (std::int32_t j = 0; j < probeCount; ++j) {
+            const MinutiaRecord& mj = probe.minutiae[static_cast<std::size_t>(j)];
+            if (mi.type != mj.type) continue;
+            if (!directionsAgree(mi.direction, mj.direction, kQuickDirectionTolerance)) continue;
+            for (std::int32_t k = 0; k < kSuccessorCells; ++k) {
+                const std::uint8_t* p = successors + (j * rowLength + k) * kCellBytes;
+                const std::int32_t d = p[0];
+                if (d == 0 || d > farthest + kQuickDistanceTolerance ||
+                    d < nearest - kQuickDistanceTolerance) {
+                    continue;
+                }
+                if (findRelation(row, last, p)) ++count;
+            }
+        }
+    }
+    return count < kQuickMaxScore ? count : kQuickMaxScore;
+}
+
+}  // namespace zp

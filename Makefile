@@ -2,7 +2,7 @@
 # make test: install missing build packages, build, and run every test twice,
 #            optimised and under AddressSanitizer + UndefinedBehaviorSanitizer.
 JOBS ?= $(shell nproc)
-DEBIAN_PACKAGES := cmake g++ make pkg-config binutils libgtest-dev libbenchmark-dev libtiff-dev libpng-dev
+DEBIAN_PACKAGES := cmake g++ make pkg-config binutils libgtest-dev libbenchmark-dev libtiff-dev libpng-dev libstb-dev libsqlite3-dev libcli11-dev nlohmann-json3-dev
 
 .PHONY: all deps build build-asan test test-release test-asan demo bench clean
 

@@ -1,0 +1,187 @@
+#include "cli_common.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "image_io.h"
+#include "minutiae/template_format.h"
+
+namespace zpcli {
+
+std::string templateRejection(const Template& t) {
+    if (t[0] == 0) return "no template: format byte 0 is 0";
+    const std::int32_t width = zp::storedWidth(t.data());
+    const std::int32_t height = zp::storedHeight(t.data());
+    const std::int32_t maxCount = zp::maxMinutiaeCount(width, height);
+    if (templateCount(t) > maxCount) {
+        return "minutiae count " + std::to_string(templateCount(t)) + " above the " +
+               std::to_string(maxCount) + " a " + std::to_string(width) + " x " +
+               std::to_string(height) + " template may hold";
+    }
+    if (templateYield(t) > 100) return "candidate yield " + std::to_string(templateYield(t)) + " above 100";
+    const std::int32_t qualityLimit = (height / 4) * (width / 4);
+    if (templateQuality(t) > qualityLimit) {
+        return "quality score " + std::to_string(templateQuality(t)) + " above its limit " +
+               std::to_string(qualityLimit);
+    }
+    return {};
+}
+
+std::vector<std::string> templateOddities(const Template& t) {
+    std::vector<std::string> odd;
+    const std::uint8_t constants[7] = {2, 0, 1, 0, 0, 0, 1};
+    for (int i = 0; i < 7; ++i) {
+        if (i == 0 && t[0] != 2) odd.push_back("format byte 0 is " + std::to_string(t[0]) + ", not 2");
+        else if (i > 0 && t[i] != constants[i])
+            odd.push_back("header byte " + std::to_string(i) + " is " + std::to_string(t[i]) + ", not " +
+                          std::to_string(constants[i]));
+    }
+    for (int i = 16; i < zp::kEntriesOffset; ++i) {
+        if (t[i] != 0) {
+            odd.push_back("reserved byte " + std::to_string(i) + " is not zero");
+            break;
+        }
+    }
+    if (zp::storedWidth(t.data()) != 116 || zp::storedHeight(t.data()) != 140)
+        odd.push_back("stored size " + std::to_string(zp::storedWidth(t.data())) + " x " +
+                      std::to_string(zp::storedHeight(t.data())) + " differs from 116 x 140");
+    if (templateQuality(t) > 100) odd.push_back("quality score above 100");
+    const std::int32_t n = std::min<std::int32_t>(templateCount(t), zp::kMaxMinutiae);
+    for (std::int32_t i = 0; i < n; ++i) {
+        const std::uint32_t word = zp::readEntryWord(t.data(), i);
+        const zp::TemplateMinutia m = zp::decodeMinutiaEntry(word);
+        if (m.x < 4 || m.x > 111 || m.y < 4 || m.y > 135)
+            odd.push_back("minutia " + std::to_string(i) + " lies outside the working window");
+        if (m.direction >= 360) odd.push_back("minutia " + std::to_string(i) + " has direction " + std::to_string(m.direction));
+        if (m.type != 1 && m.type != 2) odd.push_back("minutia " + std::to_string(i) + " has type " + std::to_string(m.type));
+    }
+    for (std::int32_t i = n; i < zp::kMaxMinutiae; ++i) {
+        if (zp::readEntryWord(t.data(), i) != 0) {
+            odd.push_back("unused minutia slot " + std::to_string(i) + " is not zero");
+            break;
+        }
+    }
+    return odd;
+}
+
+Template readTemplateFile(const std::string& path) {
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec)) throw InputError{path + ": no such file"};
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw InputError{path + ": cannot be read"};
+    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (bytes.size() != ZP_TEMPLATE_SIZE)
+        throw InputError{path + ": a template has " + std::to_string(ZP_TEMPLATE_SIZE) + " bytes, this file " +
+                         std::to_string(bytes.size()) + (bytes.size() < ZP_TEMPLATE_SIZE ? " (truncated)" : "")};
+    Template t{};
+    for (std::size_t i = 0; i < t.size(); ++i) t[i] = static_cast<std::uint8_t>(bytes[i]);
+    return t;
+}
+
+void writeTemplateFile(const std::string& path, const Template& t) {
+    // Written beside the target and renamed, so a failed write never leaves
+    // a half template behind.
+    const std::string tmp = path + ".tmp";
+    {
+        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(t.data()), static_cast<std::streamsize>(t.size()));
+        if (!out) throw InputError{path + ": cannot be written"};
+    }
+    std::error_code ec;
+    std::filesystem::rename(tmp, path, ec);
+    if (ec) throw InputError{path + ": cannot be written (" + ec.message() + ")"};
+}
+
+bool looksLikeTemplate(const std::string& path) {
+    const std::filesystem::path p(path);
+    if (p.extension() == ".zpt") return true;
+    std::error_code ec;
+    return std::filesystem::is_regular_file(p, ec) && std::filesystem::file_size(p, ec) == ZP_TEMPLATE_SIZE;
+}
+
+std::vector<std::uint8_t> loadSensorImageOrThrow(const std::string& path, int dpi, bool quiet) {
+    std::vector<std::uint8_t> sensor;
+    std::string note;
+    std::string error;
+    if (!loadSensorImage(path, dpi, sensor, note, error)) throw InputError{error};
+    if (!note.empty() && !quiet) std::fprintf(stderr, "zpapi: %s: %s\n", path.c_str(), note.c_str());
+    return sensor;
+}
+
+Extraction extract(const std::vector<std::uint8_t>& sensorImage, std::int32_t threshold, std::int32_t minYield) {
+    Extraction e;
+    e.workImage = sensorImage;
+    e.result = ZPFingerExtract(e.workImage.data(), e.templ.data(), threshold, minYield);
+    return e;
+}
+
+const char* extractResultText(std::int32_t result) {
+    switch (result) {
+        case ZP_EXTRACT_OK: return "template written";
+        case ZP_EXTRACT_NO_FINGER: return "no finger or quality too low";
+        case ZP_EXTRACT_NO_TEMPLATE: return "no usable template";
+        case ZP_EXTRACT_BUFFER_TOO_SHORT: return "template buffer too short";
+        default: return "unknown result";
+    }
+}
+
+Template templateFromPath(const std::string& path, int dpi, bool quiet) {
+    if (looksLikeTemplate(path)) {
+        Template t = readTemplateFile(path);
+        const std::string why = templateRejection(t);
+        if (!why.empty()) throw InputError{path + ": template rejected: " + why};
+        return t;
+    }
+    const Extraction e = extract(loadSensorImageOrThrow(path, dpi, quiet), 0, 0);
+    if (e.result != ZP_EXTRACT_OK) throw InputError{path + ": " + extractResultText(e.result)};
+    return e.templ;
+}
+
+std::int32_t levelThreshold(std::int32_t level) {
+    return (level >= 1 && level <= 5) ? level * 10 : 30;
+}
+
+std::vector<PixelMinutia> templateMinutiae(const Template& t) {
+    std::vector<PixelMinutia> out;
+    const std::int32_t n = std::min<std::int32_t>(templateCount(t), zp::kMaxMinutiae);
+    for (std::int32_t i = 0; i < n; ++i) {
+        const zp::TemplateMinutia m = zp::decodeMinutiaEntry(zp::readEntryWord(t.data(), i));
+        out.push_back({m.x * 2, m.y * 2, m.direction, m.type});
+    }
+    return out;
+}
+
+Progress::Progress(std::string label, std::size_t total)
+    : label_(std::move(label)), total_(total), enabled_(total > 1 && isatty(STDERR_FILENO) != 0) {}
+
+Progress::~Progress() {
+    if (enabled_ && lastPercent_ >= 0) std::fputs("\r\033[K", stderr);
+}
+
+void Progress::step(std::size_t done) {
+    if (!enabled_) return;
+    const int percent = static_cast<int>(done * 100 / total_);
+    if (percent == lastPercent_) return;
+    lastPercent_ = percent;
+    constexpr int kBar = 30;
+    const int filled = percent * kBar / 100;
+    std::fprintf(stderr, "\r%s [%.*s%*s] %3d%% (%zu/%zu)", label_.c_str(), filled,
+                 "##############################", kBar - filled, "", percent, done, total_);
+    std::fflush(stderr);
+}
+
+std::string hexBytes(const std::uint8_t* bytes, std::size_t n) {
+    static const char* digits = "0123456789abcdef";
+    std::string s;
+    for (std::size_t i = 0; i < n; ++i) {
+        s += digits[bytes[i] >> 4];
+        s += digits[bytes[i] & 15];
+    }
+    return s;
+}
+
+}  // namespace zpcli

@@ -1,0 +1,102 @@
+// Shared pieces of the zpapi commands: exit codes, template files, the
+// sensor-image loading every command uses, progress and JSON output.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "zpapi.h"
+
+namespace zpcli {
+
+// Exit codes of every command.
+inline constexpr int kExitOk = 0;        // success, positive answer
+inline constexpr int kExitNegative = 1;  // no match, no finger, not confirmed
+inline constexpr int kExitBadInput = 2;  // bad usage, unreadable or invalid input
+
+using Template = std::array<std::uint8_t, ZP_TEMPLATE_SIZE>;
+using Json = nlohmann::ordered_json;
+
+// Raised for bad input; main prints the message and exits with kExitBadInput.
+struct InputError {
+    std::string message;
+};
+
+// A workspace on the heap (the tool's, not the library's).
+struct Workspace {
+    std::vector<std::uint8_t> bytes = std::vector<std::uint8_t>(ZP_WORKSPACE_SIZE);
+    std::uint8_t* data() { return bytes.data(); }
+};
+
+// Why the library's template decoder rejects t, or "" when it accepts it.
+std::string templateRejection(const Template& t);
+// Ways in which an accepted template differs from what the extractor writes
+// (constant bytes, reserved bytes, ranges): hints of corruption.
+std::vector<std::string> templateOddities(const Template& t);
+
+// Reads a .zpt file of exactly 256 bytes; throws InputError otherwise.
+Template readTemplateFile(const std::string& path);
+void writeTemplateFile(const std::string& path, const Template& t);
+
+// True when path names a template file rather than an image (by its size
+// and extension).
+bool looksLikeTemplate(const std::string& path);
+
+// Loads an image as the 256 x 384 sensor image, saying on stderr what was
+// done to fit it; throws InputError on failure.
+std::vector<std::uint8_t> loadSensorImageOrThrow(const std::string& path, int dpi, bool quiet);
+
+// Result of one extraction.
+struct Extraction {
+    std::int32_t result = 0;  // ZPFingerExtract's code
+    Template templ{};
+    std::vector<std::uint8_t> workImage;  // the image buffer after extraction
+};
+Extraction extract(const std::vector<std::uint8_t>& sensorImage, std::int32_t threshold,
+                   std::int32_t minYield);
+// "template written", "no finger or quality too low", "no usable template", ...
+const char* extractResultText(std::int32_t result);
+
+// A template from an image (extracted) or a template file; throws
+// InputError on a rejected template or a failed extraction.
+Template templateFromPath(const std::string& path, int dpi, bool quiet);
+
+// The match driver's score 0..100 of two templates.
+std::int32_t matchScore(const Template& first, const Template& second, Workspace& workspace);
+// Threshold of ZPMatch's security level (other levels act as level 3).
+std::int32_t levelThreshold(std::int32_t level);
+
+// Header fields of a template.
+inline std::int32_t templateCount(const Template& t) { return t[7]; }
+inline std::int32_t templateYield(const Template& t) { return t[8]; }
+inline std::int32_t templateQuality(const Template& t) { return t[9] | (t[10] << 8); }
+
+// Decoded minutiae for display and export, in working-window pixels.
+struct PixelMinutia {
+    std::int32_t x = 0;
+    std::int32_t y = 0;
+    std::int32_t direction = 0;  // degrees from +x towards +y (y down)
+    std::int32_t type = 0;       // 1 ending, 2 bifurcation
+};
+std::vector<PixelMinutia> templateMinutiae(const Template& t);
+
+// A one-line progress bar on stderr, shown only when stderr is a terminal.
+class Progress {
+  public:
+    Progress(std::string label, std::size_t total);
+    ~Progress();
+    void step(std::size_t done);
+
+  private:
+    std::string label_;
+    std::size_t total_;
+    bool enabled_;
+    int lastPercent_ = -1;
+};
+
+std::string hexBytes(const std::uint8_t* bytes, std::size_t n);
+
+}  // namespace zpcli

@@ -1,0 +1,235 @@
+#include "image_io.h"
+
+#include <stb_image.h>
+#include <tiffio.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+
+#include "zpapi.h"
+
+namespace zpcli {
+namespace {
+
+bool isTiff(const std::string& path) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) return false;
+    unsigned char magic[4] = {0, 0, 0, 0};
+    const std::size_t n = std::fread(magic, 1, 4, f);
+    std::fclose(f);
+    return n == 4 && ((magic[0] == 'I' && magic[1] == 'I' && magic[2] == 42 && magic[3] == 0) ||
+                      (magic[0] == 'M' && magic[1] == 'M' && magic[2] == 0 && magic[3] == 42));
+}
+
+void quietTiffHandler(const char*, const char*, va_list) {}
+
+bool loadTiff(const std::string& path, GreyImage& out, std::string& error) {
+    TIFFSetWarningHandler(quietTiffHandler);
+    TIFFSetErrorHandler(quietTiffHandler);
+    TIFF* tif = TIFFOpen(path.c_str(), "r");
+    if (tif == nullptr) {
+        error = path + ": not a readable TIFF file";
+        return false;
+    }
+    std::uint32_t w = 0;
+    std::uint32_t h = 0;
+    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &w);
+    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &h);
+    if (w == 0 || h == 0 || w > 16384 || h > 16384) {
+        error = path + ": TIFF image has no usable size (" + std::to_string(w) + " x " +
+                std::to_string(h) + ")";
+        TIFFClose(tif);
+        return false;
+    }
+    // Every TIFF flavour goes through libtiff's RGBA reader, then to grey.
+    std::vector<std::uint32_t> rgba(static_cast<std::size_t>(w) * h);
+    if (TIFFReadRGBAImageOriented(tif, w, h, rgba.data(), ORIENTATION_TOPLEFT, 0) == 0) {
+        error = path + ": TIFF image data could not be decoded";
+        TIFFClose(tif);
+        return false;
+    }
+    TIFFClose(tif);
+    out.width = static_cast<std::int32_t>(w);
+    out.height = static_cast<std::int32_t>(h);
+    out.pixels.resize(rgba.size());
+    for (std::size_t i = 0; i < rgba.size(); ++i) {
+        const std::uint32_t p = rgba[i];
+        const std::uint32_t r = TIFFGetR(p);
+        const std::uint32_t g = TIFFGetG(p);
+        const std::uint32_t b = TIFFGetB(p);
+        out.pixels[i] = static_cast<std::uint8_t>((299 * r + 587 * g + 114 * b + 500) / 1000);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool loadImage(const std::string& path, GreyImage& out, std::string& error) {
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec)) {
+        error = path + ": no such file";
+        return false;
+    }
+    if (std::filesystem::is_directory(path, ec)) {
+        error = path + ": is a directory, not an image";
+        return false;
+    }
+    if (std::filesystem::file_size(path, ec) == 0) {
+        error = path + ": empty file";
+        return false;
+    }
+    if (isTiff(path)) return loadTiff(path, out, error);
+    int w = 0;
+    int h = 0;
+    int channels = 0;
+    stbi_uc* data = stbi_load(path.c_str(), &w, &h, &channels, 1);
+    if (data == nullptr) {
+        const char* reason = stbi_failure_reason();
+        error = path + ": not a readable image (" + (reason ? reason : "unknown format") +
+                "); PNG, PNM, BMP, JPEG and TIFF are supported";
+        return false;
+    }
+    out.width = w;
+    out.height = h;
+    out.pixels.assign(data, data + static_cast<std::size_t>(w) * h);
+    stbi_image_free(data);
+    if (w <= 0 || h <= 0) {
+        error = path + ": empty image";
+        return false;
+    }
+    return true;
+}
+
+GreyImage resampleTo500Dpi(const GreyImage& image, int dpi) {
+    if (dpi == 500 || dpi <= 0) return image;
+    const double scale = 500.0 / dpi;
+    GreyImage out;
+    out.width = std::max(1, static_cast<int>(std::lround(image.width * scale)));
+    out.height = std::max(1, static_cast<int>(std::lround(image.height * scale)));
+    out.pixels.resize(static_cast<std::size_t>(out.width) * out.height);
+    for (int y = 0; y < out.height; ++y) {
+        const double sy = std::clamp((y + 0.5) / scale - 0.5, 0.0, image.height - 1.0);
+        const int y0 = static_cast<int>(sy);
+        const int y1 = std::min(y0 + 1, image.height - 1);
+        const double fy = sy - y0;
+        for (int x = 0; x < out.width; ++x) {
+            const double sx = std::clamp((x + 0.5) / scale - 0.5, 0.0, image.width - 1.0);
+            const int x0 = static_cast<int>(sx);
+            const int x1 = std::min(x0 + 1, image.width - 1);
+            const double fx = sx - x0;
+            auto at = [&](int xx, int yy) { return image.pixels[static_cast<std::size_t>(yy) * image.width + xx]; };
+            const double v = (at(x0, y0) * (1 - fx) + at(x1, y0) * fx) * (1 - fy) +
+                             (at(x0, y1) * (1 - fx) + at(x1, y1) * fx) * fy;
+            out.pixels[static_cast<std::size_t>(y) * out.width + x] = static_cast<std::uint8_t>(std::lround(v));
+        }
+    }
+    return out;
+}
+
+std::uint8_t backgroundLevel(const GreyImage& image) {
+    std::vector<std::uint8_t> border;
+    const auto at = [&](int x, int y) { return image.pixels[static_cast<std::size_t>(y) * image.width + x]; };
+    for (int x = 0; x < image.width; ++x) {
+        border.push_back(at(x, 0));
+        border.push_back(at(x, image.height - 1));
+    }
+    for (int y = 0; y < image.height; ++y) {
+        border.push_back(at(0, y));
+        border.push_back(at(image.width - 1, y));
+    }
+    std::nth_element(border.begin(), border.begin() + border.size() / 2, border.end());
+    return border[border.size() / 2];
+}
+
+std::vector<std::uint8_t> fitToSensor(const GreyImage& image, std::string& note) {
+    constexpr int kW = ZP_IMAGE_WIDTH;
+    constexpr int kH = ZP_IMAGE_HEIGHT;
+    note.clear();
+    if (image.width == kW && image.height == kH) return image.pixels;
+
+    // Centre of the finger: the mean position of the 8 x 8 blocks whose
+    // grey-level spread is above a quarter of the largest spread.
+    const int bw = image.width / 8;
+    const int bh = image.height / 8;
+    std::vector<double> spread(static_cast<std::size_t>(std::max(bw * bh, 0)));
+    double maxSpread = 0;
+    for (int by = 0; by < bh; ++by) {
+        for (int bx = 0; bx < bw; ++bx) {
+            double sum = 0;
+            double sq = 0;
+            for (int y = 0; y < 8; ++y) {
+                for (int x = 0; x < 8; ++x) {
+                    const double v = image.pixels[static_cast<std::size_t>(by * 8 + y) * image.width + bx * 8 + x];
+                    sum += v;
+                    sq += v * v;
+                }
+            }
+            const double s = std::sqrt(std::max(0.0, sq / 64 - (sum / 64) * (sum / 64)));
+            spread[by * bw + bx] = s;
+            maxSpread = std::max(maxSpread, s);
+        }
+    }
+    double cx = image.width / 2.0;
+    double cy = image.height / 2.0;
+    double n = 0;
+    double sx = 0;
+    double sy = 0;
+    for (int by = 0; by < bh; ++by) {
+        for (int bx = 0; bx < bw; ++bx) {
+            if (maxSpread > 0 && spread[by * bw + bx] > maxSpread / 4) {
+                sx += bx * 8 + 4;
+                sy += by * 8 + 4;
+                ++n;
+            }
+        }
+    }
+    if (n > 0) {
+        cx = sx / n;
+        cy = sy / n;
+    }
+    // Offsets of the sensor window in the image: round the finger where the
+    // image is larger, centred (padded) where it is smaller.
+    const auto offset = [](int size, int window, double centre) {
+        if (size <= window) return -((window - size) / 2);
+        return std::clamp(static_cast<int>(std::lround(centre)) - window / 2, 0, size - window);
+    };
+    const int offX = offset(image.width, kW, cx);
+    const int offY = offset(image.height, kH, cy);
+    const std::uint8_t background = backgroundLevel(image);
+    std::vector<std::uint8_t> out(static_cast<std::size_t>(kW) * kH, background);
+    for (int y = 0; y < kH; ++y) {
+        const int srcY = y + offY;
+        if (srcY < 0 || srcY >= image.height) continue;
+        for (int x = 0; x < kW; ++x) {
+            const int srcX = x + offX;
+            if (srcX < 0 || srcX >= image.width) continue;
+            out[static_cast<std::size_t>(y) * kW + x] = image.pixels[static_cast<std::size_t>(srcY) * image.width + srcX];
+        }
+    }
+    char buf[200];
+    std::snprintf(buf, sizeof buf, "%d x %d brought to %d x %d (%s width, %s height, background %d)",
+                  image.width, image.height, kW, kH,
+                  image.width > kW ? "cropped round the finger in" : image.width < kW ? "padded in" : "same",
+                  image.height > kH ? "cropped round the finger in" : image.height < kH ? "padded in" : "same",
+                  background);
+    note = buf;
+    return out;
+}
+
+bool loadSensorImage(const std::string& path, int dpi, std::vector<std::uint8_t>& sensor,
+                     std::string& note, std::string& error) {
+    GreyImage image;
+    if (!loadImage(path, image, error)) return false;
+    std::string resampled;
+    if (dpi != 500) {
+        image = resampleTo500Dpi(image, dpi);
+        resampled = "resampled from " + std::to_string(dpi) + " to 500 dpi; ";
+    }
+    sensor = fitToSensor(image, note);
+    if (!resampled.empty()) note = resampled + note;
+    return true;
+}
+
+}  // namespace zpcli

@@ -38,9 +38,10 @@ test-asan: build-asan
 
 test: test-release test-asan
 
+# make demo DATA=DIR runs the same session on a folder of real images.
 demo: build
 	./build/release/cli/zpapi version
-	./build/release/cli/zpapi demo
+	./scripts/demo.sh ./build/release/cli/zpapi $(DATA)
 
 bench: build
 	./build/release/bench/zpapi_bench

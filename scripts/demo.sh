@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# A short session with the zpapi tool: enrol fingers into a fresh gallery
+# from their first impressions, then identify every other impression.
+# usage: demo.sh ZPAPI [DATA_DIR]   (DATA_DIR: FVC-style FFF_I.* images;
+#                                    default: synthetic fingers made here)
+set -euo pipefail
+zpapi=$1
+data=${2:-}
+out=build/demo
+rm -rf "$out"
+mkdir -p "$out"
+
+if [ -z "$data" ]; then
+  echo "== making 6 synthetic fingers x 5 impressions"
+  "$zpapi" synth --fingers 6 --impressions 5 --seed 2026 -o "$out/fingers"
+  data=$out/fingers
+fi
+[ -d "$data" ] || { echo "demo: $data: no such folder" >&2; exit 2; }
+
+fingers=$(ls "$data" | sed -n 's/^\([0-9]\+\)_[0-9]\+\.\(png\|tif\|tiff\|bmp\|pgm\|jpg\)$/\1/p' | sort -un)
+[ -n "$fingers" ] || { echo "demo: $data holds no images named FINGER_IMPRESSION.ext" >&2; exit 2; }
+image() { ls "$data/$1_$2".* 2>/dev/null | head -n 1; }
+
+db=$out/gallery.db
+echo "== enrolling each finger from impressions 1 to 3"
+for f in $fingers; do
+  "$zpapi" enroll --db "$db" --id "$f" "$(image "$f" 1)" "$(image "$f" 2)" "$(image "$f" 3)" 2>/dev/null || true
+done
+"$zpapi" list --db "$db"
+
+echo "== identifying the other impressions"
+right=0
+total=0
+for f in $fingers; do
+  for i in 4 5 6 7 8; do
+    probe=$(image "$f" "$i")
+    [ -n "$probe" ] || continue
+    total=$((total + 1))
+    answer=$("$zpapi" identify --db "$db" --top 3 "$probe" 2>/dev/null || true)
+    best=$(printf '%s\n' "$answer" | awk '$1 == "1" && $NF == "match" { print $2 }')
+    if [ "$best" = "$f" ]; then right=$((right + 1)); verdict=right; else verdict="wrong (${best:-no match})"; fi
+    printf '%s: %s\n' "$(basename "$probe")" "$verdict"
+    printf '%s\n' "$answer" | sed 's/^/    /'
+  done
+done
+echo "== $right of $total impressions identified correctly"
+
+first=$(echo "$fingers" | head -n 1)
+"$zpapi" show "$(image "$first" 4)" -o "$out/show.png" || true
+echo "== picture of one impression with its minutiae: $out/show.png"

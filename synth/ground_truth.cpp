@@ -2,6 +2,7 @@
 // numbers on the skeleton, removal of thinning artefacts, directions by tracing.
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -50,14 +51,18 @@ Trace trace(const std::vector<std::uint8_t>& s, int w, int h, Point from, Point 
         if (cn == 1) return {cur, steps, Stop::Ending};
         if (cn >= 3) return {cur, steps, Stop::Fork};
         if (steps >= maxSteps) return {cur, steps, Stop::Length};
+        // Prefer a pixel that does not touch the previous one (at a fork the
+        // other branches touch it), then a straight step over a diagonal one.
         Point next{-1, -1};
-        for (int pass = 0; pass < 2 && next.x < 0; ++pass) {
-            for (int k = pass; k < 8; k += 2) {  // straight neighbours first, then diagonal
+        const Point& previous = recent[2];
+        for (int pass = 0; pass < 4 && next.x < 0; ++pass) {
+            for (int k = pass % 2; k < 8; k += 2) {
                 const Point q{cur.x + kRing[k][0], cur.y + kRing[k][1]};
                 if (!isSet(s, w, h, q.x, q.y)) continue;
                 bool old = false;
                 for (const Point& r : recent) old = old || (r.x == q.x && r.y == q.y);
-                if (!old) { next = q; break; }
+                const bool touches = std::abs(q.x - previous.x) <= 1 && std::abs(q.y - previous.y) <= 1;
+                if (!old && touches == (pass >= 2)) { next = q; break; }
             }
         }
         if (next.x < 0) return {cur, steps, Stop::Ending};
@@ -138,7 +143,7 @@ std::vector<std::uint8_t> thin(const std::vector<std::uint8_t>& binary, int widt
                     const int p2 = s[i - width], p3 = s[i - width + 1], p4 = s[i + 1], p5 = s[i + width + 1];
                     const int p6 = s[i + width], p7 = s[i + width - 1], p8 = s[i - 1], p9 = s[i - width - 1];
                     const int b = p2 + p3 + p4 + p5 + p6 + p7 + p8 + p9;
-                    if (b < 2 || b > 6) continue;
+                    if (b < 3 || b > 6) continue;  // 3, not 2: two-pixel diagonal lines survive
                     const int a = (!p2 && p3) + (!p3 && p4) + (!p4 && p5) + (!p5 && p6) + (!p6 && p7) + (!p7 && p8) +
                                   (!p8 && p9) + (!p9 && p2);
                     if (a != 1) continue;

@@ -21,7 +21,8 @@ private:
     std::vector<double> grid_;
 };
 
-// Zhang-Suen thinning of a 0/1 image to one-pixel-wide 8-connected lines.
+// Zhang-Suen thinning (with the Lu-Wang neighbour count, which keeps
+// two-pixel diagonal lines and tapered ridge ends) of a 0/1 image to one-pixel-wide 8-connected lines.
 std::vector<std::uint8_t> thin(const std::vector<std::uint8_t>& binary, int width, int height);
 
 // Crossing number of a skeleton pixel: the number of separate runs of set

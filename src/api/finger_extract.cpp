@@ -1,8 +1,25 @@
+#include "api/extraction_driver.h"
+#include "api/records.h"
 #include "api/zpapi.h"
+#include "math/integer_math.h"
 
-// Extraction lands with the minutiae stages; until then no template is made.
-extern "C" int32_t ZPFingerExtract(uint8_t* /*image*/, uint8_t* templ, int32_t /*threshold*/,
-                                   int32_t /*min_yield*/) {
-    for (int i = 0; i < ZP_TEMPLATE_SIZE; ++i) templ[i] = 0;
-    return ZP_EXTRACT_NO_TEMPLATE;
+extern "C" int32_t ZPFingerExtract(uint8_t* image, uint8_t* templ, int32_t threshold,
+                                   int32_t min_yield) {
+    zp::byteFill(templ, 0, zp::kTemplateSize);
+    zp::ImageDescriptor desc;
+    desc.image = image;
+    desc.width = zp::kImageWidth;
+    desc.height = zp::kImageHeight;
+    desc.resolution = zp::kImageResolution;
+    const zp::BufferDescriptor buffer{templ, zp::kTemplateSize};
+    switch (zp::extractionDriver(desc, buffer, threshold, min_yield)) {
+        case zp::kExtractWritten:
+            return ZP_EXTRACT_OK;
+        case zp::kExtractNoFinger:
+            return ZP_EXTRACT_NO_FINGER;
+        case zp::kExtractShortBuffer:
+            return ZP_EXTRACT_BUFFER_TOO_SHORT;
+        default:
+            return ZP_EXTRACT_NO_TEMPLATE;
+    }
 }

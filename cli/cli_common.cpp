@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "image/quality_score.h"
 #include "image_io.h"
 #include "minutiae/template_format.h"
 
@@ -139,6 +140,30 @@ Template templateFromPath(const std::string& path, int dpi, bool quiet) {
     const Extraction e = extract(loadSensorImageOrThrow(path, dpi, quiet), 0, 0);
     if (e.result != ZP_EXTRACT_OK) throw InputError{path + ": " + extractResultText(e.result)};
     return e.templ;
+}
+
+Detection detectFinger(const std::vector<std::uint8_t>& image) {
+    std::array<std::uint8_t, zp::kWorkAreaSize> workArea{};
+    Detection d;
+    d.desc.image = const_cast<std::uint8_t*>(image.data());  // only read
+    d.desc.width = zp::kImageWidth;
+    d.desc.height = zp::kImageHeight;
+    d.desc.resolution = zp::kImageResolution;
+    d.desc.workArea = workArea.data();
+    d.found = zp::qualityScore(d.desc) == 1;
+    d.desc.workArea = nullptr;
+    d.desc.image = nullptr;
+    return d;
+}
+
+void windowOrigin(std::int32_t centreX, std::int32_t centreY, std::int32_t& x0, std::int32_t& y0) {
+    // Centred, then pushed inside the image with one 8-pixel block to spare.
+    x0 = centreX - 116;
+    if (x0 < 8) x0 = 8;
+    else if (centreX + 116 > ZP_IMAGE_WIDTH - 8) x0 = ZP_IMAGE_WIDTH - 8 - 232;
+    y0 = centreY - 140;
+    if (y0 < 8) y0 = 8;
+    else if (centreY + 140 > ZP_IMAGE_HEIGHT - 8) y0 = ZP_IMAGE_HEIGHT - 8 - 280;
 }
 
 std::int32_t levelThreshold(std::int32_t level) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "api/records.h"
 #include "zpapi.h"
 
 namespace zpcli {
@@ -66,6 +67,18 @@ Template templateFromPath(const std::string& path, int dpi, bool quiet);
 
 // The match driver's score 0..100 of two templates.
 std::int32_t matchScore(const Template& first, const Template& second, Workspace& workspace);
+// The quality score's view of a sensor image: whether a finger was found,
+// its quality, centre and extent (the descriptor's work area is not kept).
+struct Detection {
+    bool found = false;
+    zp::ImageDescriptor desc;
+};
+Detection detectFinger(const std::vector<std::uint8_t>& image);
+
+// Top-left pixel of the 232 x 280 working window that extraction cuts round
+// a finger centre (from the quality score) in the 256 x 384 image.
+void windowOrigin(std::int32_t centreX, std::int32_t centreY, std::int32_t& x0, std::int32_t& y0);
+
 // Threshold of ZPMatch's security level (other levels act as level 3).
 std::int32_t levelThreshold(std::int32_t level);
 

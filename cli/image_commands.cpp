@@ -8,7 +8,6 @@
 #include "api/records.h"
 #include "cli_common.h"
 #include "commands.h"
-#include "image/quality_score.h"
 #include "minutia_formats.h"
 #include "png_io.h"
 
@@ -27,35 +26,6 @@ void addCommon(CLI::App* cmd, Common& c) {
 }
 
 void printJson(const Json& j) { std::cout << j.dump(2) << "\n"; }
-
-// Top-left pixel of the 232 x 280 working window for a finger centre, as the
-// extractor places it (one block of margin kept on every side).
-void windowOrigin(std::int32_t cx, std::int32_t cy, std::int32_t& x0, std::int32_t& y0) {
-    x0 = cx - 116;
-    if (x0 < 8) x0 = 8;
-    else if (cx + 116 > ZP_IMAGE_WIDTH - 8) x0 = ZP_IMAGE_WIDTH - 8 - 232;
-    y0 = cy - 140;
-    if (y0 < 8) y0 = 8;
-    else if (cy + 140 > ZP_IMAGE_HEIGHT - 8) y0 = ZP_IMAGE_HEIGHT - 8 - 280;
-}
-
-struct Detection {
-    bool found = false;
-    zp::ImageDescriptor desc;
-};
-
-Detection detectFinger(std::vector<std::uint8_t>& image) {
-    std::array<std::uint8_t, zp::kWorkAreaSize> workArea{};
-    Detection d;
-    d.desc.image = image.data();
-    d.desc.width = zp::kImageWidth;
-    d.desc.height = zp::kImageHeight;
-    d.desc.resolution = zp::kImageResolution;
-    d.desc.workArea = workArea.data();
-    d.found = zp::qualityScore(d.desc) == 1;
-    d.desc.workArea = nullptr;
-    return d;
-}
 
 std::string defaultTemplatePath(const std::string& image, const std::string& outDir, bool many) {
     std::filesystem::path p(image);

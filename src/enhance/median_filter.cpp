@@ -63,6 +63,8 @@ constexpr MedianNetwork buildMedianNetwork() {
 
 constexpr MedianNetwork kMedianNetwork = buildMedianNetwork();
 
+using Lanes = std::array<std::uint8_t, kLanes>;
+
 }  // namespace
 
 std::int32_t medianOfValues(std::int32_t* values, std::int32_t n) {
@@ -86,7 +88,7 @@ void medianFilter5x5(const std::uint8_t* source, std::uint8_t* destination, cons
     // Wire w of lane l holds the entry (bx + l + w % 5 - 2, by + w / 5 - 2),
     // bx the first of the lane group; the network leaves the median of
     // each lane's 25 entries on the middle wire.
-    std::array<std::array<std::uint8_t, kLanes>, kWindow> wires{};
+    std::array<Lanes, kWindow> wires{};
     for (std::int32_t by = 2; by <= rows - 3; ++by) {
         for (std::int32_t bx = 2; bx <= columns - 3; bx += kLanes) {
             const std::int32_t lanes = std::min(kLanes, columns - 2 - bx);
@@ -95,14 +97,18 @@ void medianFilter5x5(const std::uint8_t* source, std::uint8_t* destination, cons
                 std::memcpy(wires[w].data(), from, static_cast<std::size_t>(lanes));
             }
             for (std::int32_t c = 0; c < kMedianNetwork.count; ++c) {
-                std::uint8_t* lo = wires[kMedianNetwork.comparators[c].low].data();
-                std::uint8_t* hi = wires[kMedianNetwork.comparators[c].high].data();
+                // Whole-wire copies keep the lane loop free of aliasing, so
+                // that it becomes one vector min and max.
+                const Lanes a = wires[kMedianNetwork.comparators[c].low];
+                const Lanes b = wires[kMedianNetwork.comparators[c].high];
+                Lanes lo;
+                Lanes hi;
                 for (std::int32_t l = 0; l < kLanes; ++l) {
-                    const std::uint8_t a = lo[l];
-                    const std::uint8_t b = hi[l];
-                    lo[l] = std::min(a, b);
-                    hi[l] = std::max(a, b);
+                    lo[l] = a[l] < b[l] ? a[l] : b[l];
+                    hi[l] = a[l] < b[l] ? b[l] : a[l];
                 }
+                wires[kMedianNetwork.comparators[c].low] = lo;
+                wires[kMedianNetwork.comparators[c].high] = hi;
             }
             const std::uint8_t* m = mask + by * columns + bx;
             std::uint8_t* out = destination + by * columns + bx;

@@ -14,7 +14,6 @@ constexpr std::int32_t kBlock = 8;
 constexpr std::int32_t kMaxColumns = 32;
 constexpr std::int32_t kMaxRows = 48;
 constexpr std::int32_t kMaxBlocks = kMaxColumns * kMaxRows;
-constexpr std::int32_t kMaxWidth = kMaxColumns * kBlock + kBlock - 1;
 // Vector components are stored as 100 - c; 200 stands for c = -100.
 constexpr std::uint8_t kUnmeasured = 200;
 constexpr std::int32_t kScale = 100;
@@ -29,20 +28,40 @@ constexpr std::array<TangentBin, 8> kTangentBins = {{
     {-400, 5}, {-133, 4}, {-75, 3}, {-25, 2}, {25, 1}, {75, 8}, {133, 7}, {400, 6},
 }};
 
-// Gradient components of one image row, for the pixels 8..end - 1:
-// xx = gx^2 - gy^2 and xy = 2 gx gy with gx, gy the Sobel sums >> 2.
-void rowGradients(const std::uint8_t* above, const std::uint8_t* row, const std::uint8_t* below,
-                  std::int32_t end, std::int32_t* xx, std::int32_t* xy) {
-    for (std::int32_t u = kBlock; u < end; ++u) {
-        const std::int32_t gxSum = (above[u + 1] - above[u - 1]) + 2 * (row[u + 1] - row[u - 1]) +
-                                   (below[u + 1] - below[u - 1]);
-        const std::int32_t gySum = (below[u - 1] + 2 * below[u] + below[u + 1]) -
-                                   (above[u - 1] + 2 * above[u] + above[u + 1]);
-        // Arithmetic shifts round towards minus infinity.
-        const std::int32_t gx = gxSum >> 2;
-        const std::int32_t gy = gySum >> 2;
-        xx[u] = gx * gx - gy * gy;
-        xy[u] = 2 * gx * gy;
+// Squared-gradient sums of the 8 x 8 block whose top-left pixel is at p:
+// Sxx = sum of gx^2 - gy^2 and Sxy = sum of 2 gx gy, with gx, gy the 3 x 3
+// Sobel sums shifted right by 2 (arithmetic: towards minus infinity).
+// Fixed-length lane loops over local copies, so that they vectorise.
+void blockGradientSums(const std::uint8_t* p, std::int32_t width, std::int32_t& sxx, std::int32_t& sxy) {
+    std::array<std::int32_t, kBlock> xxLanes{};
+    std::array<std::int32_t, kBlock> xyLanes{};
+    std::array<std::int32_t, kBlock + 2> above{};
+    std::array<std::int32_t, kBlock + 2> row{};
+    std::array<std::int32_t, kBlock + 2> below{};
+    for (std::int32_t i = 0; i < kBlock + 2; ++i) {
+        above[i] = p[i - 1 - width];
+        row[i] = p[i - 1];
+    }
+    for (std::int32_t v = 0; v < kBlock; ++v) {
+        const std::uint8_t* next = p + (v + 1) * width - 1;
+        for (std::int32_t i = 0; i < kBlock + 2; ++i) below[i] = next[i];
+        for (std::int32_t i = 0; i < kBlock; ++i) {
+            const std::int32_t gxSum = (above[i + 2] - above[i]) + 2 * (row[i + 2] - row[i]) + (below[i + 2] - below[i]);
+            const std::int32_t gySum =
+                (below[i] + 2 * below[i + 1] + below[i + 2]) - (above[i] + 2 * above[i + 1] + above[i + 2]);
+            const std::int32_t gx = gxSum >> 2;
+            const std::int32_t gy = gySum >> 2;
+            xxLanes[i] += gx * gx - gy * gy;
+            xyLanes[i] += 2 * gx * gy;
+        }
+        above = row;
+        row = below;
+    }
+    sxx = 0;
+    sxy = 0;
+    for (std::int32_t i = 0; i < kBlock; ++i) {
+        sxx += xxLanes[i];
+        sxy += xyLanes[i];
     }
 }
 
@@ -85,51 +104,27 @@ void orientationField(const std::uint8_t* image, std::int32_t width, std::int32_
     std::memset(cosines.data(), kUnmeasured, static_cast<std::size_t>(blocks));
     std::memset(sines.data(), kUnmeasured, static_cast<std::size_t>(blocks));
 
-    // Block columns measured: x = 8, 16, ... while x < width - 8; rows alike.
-    std::int32_t measuredColumns = 0;
-    while (kBlock * (measuredColumns + 1) < width - kBlock) ++measuredColumns;
-    const std::int32_t end = kBlock * (measuredColumns + 1);
-
-    std::array<std::int32_t, kMaxWidth> xx{};
-    std::array<std::int32_t, kMaxWidth> xy{};
-    for (std::int32_t by = 1; kBlock * by < height - kBlock; ++by) {
-        const std::uint8_t* map = blockMap + by * columns;
-        bool any = false;
-        for (std::int32_t bx = 1; bx <= measuredColumns; ++bx) any = any || map[bx] != 0;
-        if (!any) continue;
-
-        std::array<std::int32_t, kMaxColumns> sxx{};
-        std::array<std::int32_t, kMaxColumns> sxy{};
-        for (std::int32_t v = kBlock * by; v < kBlock * by + kBlock; ++v) {
-            const std::uint8_t* row = image + v * width;
-            rowGradients(row - width, row, row + width, end, xx.data(), xy.data());
-            for (std::int32_t bx = 1; bx <= measuredColumns; ++bx) {
-                std::int32_t sumXX = 0;
-                std::int32_t sumXY = 0;
-                for (std::int32_t u = kBlock * bx; u < kBlock * bx + kBlock; ++u) {
-                    sumXX += xx[u];
-                    sumXY += xy[u];
-                }
-                sxx[bx] += sumXX;
-                sxy[bx] += sumXY;
-            }
-        }
-
-        for (std::int32_t bx = 1; bx <= measuredColumns; ++bx) {
-            if (map[bx] == 0) continue;
+    // Blocks measured: x = 8, 16, ... while x < width - 8; y likewise.
+    for (std::int32_t y = kBlock; y < height - kBlock; y += kBlock) {
+        for (std::int32_t x = kBlock; x < width - kBlock; x += kBlock) {
+            const std::int32_t b = (y >> kBlockShift) * columns + (x >> kBlockShift);
+            if (blockMap[b] == 0) continue;
+            std::int32_t sxx = 0;
+            std::int32_t sxy = 0;
+            blockGradientSums(image + y * width + x, width, sxx, sxy);
             std::int32_t c = 0;
             std::int32_t s = 0;
-            if (sxx[bx] != 0) {
-                const auto r = static_cast<float>(static_cast<double>(sxy[bx]) / static_cast<double>(sxx[bx]));
+            if (sxx != 0) {
+                const auto r = static_cast<float>(static_cast<double>(sxy) / static_cast<double>(sxx));
                 const std::int32_t theta = arctangent(r);
-                const float sign = sxx[bx] >= 0 ? 1.0F : -1.0F;
+                const float sign = sxx >= 0 ? 1.0F : -1.0F;
                 c = static_cast<std::int32_t>(sign * kScale * cosine(theta));
                 s = static_cast<std::int32_t>(sign * kScale * sine(theta));
             } else {
-                s = sxy[bx] < 0 ? -kScale : kScale;
+                s = sxy < 0 ? -kScale : kScale;
             }
-            cosines[by * columns + bx] = static_cast<std::uint8_t>(kScale - c);
-            sines[by * columns + bx] = static_cast<std::uint8_t>(kScale - s);
+            cosines[b] = static_cast<std::uint8_t>(kScale - c);
+            sines[b] = static_cast<std::uint8_t>(kScale - s);
         }
     }
 

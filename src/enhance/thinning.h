@@ -8,7 +8,7 @@
 namespace zp {
 
 // Value of a pixel marked for deletion during a thinning iteration (odd, so
-// it still counts as set).
+// it still counts as set). The skeleton cleanup uses it as its own mark.
 inline constexpr std::uint8_t kThinningMark = 3;
 
 // One entry per neighbour index (bit 0 E, 1 NE, 2 N, 3 NW, 4 W, 5 SW, 6 S,
@@ -40,8 +40,12 @@ inline constexpr std::array<std::uint8_t, 256> kThinningTable = {{
 // Thins the pixels with border <= x < width - border and
 // border <= y < height - border (border 8 when the argument is 8, else 4),
 // repeating mark pass, row sub-pass, column sub-pass and reset until a mark
-// pass marks nothing. Pixels are 0 or 1 on entry and on return; neighbour
-// reads reach one pixel beyond the region, which is never changed.
+// pass marks nothing; the sub-passes see each deletion made before them in
+// their scan order. Region pixels are 0 or 1 on entry and on return;
+// neighbour reads reach one pixel beyond the region (odd values count as
+// set), which is never changed. The marks are kept in bit planes on the
+// stack rather than written as 3s; the result is the same. Images wider
+// than 256 or taller than 384 pixels are left unchanged.
 void thinning(std::uint8_t* image, std::int32_t width, std::int32_t height, std::int32_t border);
 
 // Neighbour index of the pixel at p in an image with rows of `width` bytes;

@@ -7,6 +7,7 @@
 
 #include "cli_common.h"
 #include "commands.h"
+#include "eval_command.h"
 #include "synth_command.h"
 
 int main(int argc, char** argv) {
@@ -20,6 +21,7 @@ int main(int argc, char** argv) {
     int exitCode = kExitOk;
     addImageCommands(app, exitCode);
     addGalleryCommands(app, exitCode);
+    addEvalCommand(app, exitCode);
     app.add_subcommand("synth", "Make synthetic fingerprints with known minutiae (see zpapi synth --help)");
     try {
         app.parse(argc, argv);

@@ -1,10 +1,18 @@
 # make demo: build and run the command-line tool on sample fingers.
 # make test: install missing build packages, build, and run every test twice,
-#            optimised and under AddressSanitizer + UndefinedBehaviorSanitizer.
+#            optimised and under AddressSanitizer + UndefinedBehaviorSanitizer,
+#            then a short run of every fuzz target and the stack check.
+# make fuzz [FUZZ_SECONDS=N]: run every fuzz target for N seconds (libFuzzer).
+# make tsan: the concurrency test under ThreadSanitizer.
+# make stack-check: no library function may use over 16 KiB of stack.
+# make determinism: six compiler / optimisation builds against the golden file.
+# make golden-update: rewrite tests/golden/golden.txt (only on purpose).
 JOBS ?= $(shell nproc)
-DEBIAN_PACKAGES := cmake g++ make pkg-config binutils libgtest-dev libbenchmark-dev libtiff-dev libpng-dev libstb-dev libsqlite3-dev libcli11-dev nlohmann-json3-dev
+DEBIAN_PACKAGES := cmake g++ make pkg-config binutils libgtest-dev libbenchmark-dev libtiff-dev libpng-dev libstb-dev libsqlite3-dev libcli11-dev nlohmann-json3-dev clang-14 libclang-rt-14-dev
 
-.PHONY: all deps build build-asan test test-release test-asan demo bench clean
+# make synth-pictures: regenerates the README's synthetic master and impressions.
+.PHONY: synth-pictures all deps build build-asan test test-release test-asan demo bench clean \
+        fuzz fuzz-smoke tsan stack-check determinism golden-update
 
 all: build
 
@@ -36,7 +44,33 @@ test-asan: build-asan
 	ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 	  ctest --test-dir build/asan --output-on-failure -j $(JOBS)
 
-test: test-release test-asan
+test: test-release test-asan fuzz-smoke stack-check
+
+FUZZ_SECONDS ?= 180
+FUZZ_SMOKE_SECONDS ?= 10
+
+fuzz: deps
+	./fuzz/run_fuzz.sh $(FUZZ_SECONDS)
+
+fuzz-smoke: deps
+	./fuzz/run_fuzz.sh $(FUZZ_SMOKE_SECONDS)
+
+tsan: deps
+	cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS="-fsanitize=thread -g" \
+	  -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread -DCMAKE_SHARED_LINKER_FLAGS=-fsanitize=thread \
+	  -DZPAPI_BUILD_BENCH=OFF -DZPAPI_BUILD_CLI=OFF
+	cmake --build build/tsan --target test_hardening_concurrency -j $(JOBS)
+	TSAN_OPTIONS=halt_on_error=1 ./build/tsan/tests/hardening/test_hardening_concurrency
+
+stack-check: deps
+	./scripts/stack_check.sh build/stack
+
+determinism: deps
+	./scripts/determinism.sh build/determinism
+
+golden-update: build
+	./build/release/tests/hardening/golden_tool tests/golden/golden.txt
+	-git diff --stat tests/golden/golden.txt
 
 # make demo DATA=DIR runs the same session on a folder of real images.
 demo: build
@@ -48,3 +82,6 @@ bench: build
 
 clean:
 	rm -rf build
+
+synth-pictures: build
+	./build/release/cli/zpapi synth --fingers 1 --impressions 8 --seed 2 --class left-loop --master -o docs/images/synth --quiet

@@ -1,5 +1,8 @@
 #include "minutiae/skeleton_tracing.h"
 
+#include <array>
+#include <bit>
+
 #include "math/trig.h"
 
 namespace zp {
@@ -21,6 +24,63 @@ constexpr std::int32_t kBranchReach = 8;
 inline bool isSet(const std::uint8_t* image, std::int32_t width, std::int32_t x, std::int32_t y) {
     return image[y * width + x] != 0;
 }
+
+// Set neighbours of (x, y) as bits in scan order (bit 0 NW .. bit 7 SE).
+inline std::uint32_t neighbourMask(const std::uint8_t* image, std::int32_t width, std::int32_t x,
+                                   std::int32_t y) {
+    const std::uint8_t* p = image + y * width + x;
+    const std::uint8_t* n = p - width;
+    const std::uint8_t* s = p + width;
+    return static_cast<std::uint32_t>(n[-1] != 0) | (static_cast<std::uint32_t>(n[0] != 0) << 1) |
+           (static_cast<std::uint32_t>(n[1] != 0) << 2) |
+           (static_cast<std::uint32_t>(p[-1] != 0) << 3) |
+           (static_cast<std::uint32_t>(p[1] != 0) << 4) |
+           (static_cast<std::uint32_t>(s[-1] != 0) << 5) |
+           (static_cast<std::uint32_t>(s[0] != 0) << 6) |
+           (static_cast<std::uint32_t>(s[1] != 0) << 7);
+}
+
+// Class at a count of three: 0 when an edge neighbour touches a corner
+// neighbour beside it, else 2 (a bifurcation).
+constexpr std::int32_t forkRule(std::uint32_t m) {
+    const bool nw = (m & 1U) != 0;
+    const bool n = (m & 2U) != 0;
+    const bool ne = (m & 4U) != 0;
+    const bool w = (m & 8U) != 0;
+    const bool e = (m & 16U) != 0;
+    const bool sw = (m & 32U) != 0;
+    const bool s = (m & 64U) != 0;
+    const bool se = (m & 128U) != 0;
+    if (n && (nw || ne)) return 0;
+    if (s && (sw || se)) return 0;
+    if (w && (nw || sw)) return 0;
+    if (e && (ne || se)) return 0;
+    return 2;
+}
+
+// Number of set bits of each neighbour mask (a table: no popcount
+// instruction is assumed).
+constexpr std::array<std::int8_t, 256> kMaskCount = [] {
+    std::array<std::int8_t, 256> table{};
+    for (std::uint32_t m = 0; m < 256; ++m) table[m] = static_cast<std::int8_t>(std::popcount(m));
+    return table;
+}();
+
+// Neighbour class of a set pixel by its neighbour mask: -1 isolated,
+// 1 ending, 0 interior, 2 bifurcation, 3 other junction.
+constexpr std::array<std::int8_t, 256> kClassOfSetPixel = [] {
+    std::array<std::int8_t, 256> table{};
+    for (std::uint32_t m = 0; m < 256; ++m) {
+        const std::int32_t count = std::popcount(m);
+        std::int32_t cls = 3;
+        if (count == 0) cls = -1;
+        if (count == 1) cls = 1;
+        if (count == 2) cls = 0;
+        if (count == 3) cls = forkRule(m);
+        table[m] = static_cast<std::int8_t>(cls);
+    }
+    return table;
+}();
 
 struct Point {
     std::int32_t x;
@@ -44,62 +104,53 @@ Point followRidge(const std::uint8_t* image, std::int32_t width, Point prev, Poi
 
 std::int32_t neighbourClass(const std::uint8_t* image, std::int32_t width, std::int32_t y,
                             std::int32_t x) {
-    const std::uint8_t* row = image + y * width + x;
-    const bool nw = row[-width - 1] != 0;
-    const bool n = row[-width] != 0;
-    const bool ne = row[-width + 1] != 0;
-    const bool w = row[-1] != 0;
-    const bool e = row[1] != 0;
-    const bool sw = row[width - 1] != 0;
-    const bool s = row[width] != 0;
-    const bool se = row[width + 1] != 0;
-    const std::int32_t count = static_cast<std::int32_t>(nw) + n + ne + w + (row[0] != 0) + e +
-                               sw + s + se - 1;
+    const std::uint32_t mask = neighbourMask(image, width, x, y);
+    if (image[y * width + x] != 0) return kClassOfSetPixel[mask];
+    // An unset centre is not counted: one neighbour fewer.
+    const std::int32_t count = kMaskCount[mask] - 1;
     if (count <= 0) return -1;
     if (count == 1) return 1;
     if (count == 2) return 0;
     if (count >= 4) return 3;
-    if (n && (nw || ne)) return 0;
-    if (s && (sw || se)) return 0;
-    if (w && (nw || sw)) return 0;
-    if (e && (ne || se)) return 0;
-    return 2;
+    return forkRule(mask);
 }
 
 StepResult ridgeStep(const std::uint8_t* image, std::int32_t width, std::int32_t y,
                      std::int32_t x, std::int32_t prevY, std::int32_t prevX) {
     if (x == prevX && y == prevY) return {x, y, 0};
 
-    std::int32_t cx[3] = {0, 0, 0};
-    std::int32_t cy[3] = {0, 0, 0};
-    std::int32_t found = 0;
-    for (std::int32_t i = 0; i < 8 && found < 3; ++i) {
-        const std::int32_t nx = x + kScanDx[i];
-        const std::int32_t ny = y + kScanDy[i];
-        if (nx == prevX && ny == prevY) continue;
-        if (!isSet(image, width, nx, ny)) continue;
-        cx[found] = nx;
-        cy[found] = ny;
-        ++found;
+    std::uint32_t mask = neighbourMask(image, width, x, y);
+    const std::int32_t pdx = prevX - x;
+    const std::int32_t pdy = prevY - y;
+    const bool hasPrev = !(prevX == kNoPoint && prevY == kNoPoint);
+    if (pdx >= -1 && pdx <= 1 && pdy >= -1 && pdy <= 1) {
+        const std::int32_t cell = (pdy + 1) * 3 + (pdx + 1);  // 0..8 without the centre 4
+        mask &= ~(1U << (cell < 4 ? cell : cell - 1));
     }
+    const std::int32_t found = kMaskCount[mask];
     if (found == 0) return {x, y, 0};
-    if (found == 1) return {cx[0], cy[0], 1};
+    const std::int32_t i0 = std::countr_zero(mask);
+    const std::int32_t x0 = x + kScanDx[i0];
+    const std::int32_t y0 = y + kScanDy[i0];
+    if (found == 1) return {x0, y0, 1};
     if (found >= 3) return {x, y, 3};
 
-    const bool hasPrev = !(prevX == kNoPoint && prevY == kNoPoint);
+    const std::int32_t i1 = std::countr_zero(mask & (mask - 1));
+    const std::int32_t x1 = x + kScanDx[i1];
+    const std::int32_t y1 = y + kScanDy[i1];
     if (hasPrev) {
         const auto touchesPrev = [&](std::int32_t px, std::int32_t py) {
             const std::int32_t dx = px - prevX;
             const std::int32_t dy = py - prevY;
             return (dy == 0 && (dx == 1 || dx == -1)) || (dx == 0 && (dy == 1 || dy == -1));
         };
-        if (touchesPrev(cx[0], cy[0])) return {cx[1], cy[1], 1};
-        if (touchesPrev(cx[1], cy[1])) return {cx[0], cy[0], 1};
+        if (touchesPrev(x0, y0)) return {x1, y1, 1};
+        if (touchesPrev(x1, y1)) return {x0, y0, 1};
     }
-    const std::int32_t adx = cx[0] > cx[1] ? cx[0] - cx[1] : cx[1] - cx[0];
-    const std::int32_t ady = cy[0] > cy[1] ? cy[0] - cy[1] : cy[1] - cy[0];
-    if (cy[0] == cy[1] && adx == 1) return {x, cy[0], 1};
-    if (cx[0] == cx[1] && ady == 1) return {cx[0], y, 1};
+    const std::int32_t adx = x0 > x1 ? x0 - x1 : x1 - x0;
+    const std::int32_t ady = y0 > y1 ? y0 - y1 : y1 - y0;
+    if (y0 == y1 && adx == 1) return {x, y0, 1};
+    if (x0 == x1 && ady == 1) return {x0, y, 1};
     return {x, y, 2};
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstdlib>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -235,6 +236,83 @@ TEST(BifurcationDirection, YOpeningToTheRightPointsRight) {
     img.line(30, 30, 42, 42);  // branch down-right
     ASSERT_EQ(zp::neighbourClass(img.data(), img.width, 30, 30), 2);
     EXPECT_EQ(zp::bifurcationDirection(img.data(), img.width, 30, 30), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// The neighbour class and ridge step written out directly from their rules,
+// scanning the neighbours in order, to check every 3 x 3 neighbourhood.
+constexpr std::int32_t kDx[8] = {-1, 0, 1, -1, 1, -1, 0, 1};
+constexpr std::int32_t kDy[8] = {-1, -1, -1, 0, 0, 1, 1, 1};
+
+std::int32_t classByRule(std::uint32_t mask) {
+    std::int32_t n = 0;
+    for (std::int32_t i = 0; i < 8; ++i) n += (mask >> i) & 1U;
+    if (n == 0) return -1;
+    if (n == 1) return 1;
+    if (n == 2) return 0;
+    if (n >= 4) return 3;
+    const auto set = [&](std::int32_t i) { return ((mask >> i) & 1U) != 0; };
+    if (set(1) && (set(0) || set(2))) return 0;
+    if (set(6) && (set(5) || set(7))) return 0;
+    if (set(3) && (set(0) || set(5))) return 0;
+    if (set(4) && (set(2) || set(7))) return 0;
+    return 2;
+}
+
+std::array<std::int32_t, 3> stepByRule(std::uint32_t mask, std::int32_t x, std::int32_t y,
+                                       std::int32_t px, std::int32_t py) {
+    std::vector<std::pair<std::int32_t, std::int32_t>> c;
+    for (std::int32_t i = 0; i < 8; ++i) {
+        const std::int32_t nx = x + kDx[i];
+        const std::int32_t ny = y + kDy[i];
+        if (((mask >> i) & 1U) != 0 && !(nx == px && ny == py)) c.emplace_back(nx, ny);
+    }
+    if (c.empty()) return {x, y, 0};
+    if (c.size() == 1) return {c[0].first, c[0].second, 1};
+    if (c.size() >= 3) return {x, y, 3};
+    const auto touches = [&](std::pair<std::int32_t, std::int32_t> p) {
+        if (px == zp::kNoPoint && py == zp::kNoPoint) return false;
+        return (p.second == py && std::abs(p.first - px) == 1) ||
+               (p.first == px && std::abs(p.second - py) == 1);
+    };
+    if (touches(c[0])) return {c[1].first, c[1].second, 1};
+    if (touches(c[1])) return {c[0].first, c[0].second, 1};
+    if (c[0].second == c[1].second && std::abs(c[0].first - c[1].first) == 1) return {x, c[0].second, 1};
+    if (c[0].first == c[1].first && std::abs(c[0].second - c[1].second) == 1) return {c[0].first, y, 1};
+    return {x, y, 2};
+}
+
+TEST(NeighbourClass, EveryNeighbourhoodFollowsTheRule) {
+    for (std::uint32_t mask = 0; mask < 256; ++mask) {
+        SkeletonCanvas img(8, 8);
+        img.set(4, 4);
+        for (std::int32_t i = 0; i < 8; ++i) {
+            if (((mask >> i) & 1U) != 0) img.set(4 + kDx[i], 4 + kDy[i]);
+        }
+        EXPECT_EQ(zp::neighbourClass(img.data(), img.width, 4, 4), classByRule(mask)) << mask;
+    }
+}
+
+TEST(RidgeStep, EveryNeighbourhoodAndPreviousPointFollowTheRules) {
+    // Previous point: none, each of the eight neighbours, or a point two away.
+    std::vector<std::pair<std::int32_t, std::int32_t>> previous = {{zp::kNoPoint, zp::kNoPoint},
+                                                                   {6, 4}};
+    for (std::int32_t i = 0; i < 8; ++i) previous.emplace_back(4 + kDx[i], 4 + kDy[i]);
+    for (std::uint32_t mask = 0; mask < 256; ++mask) {
+        SkeletonCanvas img(8, 8);
+        img.set(4, 4);
+        for (std::int32_t i = 0; i < 8; ++i) {
+            if (((mask >> i) & 1U) != 0) img.set(4 + kDx[i], 4 + kDy[i]);
+        }
+        for (const auto& [px, py] : previous) {
+            const zp::StepResult r = zp::ridgeStep(img.data(), img.width, 4, 4, py, px);
+            EXPECT_EQ((std::array<std::int32_t, 3>{r.x, r.y, r.n}), stepByRule(mask, 4, 4, px, py))
+                << mask << " from " << px << "," << py;
+        }
+    }
 }
 
 }  // namespace

@@ -77,8 +77,10 @@ demo: build
 	./build/release/cli/zpapi version
 	./scripts/demo.sh ./build/release/cli/zpapi $(DATA)
 
+# make bench: benchmark suite, evaluation on ../shared/data and a generated
+# set, docs/results/ and the README's results section (scripts/bench.sh).
 bench: build
-	./build/release/bench/zpapi_bench
+	./scripts/bench.sh build/release
 
 clean:
 	rm -rf build

@@ -1,5 +1,7 @@
 #include "match/candidate_pairs.h"
 
+#include <array>
+
 #include "match/neighbour_table.h"
 #include "match/similarity.h"
 
@@ -35,17 +37,28 @@ std::int32_t buildTablesAndPairs(const MatchingModel& first, const MatchingModel
     std::int32_t p = 0;
     const std::int32_t rowA = first.maxCount * kCellBytes;
     const std::int32_t rowB = second.maxCount * kCellBytes;
+    // Both tables are read as they stand now (B's may have overwritten part
+    // of A's): each row once.
+    std::array<SecondRow, kMaxMinutiae> rowsB;
+    for (std::int32_t j = 0; j < second.count; ++j) {
+        prepareSecondRow(tableB + j * rowB, second.count, rowsB[static_cast<std::size_t>(j)]);
+    }
+    FirstRow preparedA;
     for (std::int32_t i = 0; i < first.count; ++i) {
         const MinutiaRecord& mi = first.minutiae[static_cast<std::size_t>(i)];
+        prepareFirstRow(tableA + i * rowA, first.count, preparedA);
         std::int32_t last = 0;
         bool appended = false;
         for (std::int32_t j = 0; j < second.count; ++j) {
             const MinutiaRecord& mj = second.minutiae[static_cast<std::size_t>(j)];
             if (mi.type != mj.type) continue;
             if (!directionsAgree(mi.direction, mj.direction, kPairDirectionTolerance)) continue;
+            const SecondRow& preparedB = rowsB[static_cast<std::size_t>(j)];
             const std::int32_t s =
-                similarity(tableA + i * rowA, tableB + j * rowB, first.count, second.count,
-                           kSimilarityDistanceTolerance, kSimilarityAngleTolerance);
+                preparedA.ordered && preparedB.ordered
+                    ? preparedSimilarity(preparedA, preparedB)
+                    : similarity(tableA + i * rowA, tableB + j * rowB, first.count, second.count,
+                                 kSimilarityDistanceTolerance, kSimilarityAngleTolerance);
             if (s < kMinPairSimilarity) continue;
             const CandidatePair entry{static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(j),
                                       static_cast<std::uint8_t>(s)};

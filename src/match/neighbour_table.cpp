@@ -145,22 +145,37 @@ void buildNeighbourTable(const MatchingModel& model, std::uint8_t* table) {
 }
 
 void compactNeighbourTable(std::int32_t count, std::uint8_t* table, std::int32_t rowLength) {
-    std::array<std::array<std::uint8_t, kCellBytes>, kMaxMinutiae> kept{};
+    // A counting sort by distance: cells of equal distance keep their order,
+    // which is the order of a bubble sort that swaps only on a strictly
+    // smaller first distance. Distances are 1..65 in tables built here.
+    std::array<std::uint32_t, kMaxMinutiae> kept{};
     for (std::int32_t i = 0; i < count; ++i) {
         std::uint8_t* row = table + i * rowLength * kCellBytes;
+        std::array<std::uint8_t, 256> slot{};  // cells per distance, then first slot
         std::int32_t m = 0;
+        std::int32_t nearest = 255;
+        std::int32_t farthest = 0;
+        for (std::int32_t j = 0; j < count; ++j) {
+            const std::int32_t d = row[j * kCellBytes];
+            if (d == 0) continue;
+            ++slot[static_cast<std::size_t>(d)];
+            nearest = d < nearest ? d : nearest;
+            farthest = d > farthest ? d : farthest;
+            ++m;
+        }
+        std::int32_t next = 0;
+        for (std::int32_t d = farthest; d >= nearest; --d) {
+            const std::int32_t n = slot[static_cast<std::size_t>(d)];
+            slot[static_cast<std::size_t>(d)] = static_cast<std::uint8_t>(next);
+            next += n;
+        }
         for (std::int32_t j = 0; j < count; ++j) {
             const std::uint8_t* cell = row + j * kCellBytes;
-            if (cell[0] == 0) continue;
-            // Stable insertion by falling distance: the same order as a
-            // bubble sort that swaps only on a strictly smaller first distance.
-            std::int32_t k = m;
-            while (k > 0 && kept[static_cast<std::size_t>(k - 1)][0] < cell[0]) {
-                kept[static_cast<std::size_t>(k)] = kept[static_cast<std::size_t>(k - 1)];
-                --k;
-            }
-            std::memcpy(kept[static_cast<std::size_t>(k)].data(), cell, kCellBytes);
-            ++m;
+            const std::int32_t d = cell[0];
+            if (d == 0) continue;
+            std::uint32_t word;
+            std::memcpy(&word, cell, kCellBytes);
+            kept[slot[static_cast<std::size_t>(d)]++] = word;
         }
         std::memcpy(row, kept.data(), static_cast<std::size_t>(m * kCellBytes));
         std::memset(row + m * kCellBytes, 0,

@@ -2,7 +2,11 @@
 
 #include <cstring>
 
+#include <array>
+
+#include "match/agreement_window.h"
 #include "match/neighbour_table.h"
+#include "match/similarity.h"
 #include "match/template_loading.h"
 #include "minutiae/template_format.h"
 
@@ -54,6 +58,69 @@ bool findRelation(const std::uint8_t* row, std::int32_t last, const std::uint8_t
         if (compatible(row + k * kCellBytes, probe)) return true;
     }
     return false;
+}
+
+// On a row whose distances never rise, the binary search finds a cell
+// within tolerance exactly when the cells within tolerance form a non-empty
+// run [L, R], and the two walks from its hit then visit all of [L, R] except
+// cell 0, which they visit only when the hit is cell 0 itself. With L = 0
+// every probe before the hit lies beyond R and the search goes left each
+// time, so the hit is cell 0 exactly when R is below the smallest non-zero
+// index that this always-left chain probes.
+std::int32_t smallestLeftProbe(std::int32_t last) {
+    std::int32_t smallest = kMaxMinutiae;  // beyond any R: the chain probes 0 first
+    for (std::int32_t hi = last; hi > 0;) {
+        const std::int32_t mid = hi / 2;
+        if (mid == 0) break;
+        smallest = mid;
+        hi = mid - 1;
+    }
+    return smallest;
+}
+
+// One loaded row read once: its cells' directions and flags packed, and
+// per distance the number of cells farther away (cells 0..last, empty ones
+// included, which count as distance 0).
+struct LoadedRow {
+    std::array<std::uint32_t, kRowCells + kWindowPadding> cells;
+    std::array<std::uint8_t, kFartherEntries> farther;  // index x + kFartherOffset
+    bool ordered;
+};
+
+void prepareLoadedRow(const std::uint8_t* row, std::int32_t last, LoadedRow& out) {
+    constexpr std::uint8_t kTypeBits = kCellFirstBifurcation | kCellSecondBifurcation;
+    std::array<std::uint8_t, kFartherEntries> nearer{};
+    constexpr std::int32_t kTop = kFartherEntries - kFartherOffset;
+    bool ordered = true;
+    std::int32_t previous = 255;
+    for (std::int32_t k = 0; k <= last; ++k) {
+        const std::uint8_t* cell = row + k * kCellBytes;
+        const std::int32_t d = cell[0];
+        if (d > previous) ordered = false;
+        previous = d;
+        if (d < kTop) ++nearer[static_cast<std::size_t>(d + kFartherOffset)];
+        out.cells[static_cast<std::size_t>(k)] =
+            packCell(cellFirstAngle(cell), cellSecondAngle(cell), cell[3] & kTypeBits);
+    }
+    for (std::int32_t k = last + 1; k <= last + kWindowPadding; ++k) out.cells[static_cast<std::size_t>(k)] = 0;
+    out.ordered = ordered;
+    std::int32_t within = 0;
+    for (std::int32_t k = 0; k < kFartherEntries; ++k) {
+        within += nearer[static_cast<std::size_t>(k)];
+        out.farther[static_cast<std::size_t>(k)] = static_cast<std::uint8_t>(last + 1 - within);
+    }
+}
+
+// findRelation on an ordered prepared row.
+bool findPreparedRelation(const LoadedRow& row, std::int32_t leftProbe, std::int32_t d,
+                          std::uint32_t probe) {
+    const std::int32_t first =
+        row.farther[static_cast<std::size_t>(d + kQuickDistanceTolerance + kFartherOffset)];
+    const std::int32_t end =
+        row.farther[static_cast<std::size_t>(d - kQuickDistanceTolerance - 1 + kFartherOffset)];
+    if (first >= end) return false;
+    const std::int32_t from = first == 0 && end - 1 < leftProbe ? 0 : (first > 0 ? first : 1);
+    return anyAgreeingCell<true>(row.cells.data(), from, end, probe);
 }
 
 }  // namespace
@@ -110,10 +177,28 @@ std::int32_t quickMatch(const BufferDescriptor& templ, const BufferDescriptor& w
     if (loadedCount < 2) return 0;
     const std::int32_t last = loadedCount - 2;
     const std::uint8_t* table = workspace.data + loaded.workspaceBase + 2 * area;
+
+    // The probe's cells as they now stand in the workspace (rows shorter
+    // than three cells overlap their neighbours).
+    constexpr std::uint8_t kTypeBits = kCellFirstBifurcation | kCellSecondBifurcation;
+    std::array<std::uint8_t, kMaxMinutiae * kSuccessorCells> probeDistance{};
+    std::array<std::uint32_t, kMaxMinutiae * kSuccessorCells> probeCell{};
+    for (std::int32_t j = 0; j < probeCount; ++j) {
+        for (std::int32_t k = 0; k < kSuccessorCells; ++k) {
+            const std::uint8_t* p = successors + (j * rowLength + k) * kCellBytes;
+            const auto at = static_cast<std::size_t>(j * kSuccessorCells + k);
+            probeDistance[at] = p[0];
+            probeCell[at] = packCell(cellFirstAngle(p), cellSecondAngle(p), p[3] & kTypeBits);
+        }
+    }
+
+    const std::int32_t leftProbe = smallestLeftProbe(last);
+    LoadedRow prepared;
     std::int32_t count = 0;
     for (std::int32_t i = 0; i < loadedCount; ++i) {
         const MinutiaRecord& mi = loaded.minutiae[static_cast<std::size_t>(i)];
         const std::uint8_t* row = table + i * rowLength * kCellBytes;
+        prepareLoadedRow(row, last, prepared);
         const std::int32_t farthest = row[0];
         const std::int32_t nearest = row[last * kCellBytes];
         for (std::int32_t j = 0; j < probeCount; ++j) {
@@ -121,13 +206,18 @@ std::int32_t quickMatch(const BufferDescriptor& templ, const BufferDescriptor& w
             if (mi.type != mj.type) continue;
             if (!directionsAgree(mi.direction, mj.direction, kQuickDirectionTolerance)) continue;
             for (std::int32_t k = 0; k < kSuccessorCells; ++k) {
-                const std::uint8_t* p = successors + (j * rowLength + k) * kCellBytes;
-                const std::int32_t d = p[0];
-                if (d == 0 || d > farthest + kQuickDistanceTolerance ||
-                    d < nearest - kQuickDistanceTolerance) {
+                const auto at = static_cast<std::size_t>(j * kSuccessorCells + k);
+                const std::int32_t d = probeDistance[at];
+                if (d == 0) continue;
+                if (prepared.ordered) {
+                    // The range tests before the search change nothing here.
+                    if (findPreparedRelation(prepared, leftProbe, d, probeCell[at])) ++count;
                     continue;
                 }
-                if (findRelation(row, last, p)) ++count;
+                if (d > farthest + kQuickDistanceTolerance || d < nearest - kQuickDistanceTolerance) {
+                    continue;
+                }
+                if (findRelation(row, last, successors + (j * rowLength + k) * kCellBytes)) ++count;
             }
         }
     }

@@ -71,3 +71,85 @@ std::int32_t similarity(const std::uint8_t* rowA, const std::uint8_t* rowB, std:
 }
 
 }  // namespace zp
+
+namespace zp {
+namespace {
+
+constexpr std::uint32_t kSecondDistanceShift = 25;  // distance above direction 2
+constexpr std::uint32_t kSecondDirectionsMask = (1U << kSecondDistanceShift) - 1;
+
+// Cells before the first empty one, at most count - 1; and whether their
+// distances never rise.
+std::int32_t neighbourPrefix(const std::uint8_t* row, std::int32_t count, bool& ordered) {
+    const std::int32_t last = count - 1;
+    ordered = true;
+    std::int32_t previous = 256;
+    std::int32_t n = 0;
+    for (; n < last; ++n) {
+        const std::int32_t d = row[n * kCellBytes];
+        if (d == 0) break;
+        if (d > previous) ordered = false;
+        previous = d;
+    }
+    return n;
+}
+
+}  // namespace
+
+void prepareSecondRow(const std::uint8_t* row, std::int32_t count, SecondRow& out) {
+    bool ordered = false;
+    const std::int32_t n = neighbourPrefix(row, count, ordered);
+    out.length = n;
+    out.ordered = ordered && (n == 0 || row[0] <= kPreparedReach);
+    for (std::int32_t b = 0; b < n; ++b) {
+        const std::uint8_t* cell = row + b * kCellBytes;
+        out.cells[static_cast<std::size_t>(b)] =
+            packCell(cellFirstAngle(cell), cellSecondAngle(cell) | (cell[0] << 9), 0);
+    }
+}
+
+void prepareFirstRow(const std::uint8_t* row, std::int32_t count, FirstRow& out) {
+    bool ordered = false;
+    const std::int32_t n = neighbourPrefix(row, count, ordered);
+    out.length = n;
+    out.ordered = ordered;
+    for (std::int32_t a = 0; a < n; ++a) {
+        const std::uint8_t* cell = row + a * kCellBytes;
+        out.cells[static_cast<std::size_t>(a)] = packCell(cellFirstAngle(cell), cellSecondAngle(cell), 0);
+    }
+    for (std::int32_t a = n; a < n + kWindowPadding; ++a) out.cells[static_cast<std::size_t>(a)] = 0;
+    if (!ordered) return;
+    // farther[x] = n - (cells with distance <= x): a histogram of the
+    // distances (those beyond the table's range all count as farther), then
+    // running sums.
+    std::array<std::uint8_t, kFartherEntries> nearer{};
+    constexpr std::int32_t kTop = kFartherEntries - kFartherOffset;  // first x beyond the table
+    for (std::int32_t a = 0; a < n; ++a) {
+        const std::int32_t d = row[a * kCellBytes];
+        if (d < kTop) ++nearer[static_cast<std::size_t>(d + kFartherOffset)];
+    }
+    std::int32_t within = 0;
+    for (std::int32_t k = 0; k < kFartherEntries; ++k) {
+        within += nearer[static_cast<std::size_t>(k)];
+        out.farther[static_cast<std::size_t>(k)] = static_cast<std::uint8_t>(n - within);
+    }
+}
+
+std::int32_t preparedSimilarity(const FirstRow& a, const SecondRow& b) {
+    std::int32_t count = 0;
+    for (std::int32_t k = 0; k < b.length; ++k) {
+        const std::uint32_t cell = b.cells[static_cast<std::size_t>(k)];
+        const auto e = static_cast<std::int32_t>(cell >> kSecondDistanceShift);
+        // Window: cells no farther than e + 2 and no nearer than e - 2.
+        const std::int32_t from =
+            a.farther[static_cast<std::size_t>(e + kSimilarityDistanceTolerance + kFartherOffset)];
+        const std::int32_t to =
+            a.farther[static_cast<std::size_t>(e - kSimilarityDistanceTolerance - 1 + kFartherOffset)];
+        if (from < to && anyAgreeingCell<false>(a.cells.data(), from, to, cell & kSecondDirectionsMask)) {
+            ++count;
+        }
+    }
+    return count;
+}
+
+}  // namespace zp

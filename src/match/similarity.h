@@ -2,7 +2,11 @@
 // other at nearly the same distance with nearly the same relative directions.
 #pragma once
 
+#include <array>
 #include <cstdint>
+
+#include "match/agreement_window.h"
+#include "minutiae/template_format.h"
 
 namespace zp {
 
@@ -15,5 +19,43 @@ inline constexpr std::int32_t kSimilarityAngleTolerance = 10;    // degrees
 std::int32_t similarity(const std::uint8_t* rowA, const std::uint8_t* rowB, std::int32_t countA,
                         std::int32_t countB, std::int32_t distanceTolerance,
                         std::int32_t angleTolerance);
+
+// The walk above, on rows whose neighbours run from far to near, counts
+// exactly the cells b of rowB (before its first empty cell and below
+// countB - 1) for which some cell a of rowA (likewise) lies within the
+// distance tolerance with both directions within the angle tolerance: the
+// starting points and the moving window only pass over cells that could not
+// agree. Rows are therefore read once into the records below, and rows that
+// are not so ordered (tables read as the workspace holds them) keep the walk.
+
+inline constexpr std::int32_t kRowCells = kMaxMinutiae - 1;  // neighbours per row at most
+inline constexpr std::int32_t kPreparedReach = 65;            // largest distance of a second row
+// farther[x + kFartherOffset]: cells with distance > x, for x = -3 .. 67.
+inline constexpr std::int32_t kFartherOffset = kSimilarityDistanceTolerance + 1;
+inline constexpr std::int32_t kFartherEntries = kPreparedReach + 2 * kFartherOffset;
+
+// A row of the second model: cell b packed as direction 1 in the low lane and
+// direction 2 | distance << 9 in the high lane (see agreement_window.h).
+struct SecondRow {
+    std::array<std::uint32_t, kRowCells> cells;
+    std::int32_t length;  // cells before the first empty one, below count - 1
+    bool ordered;         // distances never rise and stay within kPreparedReach
+};
+
+// A row of the first model: its cells' directions packed, and for each
+// distance how many cells lie farther, which bounds the window of cells
+// within the distance tolerance.
+struct FirstRow {
+    std::array<std::uint32_t, kRowCells + kWindowPadding> cells;
+    std::array<std::uint8_t, kFartherEntries> farther;
+    std::int32_t length;
+    bool ordered;  // distances never rise
+};
+
+void prepareSecondRow(const std::uint8_t* row, std::int32_t count, SecondRow& out);
+void prepareFirstRow(const std::uint8_t* row, std::int32_t count, FirstRow& out);
+
+// The similarity of two ordered prepared rows (tolerances 2 and 10).
+std::int32_t preparedSimilarity(const FirstRow& a, const SecondRow& b);
 
 }  // namespace zp

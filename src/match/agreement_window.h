@@ -1,0 +1,94 @@
+// Agreement of neighbour cells, tested over a window of cells at once.
+//
+// A cell is packed into 32 bits as two 16-bit lanes: the low lane holds the
+// first relative direction (9 bits) and, from bit 10, the two bifurcation
+// flags when they must match too; the high lane holds the second relative
+// direction. Two directions agree when |a - b| <= 10 or 350 <= |a - b| <= 511,
+// which is exactly "circular difference at most 10" for 9-bit directions
+// (including the negative differences that directions of 360 and more give).
+// Differing flags make |a - b| at least 513 in the low lane, so they never
+// agree.
+#pragma once
+
+#include <cstdint>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace zp {
+
+inline constexpr std::int32_t kAgreeNear = 10;         // within this: agree
+inline constexpr std::int32_t kAgreeWrapFrom = 350;    // 360 - 10: agree across 0
+inline constexpr std::int32_t kLargestAngleGap = 511;  // two 9-bit directions
+inline constexpr std::int32_t kFlagShift = 10;         // flags above the direction
+// Cells read past a window's end by the vector test: arrays of packed cells
+// carry this many readable cells after their last one.
+inline constexpr std::int32_t kWindowPadding = 3;
+
+inline constexpr std::uint32_t packCell(std::int32_t first, std::int32_t second,
+                                        std::int32_t flags) {
+    return static_cast<std::uint32_t>(first | (flags << kFlagShift)) |
+           (static_cast<std::uint32_t>(second) << 16);
+}
+
+inline constexpr bool lanesAgree(std::uint32_t cell, std::uint32_t probe) {
+    const auto gap = [](std::int32_t a, std::int32_t b) { return a > b ? a - b : b - a; };
+    const std::int32_t g1 = gap(static_cast<std::int32_t>(cell & 0xFFFF),
+                                static_cast<std::int32_t>(probe & 0xFFFF));
+    const std::int32_t g2 =
+        gap(static_cast<std::int32_t>(cell >> 16), static_cast<std::int32_t>(probe >> 16));
+    const auto agree = [](std::int32_t g) {
+        return g <= kAgreeNear || (g >= kAgreeWrapFrom && g <= kLargestAngleGap);
+    };
+    return agree(g1) && agree(g2);
+}
+
+// True when some cell of cells[from, to) agrees with probe. Portable path.
+inline bool anyAgreeingCellScalar(const std::uint32_t* cells, std::int32_t from, std::int32_t to,
+                                  std::uint32_t probe) {
+    for (std::int32_t k = from; k < to; ++k) {
+        if (lanesAgree(cells[k], probe)) return true;
+    }
+    return false;
+}
+
+#if defined(__SSE2__)
+// Four cells per step; reads up to kWindowPadding cells beyond to. Per lane
+// g = |c - p| (saturating both ways); the lane agrees when g - 10 or
+// 350 - g saturates to 0, and, where flags may differ, g - 511 does too.
+template <bool kWithFlags>
+inline bool anyAgreeingCellVector(const std::uint32_t* cells, std::int32_t from, std::int32_t to,
+                                  std::uint32_t probe) {
+    const __m128i p = _mm_set1_epi32(static_cast<std::int32_t>(probe));
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i near = _mm_set1_epi16(kAgreeNear);
+    const __m128i wrapFrom = _mm_set1_epi16(kAgreeWrapFrom);
+    const __m128i largest = _mm_set1_epi16(kLargestAngleGap);
+    for (std::int32_t k = from; k < to; k += 4) {
+        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cells + k));
+        const __m128i g = _mm_or_si128(_mm_subs_epu16(c, p), _mm_subs_epu16(p, c));
+        __m128i wrap = _mm_subs_epu16(wrapFrom, g);
+        if constexpr (kWithFlags) wrap = _mm_max_epi16(wrap, _mm_subs_epu16(g, largest));
+        const __m128i miss = _mm_min_epi16(_mm_subs_epu16(g, near), wrap);
+        std::int32_t bits = _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(miss, zero)));
+        const std::int32_t left = to - k;
+        if (left < 4) bits &= (1 << left) - 1;
+        if (bits != 0) return true;
+    }
+    return false;
+}
+#endif
+
+// kWithFlags: the cells may carry flags (then they must be equal).
+template <bool kWithFlags>
+inline bool anyAgreeingCell(const std::uint32_t* cells, std::int32_t from, std::int32_t to,
+                            std::uint32_t probe) {
+#if defined(__SSE2__)
+    return anyAgreeingCellVector<kWithFlags>(cells, from, to, probe);
+#else
+    return anyAgreeingCellScalar(cells, from, to, probe);
+#endif
+}
+
+}  // namespace zp

@@ -1,0 +1,359 @@
+// The fast comparison code against the straightforward reference of
+// reference_match.h: rows, tables, whole match scores, loads and quick
+// matches must agree exactly, workspace bytes included.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include "match/agreement_window.h"
+#include "match/match_driver.h"
+#include "match/neighbour_table.h"
+#include "match/quick_match.h"
+#include "match/reference_match.h"
+#include "match/similarity.h"
+#include "match/synthetic_templates.h"
+#include "match/template_loading.h"
+
+namespace {
+
+using Rng = std::mt19937;
+
+std::int32_t uniform(Rng& rng, std::int32_t lo, std::int32_t hi) {
+    return std::uniform_int_distribution<std::int32_t>(lo, hi)(rng);
+}
+
+// A neighbour-table cell with angles 0..511 (ninth bits included) and
+// random flags.
+void randomCell(Rng& rng, std::uint8_t* cell, std::int32_t distance, bool wideAngles) {
+    const std::int32_t a1 = wideAngles ? uniform(rng, 0, 511) : uniform(rng, 0, 359);
+    const std::int32_t a2 = wideAngles ? uniform(rng, 0, 511) : uniform(rng, 0, 359);
+    cell[0] = static_cast<std::uint8_t>(distance);
+    cell[1] = static_cast<std::uint8_t>(a1 & 0xFF);
+    cell[2] = static_cast<std::uint8_t>(a2 & 0xFF);
+    cell[3] = static_cast<std::uint8_t>((a1 > 255 ? 0x40 : 0) | (a2 > 255 ? 0x80 : 0) | uniform(rng, 0, 3));
+}
+
+// A row of 50 cells: `filled` neighbours, sorted from far to near or not,
+// then empty cells (or, sometimes, garbage after an empty cell).
+std::vector<std::uint8_t> randomRow(Rng& rng, std::int32_t filled, bool sorted, std::int32_t maxDistance) {
+    std::vector<std::uint8_t> row(50 * 4, 0);
+    std::vector<std::int32_t> d(static_cast<std::size_t>(filled));
+    for (auto& v : d) v = uniform(rng, 1, maxDistance);
+    if (sorted) std::sort(d.begin(), d.end(), std::greater<>());
+    const bool wide = uniform(rng, 0, 1) == 1;
+    for (std::int32_t k = 0; k < filled; ++k) randomCell(rng, row.data() + k * 4, d[static_cast<std::size_t>(k)], wide);
+    if (uniform(rng, 0, 4) == 0 && filled + 2 < 50) {
+        randomCell(rng, row.data() + (filled + 1) * 4, uniform(rng, 1, maxDistance), wide);
+    }
+    return row;
+}
+
+// Row B as another view of row A: distances within +-3, angles within +-12
+// (kept in their 9-bit range), some cells dropped.
+std::vector<std::uint8_t> nearCopy(Rng& rng, const std::vector<std::uint8_t>& a, bool sorted) {
+    std::vector<std::array<std::uint8_t, 4>> cells;
+    for (std::size_t k = 0; k < 50 && a[k * 4] != 0; ++k) {
+        if (uniform(rng, 0, 4) == 0) continue;
+        const std::int32_t d = std::clamp(a[k * 4] + uniform(rng, -3, 3), 1, 255);
+        const std::int32_t a1 = std::clamp(zpref::angle1(&a[k * 4]) + uniform(rng, -12, 12), 0, 511);
+        const std::int32_t a2 = std::clamp(zpref::angle2(&a[k * 4]) + uniform(rng, -12, 12), 0, 511);
+        cells.push_back({static_cast<std::uint8_t>(d), static_cast<std::uint8_t>(a1 & 0xFF), static_cast<std::uint8_t>(a2 & 0xFF),
+                         static_cast<std::uint8_t>((a1 > 255 ? 0x40 : 0) | (a2 > 255 ? 0x80 : 0))});
+    }
+    if (sorted) std::stable_sort(cells.begin(), cells.end(), [](const auto& x, const auto& y) { return x[0] > y[0]; });
+    std::vector<std::uint8_t> row(50 * 4, 0);
+    for (std::size_t k = 0; k < cells.size(); ++k) std::memcpy(&row[k * 4], cells[k].data(), 4);
+    return row;
+}
+
+std::int32_t fastSimilarity(const std::uint8_t* rowA, const std::uint8_t* rowB, std::int32_t countA,
+                            std::int32_t countB, bool& usedPrepared) {
+    zp::FirstRow a;
+    zp::SecondRow b;
+    zp::prepareFirstRow(rowA, countA, a);
+    zp::prepareSecondRow(rowB, countB, b);
+    usedPrepared = a.ordered && b.ordered;
+    return usedPrepared ? zp::preparedSimilarity(a, b) : zp::similarity(rowA, rowB, countA, countB, 2, 10);
+}
+
+TEST(FastIdentity, SimilarityOfRandomRows) {
+    Rng rng(7);
+    std::int32_t prepared = 0;
+    std::int32_t positive = 0;
+    for (std::int32_t trial = 0; trial < 40000; ++trial) {
+        const std::int32_t countA = uniform(rng, 1, 50);
+        const std::int32_t countB = uniform(rng, 1, 50);
+        // Mostly sorted rows, as the library builds them; some not.
+        const bool sortedA = uniform(rng, 0, 5) != 0;
+        const bool sortedB = uniform(rng, 0, 5) != 0;
+        // Narrow distance ranges make many ties and dense windows; a few
+        // rows carry distances beyond reach (only foreign tables hold them).
+        const std::int32_t reachA = uniform(rng, 0, 9) == 0 ? 255 : uniform(rng, 3, 65);
+        const std::int32_t reachB = uniform(rng, 0, 9) == 0 ? 255 : uniform(rng, 3, 65);
+        const auto a = randomRow(rng, uniform(rng, 0, 49), sortedA, reachA);
+        auto b = randomRow(rng, uniform(rng, 0, 49), sortedB, reachB);
+        if (uniform(rng, 0, 1) == 0) b = nearCopy(rng, a, sortedB);
+        bool used = false;
+        const std::int32_t expected = zpref::similarity(a.data(), b.data(), countA, countB);
+        ASSERT_EQ(fastSimilarity(a.data(), b.data(), countA, countB, used), expected) << "trial " << trial;
+        ASSERT_EQ(zp::similarity(a.data(), b.data(), countA, countB, 2, 10), expected) << "trial " << trial;
+        prepared += used ? 1 : 0;
+        positive += expected > 0 ? 1 : 0;
+    }
+    // Both paths were exercised, and the counts were not all zero.
+    EXPECT_GT(prepared, 20000);
+    EXPECT_LT(prepared, 40000);
+    EXPECT_GT(positive, 10000);
+}
+
+TEST(FastIdentity, AgreementKernelsMatchCircularDifference) {
+    // Every pair of 9-bit directions, as both lanes, scalar and vector.
+    for (std::int32_t a = 0; a < 512; a += 1) {
+        for (std::int32_t b = 0; b < 512; ++b) {
+            const bool expected = zp::circularDifference(a, b) <= 10;
+            const std::uint32_t cell = zp::packCell(a, b, 0);
+            const std::uint32_t probeSame = zp::packCell(b, a, 0);
+            ASSERT_EQ(zp::lanesAgree(zp::packCell(a, 0, 0), zp::packCell(b, 0, 0)), expected) << a << " " << b;
+            ASSERT_EQ(zp::lanesAgree(zp::packCell(0, a, 0), zp::packCell(0, b, 0)), expected) << a << " " << b;
+            std::array<std::uint32_t, 4 + zp::kWindowPadding> cells{};
+            cells[2] = cell;
+            const bool both = expected && zp::circularDifference(b, a) <= 10;
+            ASSERT_EQ(zp::anyAgreeingCell<false>(cells.data(), 2, 3, probeSame), both);
+            ASSERT_EQ(zp::anyAgreeingCellScalar(cells.data(), 2, 3, probeSame), both);
+        }
+    }
+    // Flags must be equal for agreement.
+    for (std::int32_t f = 0; f < 4; ++f) {
+        for (std::int32_t g = 0; g < 4; ++g) {
+            for (std::int32_t a : {0, 5, 255, 359, 400, 511}) {
+                for (std::int32_t b : {0, 3, 250, 355, 511}) {
+                    const bool expected = f == g && zp::circularDifference(a, b) <= 10;
+                    std::array<std::uint32_t, 1 + zp::kWindowPadding> cells{zp::packCell(a, 7, f)};
+                    ASSERT_EQ(zp::anyAgreeingCell<true>(cells.data(), 0, 1, zp::packCell(b, 7, g)), expected);
+                    ASSERT_EQ(zp::anyAgreeingCellScalar(cells.data(), 0, 1, zp::packCell(b, 7, g)), expected);
+                }
+            }
+        }
+    }
+}
+
+TEST(FastIdentity, AgreementWindowsOfEveryLength) {
+    Rng rng(11);
+    for (std::int32_t trial = 0; trial < 20000; ++trial) {
+        std::array<std::uint32_t, 49 + zp::kWindowPadding> cells{};
+        const bool flags = trial % 2 == 0;
+        const auto flag = [&] { return flags ? uniform(rng, 0, 3) : 0; };
+        for (auto& c : cells) c = zp::packCell(uniform(rng, 0, 511), uniform(rng, 0, 511), flag());
+        const std::int32_t from = uniform(rng, 0, 49);
+        const std::int32_t to = uniform(rng, from, 49);
+        const std::uint32_t probe = zp::packCell(uniform(rng, 0, 511), uniform(rng, 0, 511), flag());
+        bool expected = false;
+        for (std::int32_t k = from; k < to; ++k) {
+            const std::uint32_t c = cells[static_cast<std::size_t>(k)];
+            const std::int32_t a1 = static_cast<std::int32_t>(c & 0x1FF);
+            const std::int32_t a2 = static_cast<std::int32_t>(c >> 16);
+            const std::int32_t f1 = static_cast<std::int32_t>((c >> 10) & 3);
+            const std::int32_t p1 = static_cast<std::int32_t>(probe & 0x1FF);
+            const std::int32_t p2 = static_cast<std::int32_t>(probe >> 16);
+            const std::int32_t g1 = static_cast<std::int32_t>((probe >> 10) & 3);
+            if (f1 == g1 && zp::circularDifference(a1, p1) <= 10 && zp::circularDifference(a2, p2) <= 10) expected = true;
+        }
+        ASSERT_EQ(zp::anyAgreeingCell<true>(cells.data(), from, to, probe), expected);
+        if (!flags) {
+            ASSERT_EQ(zp::anyAgreeingCell<false>(cells.data(), from, to, probe), expected);
+        }
+        ASSERT_EQ(zp::anyAgreeingCellScalar(cells.data(), from, to, probe), expected);
+    }
+}
+
+TEST(FastIdentity, CompactionEqualsBubbleSort) {
+    Rng rng(3);
+    for (std::int32_t trial = 0; trial < 3000; ++trial) {
+        const std::int32_t rowLength = uniform(rng, 1, 50);
+        const std::int32_t count = uniform(rng, 0, rowLength);
+        // Few distinct distances make long runs of ties.
+        const std::int32_t maxDistance = uniform(rng, 0, 3) == 0 ? uniform(rng, 1, 4) : 65;
+        std::vector<std::uint8_t> table(static_cast<std::size_t>(rowLength * rowLength * 4));
+        for (std::size_t k = 0; k < table.size(); k += 4) {
+            const std::int32_t d = uniform(rng, 0, 2) == 0 ? 0 : uniform(rng, 1, maxDistance);
+            randomCell(rng, table.data() + k, d, true);
+        }
+        auto expected = table;
+        zpref::compactTable(count, expected.data(), rowLength);
+        zp::compactNeighbourTable(count, table.data(), rowLength);
+        ASSERT_EQ(table, expected) << "trial " << trial;
+    }
+}
+
+// --- whole comparisons -------------------------------------------------
+
+using zptest::Template;
+
+// A template that decodes but is otherwise anything: 9-bit fields, types
+// 0..31, stored sizes small or odd, class code 0 or 1.
+Template hostileTemplate(Rng& rng, std::int32_t width, std::int32_t height, std::int32_t classCode) {
+    Template t{};
+    zp::TemplateHeader h = zptest::extractedHeader();
+    h.width = width;
+    h.height = height;
+    h.classCode = classCode;
+    h.quality = 0;
+    const std::int32_t maxCount = zp::maxMinutiaeCount(width, height);
+    h.count = uniform(rng, 0, maxCount);
+    zp::writeTemplateHeader(t.data(), h);
+    const bool clustered = uniform(rng, 0, 1) == 1;
+    for (std::int32_t i = 0; i < h.count; ++i) {
+        std::uint32_t word = 0;
+        const std::uint32_t x = clustered ? static_cast<std::uint32_t>(uniform(rng, 40, 80)) : static_cast<std::uint32_t>(uniform(rng, 0, 511));
+        const std::uint32_t y = clustered ? static_cast<std::uint32_t>(uniform(rng, 40, 80)) : static_cast<std::uint32_t>(uniform(rng, 0, 511));
+        word = x | (y << 9) | (static_cast<std::uint32_t>(uniform(rng, 0, 511)) << 18) |
+               (static_cast<std::uint32_t>(uniform(rng, 0, 3) == 0 ? uniform(rng, 0, 31) : uniform(rng, 1, 2)) << 27);
+        const std::int32_t at = zp::kEntriesOffset + i * 4;
+        for (std::int32_t b = 0; b < 4; ++b) t[static_cast<std::size_t>(at + b)] = static_cast<std::uint8_t>(word >> (8 * b));
+    }
+    return t;
+}
+
+struct Pair {
+    Template first;
+    Template second;
+};
+
+std::vector<Pair> comparisonPairs(std::uint32_t seed, std::int32_t plausible, std::int32_t hostile) {
+    Rng rng(seed);
+    std::vector<Pair> out;
+    for (std::int32_t k = 0; k < plausible; ++k) {
+        const auto base = zptest::plausibleMinutiae(seed * 1000 + static_cast<std::uint32_t>(k), uniform(rng, 0, 50));
+        const Template a = zptest::makeTemplate(base);
+        if (k % 2 == 0) {
+            const zptest::Transform t{uniform(rng, -30, 30), uniform(rng, -10, 10), uniform(rng, -10, 10),
+                                      uniform(rng, 0, 3), uniform(rng, 0, 12), 0.25, uniform(rng, 0, 8)};
+            out.push_back({a, zptest::makeTemplate(zptest::transformedCopy(base, t, static_cast<std::uint32_t>(k)))});
+        } else {
+            out.push_back({a, zptest::makeTemplate(zptest::plausibleMinutiae(seed * 7777 + static_cast<std::uint32_t>(k), uniform(rng, 0, 50)))});
+        }
+        if (k % 5 == 0) out.push_back({a, a});
+    }
+    for (std::int32_t k = 0; k < hostile; ++k) {
+        // Small stored sizes make the two tables (and the stored model)
+        // overlap; class code 1 reads whatever the workspace holds.
+        const std::int32_t kind = uniform(rng, 0, 3);
+        std::int32_t w = 116;
+        std::int32_t h = 140;
+        if (kind == 1) {
+            w = uniform(rng, 1, 40);
+            h = uniform(rng, 1, 40);
+        } else if (kind == 2) {
+            w = uniform(rng, 1, 128);
+            h = uniform(rng, 1, 192);
+        }
+        const std::int32_t classCode = uniform(rng, 0, 2) == 0 ? 1 : 0;
+        const std::int32_t wb = uniform(rng, 0, 1) == 0 ? w : uniform(rng, 1, 128);
+        const std::int32_t hb = uniform(rng, 0, 1) == 0 ? h : uniform(rng, 1, 192);
+        out.push_back({hostileTemplate(rng, w, h, classCode), hostileTemplate(rng, wb, hb, classCode)});
+    }
+    return out;
+}
+
+// Workspaces start from random bytes and carry over from comparison to
+// comparison, so class code 1 reads tables left by earlier matches.
+TEST(FastIdentity, MatchScoresAndWorkspaces) {
+    Rng rng(5);
+    std::vector<std::uint8_t> wsFast(zp::kWorkspaceSize);
+    for (auto& b : wsFast) b = static_cast<std::uint8_t>(uniform(rng, 0, 255));
+    auto wsRef = wsFast;
+    const zp::BufferDescriptor fast{wsFast.data(), zp::kWorkspaceSize};
+    const zp::BufferDescriptor ref{wsRef.data(), zp::kWorkspaceSize};
+    std::int32_t matched = 0;
+    const auto pairs = comparisonPairs(1, 600, 2400);
+    for (std::size_t k = 0; k < pairs.size(); ++k) {
+        const Pair& p = pairs[k];
+        zp::BufferDescriptor a{const_cast<std::uint8_t*>(p.first.data()), 256};
+        zp::BufferDescriptor b{const_cast<std::uint8_t*>(p.second.data()), 256};
+        const std::int32_t expected = zpref::match(p.first.data(), p.second.data(), ref);
+        ASSERT_EQ(zp::matchTemplates(a, b, fast), expected) << "pair " << k;
+        ASSERT_TRUE(wsFast == wsRef) << "workspace after pair " << k;
+        matched += expected > 0 ? 1 : 0;
+    }
+    EXPECT_GT(matched, 300);
+}
+
+TEST(FastIdentity, LoadAndQuickMatchScoresAndWorkspaces) {
+    Rng rng(9);
+    std::vector<std::uint8_t> wsFast(zp::kWorkspaceSize);
+    for (auto& b : wsFast) b = static_cast<std::uint8_t>(uniform(rng, 0, 255));
+    auto wsRef = wsFast;
+    const zp::BufferDescriptor fast{wsFast.data(), zp::kWorkspaceSize};
+    const zp::BufferDescriptor ref{wsRef.data(), zp::kWorkspaceSize};
+    const auto pairs = comparisonPairs(2, 300, 600);
+    std::int32_t positive = 0;
+    for (std::size_t k = 0; k < pairs.size(); ++k) {
+        const Pair& p = pairs[k];
+        zp::BufferDescriptor a{const_cast<std::uint8_t*>(p.first.data()), 256};
+        ASSERT_EQ(zp::loadTemplate(a, fast), zpref::load(p.first.data(), ref)) << "pair " << k;
+        ASSERT_TRUE(wsFast == wsRef) << "workspace after load " << k;
+        // The probe, then other probes, then a probe after the loaded table
+        // was disturbed: a match on the same workspace, or scribbled bytes.
+        for (std::int32_t step = 0; step < 4; ++step) {
+            const Template& probe = step == 0 ? p.second : pairs[(k + 1 + static_cast<std::size_t>(step) * 7) % pairs.size()].second;
+            if (step == 2) {
+                zp::BufferDescriptor b{const_cast<std::uint8_t*>(probe.data()), 256};
+                ASSERT_EQ(zp::matchTemplates(a, b, fast), zpref::match(p.first.data(), probe.data(), ref));
+            }
+            if (step == 3) {
+                for (std::int32_t n = 0; n < 40; ++n) {
+                    const auto at = static_cast<std::size_t>(uniform(rng, 0, zp::kWorkspaceSize - 1));
+                    wsFast[at] = wsRef[at] = static_cast<std::uint8_t>(uniform(rng, 0, 255));
+                }
+            }
+            zp::BufferDescriptor q{const_cast<std::uint8_t*>(probe.data()), 256};
+            const std::int32_t expected = zpref::quickMatch(probe.data(), ref);
+            ASSERT_EQ(zp::quickMatch(q, fast), expected) << "pair " << k << " step " << step;
+            ASSERT_TRUE(wsFast == wsRef) << "workspace after quick match " << k << " step " << step;
+            positive += expected > 0 ? 1 : 0;
+        }
+    }
+    EXPECT_GT(positive, 200);
+}
+
+// Loaded tables whose rows are not ordered (a host wrote over them) keep the
+// binary search of the quick match.
+TEST(FastIdentity, QuickMatchOnShuffledLoadedTables) {
+    Rng rng(13);
+    std::vector<std::uint8_t> wsFast(zp::kWorkspaceSize, 0);
+    auto wsRef = wsFast;
+    const zp::BufferDescriptor fast{wsFast.data(), zp::kWorkspaceSize};
+    const zp::BufferDescriptor ref{wsRef.data(), zp::kWorkspaceSize};
+    for (std::int32_t trial = 0; trial < 300; ++trial) {
+        const auto base = zptest::plausibleMinutiae(40000 + static_cast<std::uint32_t>(trial), uniform(rng, 2, 50));
+        const Template enrolled = zptest::makeTemplate(base);
+        const zptest::Transform t{uniform(rng, -20, 20), uniform(rng, -5, 5), uniform(rng, -5, 5), 2, 8, 0.2, 3};
+        const Template probe = zptest::makeTemplate(zptest::transformedCopy(base, t, static_cast<std::uint32_t>(trial)));
+        zp::BufferDescriptor a{const_cast<std::uint8_t*>(enrolled.data()), 256};
+        zp::loadTemplate(a, fast);
+        zpref::load(enrolled.data(), ref);
+        // Swap a few cells within rows of the loaded table.
+        const std::int32_t table = 2 * 116 * 140;
+        for (std::int32_t n = 0; n < 30; ++n) {
+            const std::int32_t row = uniform(rng, 0, 49);
+            const std::int32_t c1 = uniform(rng, 0, 49);
+            const std::int32_t c2 = uniform(rng, 0, 49);
+            for (std::int32_t b = 0; b < 4; ++b) {
+                const auto x = static_cast<std::size_t>(table + (row * 50 + c1) * 4 + b);
+                const auto y = static_cast<std::size_t>(table + (row * 50 + c2) * 4 + b);
+                std::swap(wsFast[x], wsFast[y]);
+                std::swap(wsRef[x], wsRef[y]);
+            }
+        }
+        zp::BufferDescriptor q{const_cast<std::uint8_t*>(probe.data()), 256};
+        ASSERT_EQ(zp::quickMatch(q, fast), zpref::quickMatch(probe.data(), ref)) << "trial " << trial;
+        ASSERT_TRUE(wsFast == wsRef);
+    }
+}
+
+}  // namespace

@@ -10,6 +10,7 @@
 // agree.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 #if defined(__SSE2__)
@@ -88,6 +89,39 @@ inline bool anyAgreeingCell(const std::uint32_t* cells, std::int32_t from, std::
     return anyAgreeingCellVector<kWithFlags>(cells, from, to, probe);
 #else
     return anyAgreeingCellScalar(cells, from, to, probe);
+#endif
+}
+
+// Running counts for distance windows: given how many cells have each
+// distance (histogram[k] for distance k - offset), writes
+// farther[k] = total - (histogram[0] + ... + histogram[k]), the number of
+// cells farther than distance k - offset. Sizes are whole 16-byte blocks.
+inline constexpr std::int32_t kWindowTableBytes = 80;
+using WindowTable = std::array<std::uint8_t, kWindowTableBytes>;
+
+inline void fartherCounts(const WindowTable& histogram, std::int32_t total, WindowTable& farther) {
+#if defined(__SSE2__)
+    const __m128i all = _mm_set1_epi8(static_cast<char>(total));
+    __m128i carry = _mm_setzero_si128();
+    for (std::int32_t k = 0; k < kWindowTableBytes; k += 16) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(histogram.data() + k));
+        v = _mm_add_epi8(v, _mm_slli_si128(v, 1));
+        v = _mm_add_epi8(v, _mm_slli_si128(v, 2));
+        v = _mm_add_epi8(v, _mm_slli_si128(v, 4));
+        v = _mm_add_epi8(v, _mm_slli_si128(v, 8));
+        v = _mm_add_epi8(v, carry);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(farther.data() + k), _mm_sub_epi8(all, v));
+        // The last running sum, in every byte, for the next block.
+        const __m128i top = _mm_unpackhi_epi8(v, v);                  // bytes 8..15 doubled
+        const __m128i last = _mm_shufflehi_epi16(top, 0xFF);          // word 7 (byte 15) to 4..7
+        carry = _mm_shuffle_epi32(last, 0xFF);
+    }
+#else
+    std::int32_t within = 0;
+    for (std::int32_t k = 0; k < kWindowTableBytes; ++k) {
+        within += histogram[static_cast<std::size_t>(k)];
+        farther[static_cast<std::size_t>(k)] = static_cast<std::uint8_t>(total - within);
+    }
 #endif
 }
 

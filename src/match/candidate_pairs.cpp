@@ -1,8 +1,10 @@
 #include "match/candidate_pairs.h"
 
 #include <array>
+#include <bit>
 
 #include "match/neighbour_table.h"
+#include "match/pairing_mask.h"
 #include "match/similarity.h"
 
 namespace zp {
@@ -43,16 +45,18 @@ std::int32_t buildTablesAndPairs(const MatchingModel& first, const MatchingModel
     for (std::int32_t j = 0; j < second.count; ++j) {
         prepareSecondRow(tableB + j * rowB, second.count, rowsB[static_cast<std::size_t>(j)]);
     }
+    PackedMinutiae packedB;
+    packMinutiae(second, packedB);
     FirstRow preparedA;
     for (std::int32_t i = 0; i < first.count; ++i) {
         const MinutiaRecord& mi = first.minutiae[static_cast<std::size_t>(i)];
-        prepareFirstRow(tableA + i * rowA, first.count, preparedA);
         std::int32_t last = 0;
         bool appended = false;
-        for (std::int32_t j = 0; j < second.count; ++j) {
-            const MinutiaRecord& mj = second.minutiae[static_cast<std::size_t>(j)];
-            if (mi.type != mj.type) continue;
-            if (!directionsAgree(mi.direction, mj.direction, kPairDirectionTolerance)) continue;
+        // The minutiae of B of i's type and direction, in order of j.
+        std::uint64_t passing = pairingMask(mi, packedB, kPairDirectionTolerance);
+        if (passing != 0) prepareFirstRow(tableA + i * rowA, first.count, preparedA);
+        for (; passing != 0; passing &= passing - 1) {
+            const auto j = std::countr_zero(passing);
             const SecondRow& preparedB = rowsB[static_cast<std::size_t>(j)];
             const std::int32_t s =
                 preparedA.ordered && preparedB.ordered

@@ -3,9 +3,11 @@
 #include <cstring>
 
 #include <array>
+#include <bit>
 
 #include "match/agreement_window.h"
 #include "match/neighbour_table.h"
+#include "match/pairing_mask.h"
 #include "match/similarity.h"
 #include "match/template_loading.h"
 #include "minutiae/template_format.h"
@@ -83,13 +85,13 @@ std::int32_t smallestLeftProbe(std::int32_t last) {
 // included, which count as distance 0).
 struct LoadedRow {
     std::array<std::uint32_t, kRowCells + kWindowPadding> cells;
-    std::array<std::uint8_t, kFartherEntries> farther;  // index x + kFartherOffset
+    WindowTable farther;  // index x + kFartherOffset
     bool ordered;
 };
 
 void prepareLoadedRow(const std::uint8_t* row, std::int32_t last, LoadedRow& out) {
     constexpr std::uint8_t kTypeBits = kCellFirstBifurcation | kCellSecondBifurcation;
-    std::array<std::uint8_t, kFartherEntries> nearer{};
+    WindowTable nearer{};
     constexpr std::int32_t kTop = kFartherEntries - kFartherOffset;
     bool ordered = true;
     std::int32_t previous = 255;
@@ -104,11 +106,7 @@ void prepareLoadedRow(const std::uint8_t* row, std::int32_t last, LoadedRow& out
     }
     for (std::int32_t k = last + 1; k <= last + kWindowPadding; ++k) out.cells[static_cast<std::size_t>(k)] = 0;
     out.ordered = ordered;
-    std::int32_t within = 0;
-    for (std::int32_t k = 0; k < kFartherEntries; ++k) {
-        within += nearer[static_cast<std::size_t>(k)];
-        out.farther[static_cast<std::size_t>(k)] = static_cast<std::uint8_t>(last + 1 - within);
-    }
+    fartherCounts(nearer, last + 1, out.farther);
 }
 
 // findRelation on an ordered prepared row.
@@ -193,18 +191,22 @@ std::int32_t quickMatch(const BufferDescriptor& templ, const BufferDescriptor& w
     }
 
     const std::int32_t leftProbe = smallestLeftProbe(last);
+    PackedMinutiae packedProbe;
+    packMinutiae(probe, packedProbe);
     LoadedRow prepared;
     std::int32_t count = 0;
     for (std::int32_t i = 0; i < loadedCount; ++i) {
         const MinutiaRecord& mi = loaded.minutiae[static_cast<std::size_t>(i)];
         const std::uint8_t* row = table + i * rowLength * kCellBytes;
+        // Probe minutiae of i's type and direction (loaded directions are
+        // 0..511, checked with the model).
+        std::uint64_t passing = pairingMask(mi, packedProbe, kQuickDirectionTolerance);
+        if (passing == 0) continue;
         prepareLoadedRow(row, last, prepared);
         const std::int32_t farthest = row[0];
         const std::int32_t nearest = row[last * kCellBytes];
-        for (std::int32_t j = 0; j < probeCount; ++j) {
-            const MinutiaRecord& mj = probe.minutiae[static_cast<std::size_t>(j)];
-            if (mi.type != mj.type) continue;
-            if (!directionsAgree(mi.direction, mj.direction, kQuickDirectionTolerance)) continue;
+        for (; passing != 0; passing &= passing - 1) {
+            const auto j = std::countr_zero(passing);
             for (std::int32_t k = 0; k < kSuccessorCells; ++k) {
                 const auto at = static_cast<std::size_t>(j * kSuccessorCells + k);
                 const std::int32_t d = probeDistance[at];

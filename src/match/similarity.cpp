@@ -122,17 +122,13 @@ void prepareFirstRow(const std::uint8_t* row, std::int32_t count, FirstRow& out)
     // farther[x] = n - (cells with distance <= x): a histogram of the
     // distances (those beyond the table's range all count as farther), then
     // running sums.
-    std::array<std::uint8_t, kFartherEntries> nearer{};
+    WindowTable nearer{};
     constexpr std::int32_t kTop = kFartherEntries - kFartherOffset;  // first x beyond the table
     for (std::int32_t a = 0; a < n; ++a) {
         const std::int32_t d = row[a * kCellBytes];
         if (d < kTop) ++nearer[static_cast<std::size_t>(d + kFartherOffset)];
     }
-    std::int32_t within = 0;
-    for (std::int32_t k = 0; k < kFartherEntries; ++k) {
-        within += nearer[static_cast<std::size_t>(k)];
-        out.farther[static_cast<std::size_t>(k)] = static_cast<std::uint8_t>(n - within);
-    }
+    fartherCounts(nearer, n, out.farther);
 }
 
 std::int32_t preparedSimilarity(const FirstRow& a, const SecondRow& b) {

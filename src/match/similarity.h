@@ -47,7 +47,7 @@ struct SecondRow {
 // within the distance tolerance.
 struct FirstRow {
     std::array<std::uint32_t, kRowCells + kWindowPadding> cells;
-    std::array<std::uint8_t, kFartherEntries> farther;
+    WindowTable farther;  // entries 0 .. kFartherEntries - 1 used
     std::int32_t length;
     bool ordered;  // distances never rise
 };

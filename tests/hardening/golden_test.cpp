@@ -44,8 +44,4 @@ TEST(Golden, ReportMatchesCommittedFile) {
     }
 }
 
-TEST(Golden, ReportIsTheSameTwiceInOneProcess) {
-    EXPECT_EQ(zphard::goldenReport(), zphard::goldenReport());
-}
-
 }  // namespace

@@ -41,7 +41,9 @@ void noteRelease(const void* p) {
 
 #ifdef ZP_SANITIZER_ALLOCATOR
 // The sanitizers own malloc; they report every allocation to these hooks.
-#include <sanitizer/allocator_interface.h>
+// Declared here: the interface header does not ship with every compiler.
+extern "C" int __sanitizer_install_malloc_and_free_hooks(
+    void (*malloc_hook)(const volatile void*, std::size_t), void (*free_hook)(const volatile void*));
 namespace {
 void mallocHook(const volatile void*, std::size_t) { noteAllocation(); }
 void freeHook(const volatile void* p) { noteRelease(const_cast<const void*>(p)); }

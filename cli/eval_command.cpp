@@ -20,6 +20,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <ctime>
 #include <cmath>
@@ -29,7 +30,6 @@
 #include <iostream>
 #include <map>
 #include <memory>
-#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -70,6 +70,30 @@ struct ImageSet {
     std::map<int, std::vector<std::size_t>> byFinger;
 };
 
+// FINGER_IMPRESSION.ext with an image extension, e.g. 101_3.tif.
+bool parseImageName(const std::string& file, int& finger, int& impression) {
+    static const char* const kExtensions[] = {"tif", "tiff", "png", "bmp", "pgm", "ppm", "jpg", "jpeg"};
+    const std::size_t underscore = file.find('_');
+    const std::size_t dot = file.find('.');
+    if (underscore == std::string::npos || dot == std::string::npos || underscore == 0 || dot <= underscore + 1)
+        return false;
+    const auto digits = [&](std::size_t begin, std::size_t end) {
+        if (end - begin > 6) return -1;  // no id this long
+        int value = 0;
+        for (std::size_t i = begin; i < end; ++i) {
+            if (file[i] < '0' || file[i] > '9') return -1;
+            value = value * 10 + (file[i] - '0');
+        }
+        return value;
+    };
+    finger = digits(0, underscore);
+    impression = digits(underscore + 1, dot);
+    if (finger < 0 || impression < 0) return false;
+    std::string ext = file.substr(dot + 1);
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return std::find(std::begin(kExtensions), std::end(kExtensions), ext) != std::end(kExtensions);
+}
+
 ImageSet listSet(const std::string& dir) {
     std::error_code ec;
     if (!std::filesystem::is_directory(dir, ec)) throw InputError{dir + ": no such folder"};
@@ -78,14 +102,13 @@ ImageSet listSet(const std::string& dir) {
     std::filesystem::path p(dir);
     if (!p.has_filename()) p = p.parent_path();  // "dir/" names dir
     set.name = p.filename().string();
-    static const std::regex pattern(R"(^([0-9]+)_([0-9]+)\.(tif|tiff|png|bmp|pgm|ppm|jpg|jpeg)$)", std::regex::icase);
     std::map<std::pair<int, int>, std::string> found;
     for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
         if (!entry.is_regular_file()) continue;
-        const std::string file = entry.path().filename().string();
-        std::smatch m;
-        if (!std::regex_match(file, m, pattern)) continue;
-        const std::pair<int, int> key{std::stoi(m[1].str()), std::stoi(m[2].str())};
+        int finger = 0;
+        int impression = 0;
+        if (!parseImageName(entry.path().filename().string(), finger, impression)) continue;
+        const std::pair<int, int> key{finger, impression};
         const std::string path = entry.path().string();
         auto it = found.find(key);
         if (it == found.end()) found.emplace(key, path);

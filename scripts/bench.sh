@@ -36,8 +36,15 @@ else
   echo "bench: $data not found; evaluating the generated set only"
 fi
 
-# The generated set is the same for the same seed: made once, then reused.
+# The generated set is the same for the same seed and generator: made once,
+# then reused while a fresh first impression still equals the kept one.
 stamp="$synth_set/.complete"
+if [ -f "$stamp" ]; then
+  probe_dir=$(mktemp -d)
+  "$zpapi" synth --fingers 1 --impressions 1 --seed "$synth_seed" -o "$probe_dir" --quiet
+  cmp -s "$probe_dir/101_1.png" "$synth_set/101_1.png" || rm -f "$stamp"
+  rm -rf "$probe_dir"
+fi
 if [ ! -f "$stamp" ]; then
   echo "== generating $synth_fingers fingers x $synth_impressions impressions (seed $synth_seed)"
   rm -rf "$synth_set"

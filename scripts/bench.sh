@@ -26,12 +26,14 @@ echo "== benchmark suite"
 bench_done=$(date +%s)
 
 sets=()
+real_sets=0
 if [ -d "$data" ]; then
   for dir in "$data"/*/; do
     dir=${dir%/}
     if ls "$dir" | grep -qE '^[0-9]+_[0-9]+\.(tif|tiff|png|bmp|pgm|jpg)$'; then sets+=("$dir"); fi
   done
-  [ ${#sets[@]} -gt 0 ] || echo "bench: $data holds no image sets; evaluating the generated set only"
+  real_sets=${#sets[@]}
+  [ "$real_sets" -gt 0 ] || echo "bench: $data holds no image sets; evaluating the generated set only"
 else
   echo "bench: $data not found; evaluating the generated set only"
 fi
@@ -73,6 +75,7 @@ scripts/update_readme_results.sh \
   --bench-seconds $((bench_done - started)) \
   --eval-seconds $((eval_done - eval_started)) \
   --synthetic "$synth_fingers fingers x $synth_impressions impressions, seed $synth_seed" \
+  --real-sets "$real_sets" \
   --results "$results/results.md" \
   --readme README.md
 echo "== results: $results/results.md, $results/evaluation.json, $results/benchmarks.json; README.md updated"

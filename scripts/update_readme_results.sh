@@ -6,7 +6,7 @@
 # usage: update_readme_results.sh --describe-machine
 #        update_readme_results.sh --machine TEXT --benchmarks JSON --evaluation MD
 #            --plots DIR --bench-seconds N --eval-seconds N --synthetic TEXT
-#            --results OUT.md --readme README.md
+#            --real-sets N --results OUT.md --readme README.md
 set -euo pipefail
 
 describe_machine() {
@@ -24,6 +24,7 @@ if [ "${1:-}" = "--describe-machine" ]; then
 fi
 
 machine="" benchmarks="" evaluation="" plots="" bench_seconds="" eval_seconds="" synthetic="" results="" readme=""
+real_sets=0
 while [ $# -gt 0 ]; do
   case $1 in
     --machine) machine=$2 ;;
@@ -33,6 +34,7 @@ while [ $# -gt 0 ]; do
     --bench-seconds) bench_seconds=$2 ;;
     --eval-seconds) eval_seconds=$2 ;;
     --synthetic) synthetic=$2 ;;
+    --real-sets) real_sets=$2 ;;
     --results) results=$2 ;;
     --readme) readme=$2 ;;
     *) echo "update_readme_results: unknown option $1" >&2; exit 2 ;;
@@ -133,11 +135,18 @@ EOF
     fi
   done
   [ "$prefix" = "embed" ] || echo
-  cat <<EOF
+  if [ "$real_sets" -gt 0 ]; then
+    cat <<EOF
 The real sets are the "B" sample sets of FVC2000 (DB1–DB4) and FVC2002 (DB1): D. Maio, D. Maltoni,
 R. Cappelli, J. L. Wayman, A. K. Jain, "FVC2000: Fingerprint Verification Competition", IEEE Trans. PAMI
 24(3), 2002; "FVC2002: Second Fingerprint Verification Competition", Proc. ICPR 2002.
 
+EOF
+  else
+    echo "The real sets (../shared/data) were not beside the checkout: only the generated set was evaluated."
+    echo
+  fi
+  cat <<EOF
 $heading Speed
 
 Google Benchmark suite (\`build/release/bench/zpapi_bench\`; time is wall clock per iteration, CPU that of the

@@ -41,9 +41,17 @@ constexpr int kSmallComponent = 40;
 // arch, tented arch, left loop, right loop, whorl.
 constexpr int kClassFrequency[5] = {37, 29, 338, 317, 279};
 
-// Period map: kBasePeriod plus a smooth variation of up to kPeriodSwing.
-constexpr double kBasePeriod = 9.3;
-constexpr double kPeriodSwing = 1.3;
+// Period map: a base period drawn per finger (fingers differ in ridge
+// density) plus a smooth variation of up to a swing drawn per finger.
+constexpr double kMinBasePeriod = 8.6;
+constexpr double kMaxBasePeriod = 10.2;
+constexpr double kMinPeriodSwing = 0.7;
+constexpr double kMaxPeriodSwing = 1.5;
+
+// Orientation model: a smooth single-valued turn of up to kOrientationWobble
+// radians added everywhere, so that fingers of one class differ beyond the
+// placement of their singular points (it leaves every singular point's index as is).
+constexpr double kOrientationWobble = 0.22;
 
 struct Silhouette {
     double cx, topCentreY, bottomCentreY, halfWidth, topRadius, bottomRadius;
@@ -63,8 +71,8 @@ struct Silhouette {
 
 Silhouette drawSilhouette(det::Random& random) {
     Silhouette s{};
-    s.cx = kMasterWidth / 2.0 + random.uniform(-6.0, 6.0);
-    s.halfWidth = random.uniform(112.0, 140.0);
+    s.cx = kMasterWidth / 2.0 + random.uniform(-14.0, 14.0);
+    s.halfWidth = random.uniform(104.0, 144.0);
     s.topRadius = random.uniform(0.85, 1.1) * s.halfWidth;
     s.topCentreY = 18.0 + s.topRadius + random.uniform(0.0, 12.0);
     s.bottomRadius = random.uniform(1.4, 2.0) * s.halfWidth;
@@ -74,14 +82,14 @@ Silhouette drawSilhouette(det::Random& random) {
 
 // Cores and deltas of a class, placed about the finger's centre.
 std::vector<SingularPoint> drawSingularPoints(PatternClass pc, const Silhouette& s, det::Random& random) {
-    const double cy = s.topCentreY + random.uniform(20.0, 60.0);
-    const double cx = s.cx + random.uniform(-15.0, 15.0);
+    const double cy = s.topCentreY + random.uniform(10.0, 85.0);
+    const double cx = s.cx + random.uniform(-28.0, 28.0);
     std::vector<SingularPoint> points;
     switch (pc) {
         case PatternClass::Arch:
             break;
         case PatternClass::TentedArch: {
-            const double gap = random.uniform(55.0, 85.0);
+            const double gap = random.uniform(45.0, 100.0);
             points.push_back({cx, cy, SingularKind::Core});
             points.push_back({cx + random.uniform(-8.0, 8.0), cy + gap, SingularKind::Delta});
             break;
@@ -91,19 +99,19 @@ std::vector<SingularPoint> drawSingularPoints(PatternClass pc, const Silhouette&
             // A left loop's ridges enter and leave on the left, its delta lies
             // to the right of the core; a right loop is the mirror image.
             const double side = pc == PatternClass::LeftLoop ? 1.0 : -1.0;
-            points.push_back({cx - side * random.uniform(0.0, 15.0), cy, SingularKind::Core});
-            points.push_back({cx + side * random.uniform(55.0, 95.0), cy + random.uniform(80.0, 125.0),
+            points.push_back({cx - side * random.uniform(0.0, 20.0), cy, SingularKind::Core});
+            points.push_back({cx + side * random.uniform(50.0, 110.0), cy + random.uniform(65.0, 140.0),
                               SingularKind::Delta});
             break;
         }
         case PatternClass::Whorl: {
-            const double tilt = random.uniform(-7.0, 7.0);
-            const double half = random.uniform(4.0, 12.0);
+            const double tilt = random.uniform(-12.0, 12.0);
+            const double half = random.uniform(4.0, 16.0);
             points.push_back({cx - tilt, cy - half, SingularKind::Core});
             points.push_back({cx + tilt, cy + half, SingularKind::Core});
-            const double dy = cy + random.uniform(85.0, 120.0);
-            points.push_back({cx - random.uniform(85.0, 115.0), dy + random.uniform(-15.0, 15.0), SingularKind::Delta});
-            points.push_back({cx + random.uniform(85.0, 115.0), dy + random.uniform(-15.0, 15.0), SingularKind::Delta});
+            const double dy = cy + random.uniform(75.0, 130.0);
+            points.push_back({cx - random.uniform(80.0, 125.0), dy + random.uniform(-25.0, 25.0), SingularKind::Delta});
+            points.push_back({cx + random.uniform(80.0, 125.0), dy + random.uniform(-25.0, 25.0), SingularKind::Delta});
             break;
         }
     }
@@ -264,8 +272,12 @@ MasterFingerprint makeMaster(std::uint64_t seed, PatternClass patternClass) {
 
     const Silhouette shape = drawSilhouette(random);
     m.singularPoints = drawSingularPoints(patternClass, shape, random);
-    const double archBulge = random.uniform(0.7, 1.2);
+    const double archBulge = random.uniform(0.6, 1.3);
     const internal::ValueNoise periodNoise(random.next(), w, h, 4, 5);
+    const double basePeriod = random.uniform(kMinBasePeriod, kMaxBasePeriod);
+    const double periodSwing = random.uniform(kMinPeriodSwing, kMaxPeriodSwing);
+    const internal::ValueNoise wobble(random.next(), w, h, 3, 4);
+    const double wobbleAmount = random.uniform(0.3, 1.0) * kOrientationWobble;
 
     m.silhouette.assign(n, 0);
     m.orientation.assign(n, 0.0f);
@@ -278,8 +290,10 @@ MasterFingerprint makeMaster(std::uint64_t seed, PatternClass patternClass) {
             if (!shape.inside(x, y)) continue;
             m.silhouette[i] = 1;
             ++fingerPixels;
-            const double theta = orientationAt(patternClass, m.singularPoints, shape, archBulge, x, y);
-            const double period = det::clamp(kBasePeriod + kPeriodSwing * periodNoise.at(x, y), kMinPeriod, kMaxPeriod);
+            double theta = orientationAt(patternClass, m.singularPoints, shape, archBulge, x, y) + wobbleAmount * wobble.at(x, y);
+            if (theta < 0.0) theta += det::kPi;
+            if (theta >= det::kPi) theta -= det::kPi;
+            const double period = det::clamp(basePeriod + periodSwing * periodNoise.at(x, y), kMinPeriod, kMaxPeriod);
             m.orientation[i] = static_cast<float>(theta);
             m.period[i] = static_cast<float>(period);
             const int a = static_cast<int>(det::roundHalfAway(theta / det::kPi * kAngleSteps)) % kAngleSteps;

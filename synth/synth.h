@@ -90,7 +90,12 @@ struct ImpressionParameters {
     int blurPasses = 1;                  // 3 x 3 binomial blurs
     double background = 235.0;           // grey level of the background and valleys
     double ridgeLevel = 60.0;            // grey level of a fully pressed ridge
-    std::uint64_t textureSeed = 0;       // contact edge, contrast patches, noise
+    std::uint64_t textureSeed = 0;       // contact edge, contrast patches, noise, creases, blobs
+    // Further degradations of real captures; their defaults leave none.
+    double moisture = 0.0;               // -1 dry (thin, broken ridges) .. +1 wet (merged ridges, dark blobs)
+    double illumination = 0.0;           // swing of an uneven background, grey levels either way
+    double contrastPatches = 0.22;       // share of the contrast lost in the faintest patches, 0 .. 1
+    int creases = 0;                     // creases and scratches: bright lines across the ridges
 };
 
 ImpressionParameters impressionParameters(const MasterFingerprint& master, std::uint64_t seed);
@@ -101,7 +106,8 @@ struct Impression {
     ImpressionParameters parameters;
     std::vector<std::uint8_t> pixels;            // width x height, row by row
     std::vector<std::uint8_t> contact;           // 1 = finger touches the sensor here
-    std::vector<Minutia> minutiae;               // master minutiae inside the contact area
+    std::vector<Minutia> minutiae;               // master minutiae inside the contact area, except those
+                                                 // under a crease or a wet blob, which the capture wipes out
     std::vector<SingularPoint> singularPoints;   // those that land inside the image
 };
 

@@ -218,3 +218,26 @@ TEST(SynthMaster, RenderedMasterHasDarkRidgesOnWhite) {
         else ASSERT_GE(grey[i], 132);
     }
 }
+
+TEST(SynthMaster, FingersOfOneClassDiffer) {
+    // Real fingers of one class differ in where their singular points lie and
+    // how dense their ridges are.
+    double coreLeft = 1e9, coreRight = -1e9, coreTop = 1e9, coreBottom = -1e9, periodLow = 1e9, periodHigh = 0;
+    for (std::uint64_t s = 0; s < 6; ++s) {
+        const MasterFingerprint& m = synthtest::master(kSeed + 100 + s, PatternClass::LeftLoop);
+        const SingularPoint core = ofKind(m, SingularKind::Core).at(0);
+        coreLeft = std::min(coreLeft, core.x);
+        coreRight = std::max(coreRight, core.x);
+        coreTop = std::min(coreTop, core.y);
+        coreBottom = std::max(coreBottom, core.y);
+        double sum = 0.0;
+        int count = 0;
+        for (std::size_t i = 0; i < m.period.size(); ++i)
+            if (m.silhouette[i]) sum += m.period[i], ++count;
+        periodLow = std::min(periodLow, sum / count);
+        periodHigh = std::max(periodHigh, sum / count);
+    }
+    EXPECT_GT(coreRight - coreLeft, 15.0);
+    EXPECT_GT(coreBottom - coreTop, 15.0);
+    EXPECT_GT(periodHigh - periodLow, 0.4);
+}

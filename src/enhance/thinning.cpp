@@ -11,30 +11,57 @@ constexpr std::int32_t kStandardBorder = 8;
 constexpr std::int32_t kOtherBorder = 4;
 constexpr std::uint8_t kRowPass = 1;
 constexpr std::uint8_t kColumnPass = 2;
-// Largest image served (the sensor's); the bit planes live on the stack.
+// Largest image served (the sensor's); the work area is sized for it.
 constexpr std::int32_t kMaxWidth = 256;
 constexpr std::int32_t kMaxHeight = 384;
 constexpr std::int32_t kRowWords = kMaxWidth / 64;
-constexpr std::int32_t kColumnWords = kMaxHeight / 64;
+// Rows per band of the column sub-pass's index: one bit per band and
+// column, so that a column's bands fit one word.
+constexpr std::int32_t kBandShift = 3;
+static_assert((kMaxHeight >> kBandShift) <= 64);
 
 using RowBits = std::array<std::uint64_t, kRowWords>;
-using ColumnBits = std::array<std::uint64_t, kColumnWords>;
 
 constexpr std::uint64_t kLowBits = 0x0101010101010101ULL;
 // Multiplying eight 0/1 bytes by this gathers byte i into bit 56 + i.
 constexpr std::uint64_t kGatherBytes = 0x0102040810204080ULL;
 
-// Bit i set for each byte i of the eight from p on (n of them real) whose
-// value is odd, and in `exactOnes` for each byte equal to 1.
-void packEight(const std::uint8_t* p, std::int32_t n, std::uint64_t& odd, std::uint64_t& exactOnes) {
-    std::uint64_t word = 0;
-    std::memcpy(&word, p, static_cast<std::size_t>(n));
-    const std::uint64_t low = word & kLowBits;
-    // Bytes equal to 1: low bit set and nothing else.
-    const std::uint64_t rest = word & ~kLowBits;
-    const std::uint64_t restZero = ~(((rest & 0x7F7F7F7F7F7F7F7FULL) + 0x7F7F7F7F7F7F7F7FULL) | rest) & 0x8080808080808080ULL;
-    odd = (low * kGatherBytes) >> 56;
-    exactOnes = (((restZero >> 7) & low) * kGatherBytes) >> 56;
+// One row as bit planes: `set` has bit x for each odd pixel, `ones` for
+// each pixel equal to 1 (the ones that may be marked).
+struct PackedRow {
+    RowBits set;
+    RowBits ones;
+};
+
+// Bit x of the result: byte x of the eight from p on is odd.
+inline std::uint64_t oddBits(std::uint64_t word) { return ((word & kLowBits) * kGatherBytes) >> 56; }
+
+void packRow(const std::uint8_t* row, std::int32_t width, PackedRow& out) {
+    out.set = RowBits{};
+    // Bits above the lowest of any byte; when none is set, the row holds
+    // only 0 and 1 and its ones are its set pixels.
+    std::uint64_t high = 0;
+    std::int32_t x = 0;
+    for (; x + 8 <= width; x += 8) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, row + x, 8);
+        out.set[x >> 6] |= oddBits(word) << (x & 63);
+        high |= word & ~kLowBits;
+    }
+    if (x < width) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, row + x, static_cast<std::size_t>(width - x));
+        out.set[x >> 6] |= oddBits(word) << (x & 63);
+        high |= word & ~kLowBits;
+    }
+    if (high == 0) {
+        out.ones = out.set;
+        return;
+    }
+    out.ones = RowBits{};
+    for (x = 0; x < width; ++x) {
+        if (row[x] == 1) out.ones[x >> 6] |= std::uint64_t{1} << (x & 63);
+    }
 }
 
 // Neighbour planes of one word: pixel x of the result holds pixel x + 1
@@ -79,98 +106,89 @@ void thinning(std::uint8_t* image, std::int32_t width, std::int32_t height, std:
     if (x0 >= x1 || y0 >= y1 || width > kMaxWidth || height > kMaxHeight) return;
     const std::int32_t words = (width + 63) / 64;
 
-    // Bit planes of the image: odd (set) pixels everywhere, and the pixels
-    // of the region that may be marked (exactly 1). Deletions are written
-    // to the image at once and cleared in both planes; marks stay 1 in the
-    // image, where they count as set just as the mark value 3 would.
-    std::array<RowBits, kMaxHeight> set{};
-    std::array<RowBits, kMaxHeight> candidates{};
-    std::array<RowBits, kMaxHeight> marks{};
-    std::array<ColumnBits, kMaxWidth> columnMarks{};
     RowBits region{};
     for (std::int32_t x = x0; x < x1; ++x) region[x >> 6] |= std::uint64_t{1} << (x & 63);
+    // Bands holding marks that survived the row sub-pass, per column (bit
+    // j: the rows whose index shifted right by kBandShift is j).
+    std::array<std::uint64_t, kMaxWidth> survivorBands{};
 
-    for (std::int32_t y = 0; y < height; ++y) {
-        const std::uint8_t* row = image + y * width;
-        for (std::int32_t x = 0; x < width; x += 8) {
-            const std::int32_t n = width - x < 8 ? width - x : 8;
-            std::uint64_t odd = 0;
-            std::uint64_t ones = 0;
-            packEight(row + x, n, odd, ones);
-            set[y][x >> 6] |= odd << (x & 63);
-            candidates[y][x >> 6] |= ones << (x & 63);
-        }
-        if (y < y0 || y >= y1) {
-            candidates[y] = RowBits{};
-        } else {
-            for (std::int32_t k = 0; k < words; ++k) candidates[y][k] &= region[k];
-        }
-    }
+    // Rows that held marks in the previous iteration (all, before the
+    // first). Where rows y - 1 to y + 1 held none, nothing there was
+    // deleted, so row y's marks are those of the previous pass, that is
+    // none, and the row is skipped.
+    std::array<bool, kMaxHeight> markedBefore{};
+    std::array<bool, kMaxHeight> marked{};
+    for (std::int32_t y = y0 - 1; y <= y1; ++y) markedBefore[y] = true;
 
     for (;;) {
-        // Mark pass, all pixels at once from the image as it stands.
+        // Mark pass and row sub-pass in one sweep. The marks of row y depend
+        // on rows y - 1 to y + 1 as they were when the pass began: rows
+        // y and y + 1 are still untouched in the image (a row's deletions
+        // change that row only), row y - 1 is kept packed from before its
+        // deletions. Row r is held in ring[r % 3] once packed. Marks that
+        // survive are written as the mark value and noted for the column
+        // sub-pass.
+        PackedRow ring[3];
+        std::int32_t packed[3] = {-1, -1, -1};
         std::uint64_t any = 0;
         for (std::int32_t y = y0; y < y1; ++y) {
-            const RowBits& up = set[y - 1];
-            const RowBits& mid = set[y];
-            const RowBits& down = set[y + 1];
+            marked[y] = false;
+            if (!markedBefore[y - 1] && !markedBefore[y] && !markedBefore[y + 1]) continue;
+            for (std::int32_t r = y - 1; r <= y + 1; ++r) {
+                if (packed[r % 3] == r) continue;
+                packRow(image + r * width, width, ring[r % 3]);
+                packed[r % 3] = r;
+            }
+            const RowBits& up = ring[(y - 1) % 3].set;
+            const RowBits& mid = ring[y % 3].set;
+            const RowBits& down = ring[(y + 1) % 3].set;
+            const RowBits& ones = ring[y % 3].ones;
+            std::uint8_t* row = image + y * width;
+            const std::uint64_t band = std::uint64_t{1} << (y >> kBandShift);
+            std::uint64_t rowMarks = 0;
             for (std::int32_t k = 0; k < words; ++k) {
-                const std::uint64_t c = candidates[y][k];
-                if (c == 0) {
-                    marks[y][k] = 0;
-                    continue;
-                }
-                const std::uint64_t mk =
+                const std::uint64_t c = ones[k] & region[k];
+                if (c == 0) continue;
+                std::uint64_t bits =
                     c & deletable(eastOf(mid, k, words), eastOf(up, k, words), up[k], westOf(up, k), westOf(mid, k),
                                   westOf(down, k), down[k], eastOf(down, k, words));
-                marks[y][k] = mk;
-                any |= mk;
+                rowMarks |= bits;
+                while (bits != 0) {
+                    const std::int32_t x = (k << 6) + std::countr_zero(bits);
+                    bits &= bits - 1;
+                    if ((kThinningTable[thinningIndex(row + x, width)] & kRowPass) != 0) {
+                        row[x] = 0;
+                    } else {
+                        row[x] = kThinningMark;
+                        survivorBands[x] |= band;
+                    }
+                }
             }
+            marked[y] = rowMarks != 0;
+            any |= rowMarks;
         }
+        markedBefore = marked;
         if (any == 0) return;
 
-        // Row sub-pass, in row order; each decision sees earlier deletions.
-        for (std::int32_t y = y0; y < y1; ++y) {
-            std::uint8_t* row = image + y * width;
-            for (std::int32_t k = 0; k < words; ++k) {
-                std::uint64_t bits = marks[y][k];
-                while (bits != 0) {
-                    const std::int32_t b = std::countr_zero(bits);
-                    bits &= bits - 1;
-                    const std::int32_t x = (k << 6) + b;
-                    if ((kThinningTable[thinningIndex(row + x, width)] & kRowPass) == 0) {
-                        columnMarks[x][y >> 6] |= std::uint64_t{1} << (y & 63);
-                        continue;
-                    }
-                    row[x] = 0;
-                    const std::uint64_t clear = ~(std::uint64_t{1} << b);
-                    set[y][k] &= clear;
-                    candidates[y][k] &= clear;
-                }
-            }
-        }
-
         // Column sub-pass over the surviving marks, columns left to right,
-        // each from the top; the column marks are consumed on the way.
+        // each from the top. A mark is reset to 1 as soon as it is decided:
+        // later decisions see it as set either way.
         for (std::int32_t x = x0; x < x1; ++x) {
-            ColumnBits& column = columnMarks[x];
-            for (std::int32_t j = 0; j < kColumnWords; ++j) {
-                std::uint64_t bits = column[j];
-                column[j] = 0;
-                while (bits != 0) {
-                    const std::int32_t y = (j << 6) + std::countr_zero(bits);
-                    bits &= bits - 1;
+            std::uint64_t bands = survivorBands[x];
+            survivorBands[x] = 0;
+            while (bands != 0) {
+                const std::int32_t start = std::countr_zero(bands) << kBandShift;
+                bands &= bands - 1;
+                // Only region rows hold marks; a band may reach beyond them.
+                const std::int32_t first = start > y0 ? start : y0;
+                const std::int32_t last = start + (1 << kBandShift) < y1 ? start + (1 << kBandShift) : y1;
+                for (std::int32_t y = first; y < last; ++y) {
                     std::uint8_t* p = image + y * width + x;
-                    if ((kThinningTable[thinningIndex(p, width)] & kColumnPass) == 0) continue;
-                    *p = 0;
-                    const std::uint64_t clear = ~(std::uint64_t{1} << (x & 63));
-                    set[y][x >> 6] &= clear;
-                    candidates[y][x >> 6] &= clear;
+                    if (*p != kThinningMark) continue;
+                    *p = (kThinningTable[thinningIndex(p, width)] & kColumnPass) != 0 ? 0 : 1;
                 }
             }
         }
-        // Reset: the surviving marks are plain ridge pixels again; nothing
-        // to do, as they were never written as marks.
     }
 }
 

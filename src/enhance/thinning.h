@@ -43,9 +43,9 @@ inline constexpr std::array<std::uint8_t, 256> kThinningTable = {{
 // pass marks nothing; the sub-passes see each deletion made before them in
 // their scan order. Region pixels are 0 or 1 on entry and on return;
 // neighbour reads reach one pixel beyond the region (odd values count as
-// set), which is never changed. The marks are kept in bit planes on the
-// stack rather than written as 3s; the result is the same. Images wider
-// than 256 or taller than 384 pixels are left unchanged.
+// set), which is never changed. Marks that survive the row sub-pass are
+// written as kThinningMark until the column sub-pass decides them. Images
+// wider than 256 or taller than 384 pixels are left unchanged.
 void thinning(std::uint8_t* image, std::int32_t width, std::int32_t height, std::int32_t border);
 
 // Neighbour index of the pixel at p in an image with rows of `width` bytes;

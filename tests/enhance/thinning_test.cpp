@@ -1,11 +1,24 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdint>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "api/records.h"
+#include "enhance/binarisation.h"
+#include "enhance/binary_smoothing.h"
+#include "enhance/directional_enhancement.h"
+#include "enhance/orientation_field.h"
 #include "enhance/thinning.h"
+#include "image/inversion.h"
+#include "image/normalisation.h"
+#include "image/quality_score.h"
+#include "image/smoothing.h"
+#include "image/window_crop.h"
+#include "support/real_images.h"
 
 namespace {
 
@@ -114,32 +127,146 @@ void thinningReference(std::vector<std::uint8_t>& img, std::int32_t w, std::int3
     }
 }
 
-TEST(Thinning, MatchesTheIterationOnBlobs) {
+// Noise in the one-pixel ring just outside the region, which neighbour
+// reads reach but nothing may change: 0 and 1, or other values too (odd
+// ones count as set).
+void noiseAroundRegion(std::vector<std::uint8_t>& image, std::int32_t w, std::int32_t h, std::int32_t m,
+                       bool otherValues, std::mt19937& rng) {
+    constexpr std::uint8_t kValues[] = {0, 1, 0, 1, 2, 5, 128, 255};
+    const auto value = [&] { return kValues[rng() % (otherValues ? 8 : 4)]; };
+    for (std::int32_t x = 0; x < w; ++x) {
+        image[(m - 1) * w + x] = value();
+        image[(h - m) * w + x] = value();
+    }
+    for (std::int32_t y = 0; y < h; ++y) {
+        image[y * w + m - 1] = value();
+        image[y * w + w - m] = value();
+    }
+}
+
+TEST(Thinning, MatchesTheIterationOnRandomShapes) {
     std::mt19937 rng(45);
-    for (std::int32_t trial = 0; trial < 6; ++trial) {
-        const std::int32_t w = 40 + static_cast<std::int32_t>(rng() % 200);
-        const std::int32_t h = 30 + static_cast<std::int32_t>(rng() % 250);
+    for (std::int32_t trial = 0; trial < 60; ++trial) {
+        // Sizes up to the largest served, widths of every remainder by 8 and 64.
+        const std::int32_t w = trial == 0 ? 256 : 20 + static_cast<std::int32_t>(rng() % 237);
+        const std::int32_t h = trial == 0 ? 384 : 20 + static_cast<std::int32_t>(rng() % 365);
         const std::int32_t border = trial % 3 == 0 ? 5 : 8;
         const std::int32_t m = border == 8 ? 8 : 4;
         std::vector<std::uint8_t> image(static_cast<std::size_t>(w * h), 0);
-        // Thick random strokes, plus noise in the ring just outside the region.
-        for (int s = 0; s < 40; ++s) {
-            const std::int32_t cx = static_cast<std::int32_t>(rng() % w);
-            const std::int32_t cy = static_cast<std::int32_t>(rng() % h);
-            const std::int32_t rx = 1 + static_cast<std::int32_t>(rng() % 12);
-            const std::int32_t ry = 1 + static_cast<std::int32_t>(rng() % 12);
-            for (std::int32_t y = cy - ry; y <= cy + ry; ++y)
-                for (std::int32_t x = cx - rx; x <= cx + rx; ++x)
-                    if (x >= m && x < w - m && y >= m && y < h - m) image[y * w + x] = 1;
+        const auto inside = [&](std::int32_t x, std::int32_t y) { return x >= m && x < w - m && y >= m && y < h - m; };
+        switch (trial % 4) {
+            case 0:
+            case 1:
+                // Thick random strokes: blobs of up to 25 x 25.
+                for (int s = 0; s < 40; ++s) {
+                    const std::int32_t cx = static_cast<std::int32_t>(rng() % w);
+                    const std::int32_t cy = static_cast<std::int32_t>(rng() % h);
+                    const std::int32_t rx = 1 + static_cast<std::int32_t>(rng() % 12);
+                    const std::int32_t ry = 1 + static_cast<std::int32_t>(rng() % 12);
+                    for (std::int32_t y = cy - ry; y <= cy + ry; ++y)
+                        for (std::int32_t x = cx - rx; x <= cx + rx; ++x)
+                            if (inside(x, y)) image[y * w + x] = 1;
+                }
+                break;
+            case 2:
+                // Dense noise: many marks that see each other's deletions.
+                for (std::int32_t y = m; y < h - m; ++y)
+                    for (std::int32_t x = m; x < w - m; ++x) image[y * w + x] = rng() % 100 < 55 ? 1 : 0;
+                break;
+            default:
+                // Ridge-like bands of width 2 to 6 along random slopes, with holes.
+                for (int s = 0; s < 12; ++s) {
+                    const std::int32_t x0 = static_cast<std::int32_t>(rng() % w);
+                    const std::int32_t y0 = static_cast<std::int32_t>(rng() % h);
+                    const std::int32_t dx = static_cast<std::int32_t>(rng() % 7) - 3;
+                    const std::int32_t dy = static_cast<std::int32_t>(rng() % 7) - 3;
+                    const std::int32_t thick = 2 + static_cast<std::int32_t>(rng() % 5);
+                    for (std::int32_t t = 0; t < 200; ++t) {
+                        const std::int32_t cx = x0 + dx * t / 3;
+                        const std::int32_t cy = y0 + dy * t / 3;
+                        for (std::int32_t y = cy; y < cy + thick; ++y)
+                            for (std::int32_t x = cx; x < cx + thick; ++x)
+                                if (inside(x, y)) image[y * w + x] = rng() % 20 == 0 ? 0 : 1;
+                    }
+                }
+                break;
         }
-        for (std::int32_t x = 0; x < w; ++x) {
-            image[(m - 1) * w + x] = static_cast<std::uint8_t>(rng() % 2);
-            image[(h - m) * w + x] = static_cast<std::uint8_t>(rng() % 2);
-        }
+        noiseAroundRegion(image, w, h, m, trial % 2 == 1, rng);
         std::vector<std::uint8_t> want = image;
         thinningReference(want, w, h, m);
         zp::thinning(image.data(), w, h, border);
-        EXPECT_EQ(image, want) << "trial " << trial;
+        ASSERT_EQ(image, want) << "trial " << trial << ", " << w << " x " << h << ", border " << border;
+    }
+}
+
+struct Capture {
+    const char* set;
+    int finger;
+    int impression;
+};
+
+class ThinningOnRealCaptures : public ::testing::TestWithParam<Capture> {};
+
+// The binary ridge image of a real capture, thinned; then the skeleton
+// again with small blobs painted over it, as the cleanup's loop filling
+// leaves it.
+TEST_P(ThinningOnRealCaptures, MatchesTheIteration) {
+    ZP_REQUIRE_DATA();
+    const Capture c = GetParam();
+    std::vector<std::uint8_t> image = zptest::loadSensorImage(c.set, c.finger, c.impression);
+    ASSERT_EQ(image.size(), static_cast<std::size_t>(zp::kImageSize)) << c.set;
+    std::array<std::uint8_t, zp::kWorkAreaSize> workArea{};
+    zp::ImageDescriptor desc;
+    desc.image = image.data();
+    desc.width = zp::kImageWidth;
+    desc.height = zp::kImageHeight;
+    desc.resolution = zp::kImageResolution;
+    desc.workArea = workArea.data();
+    ASSERT_EQ(zp::qualityScore(desc), 1);
+    ASSERT_EQ(zp::windowCrop(desc), 1);
+    const std::int32_t w = desc.width;
+    const std::int32_t h = desc.height;
+    zp::invertImage(image.data(), w, h);
+    ASSERT_EQ(zp::normalise(image.data(), w, h, workArea.data()), 1);
+    zp::smoothImage(image.data(), w, h, workArea.data());
+    zp::orientationField(image.data(), w, h, workArea.data());
+    zp::directionalEnhancement(image.data(), w, h, workArea.data());
+    zp::binarise(0, image.data(), w, h, workArea.data());
+    zp::binarySmoothing(image.data(), w, h, workArea.data());
+
+    // The working window is the buffer's first w * h bytes.
+    image.resize(static_cast<std::size_t>(w * h));
+    std::vector<std::uint8_t> want = image;
+    thinningReference(want, w, h, 8);
+    zp::thinning(image.data(), w, h, 8);
+    ASSERT_EQ(image, want);
+
+    std::mt19937 rng(static_cast<std::uint32_t>(c.finger * 10 + c.impression));
+    for (int s = 0; s < 60; ++s) {
+        const std::int32_t cx = static_cast<std::int32_t>(rng() % w);
+        const std::int32_t cy = static_cast<std::int32_t>(rng() % h);
+        const std::int32_t r = 1 + static_cast<std::int32_t>(rng() % 3);
+        for (std::int32_t y = cy - r; y <= cy + r; ++y)
+            for (std::int32_t x = cx - r; x <= cx + r; ++x)
+                if (x >= 8 && x < w - 8 && y >= 8 && y < h - 8) image[y * w + x] = 1;
+    }
+    want = image;
+    thinningReference(want, w, h, 8);
+    zp::thinning(image.data(), w, h, 8);
+    EXPECT_EQ(image, want);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sets, ThinningOnRealCaptures,
+                         ::testing::Values(Capture{"fvc2002_db1_b", 101, 1}, Capture{"fvc2002_db1_b", 105, 3},
+                                           Capture{"fvc2000_db1_b", 102, 2}, Capture{"fvc2000_db2_b", 104, 5},
+                                           Capture{"fvc2000_db3_b", 107, 1}, Capture{"fvc2000_db4_b", 110, 8}));
+
+TEST(Thinning, LeavesImagesLargerThanTheSensorUnchanged) {
+    for (const auto& [w, h] : {std::pair{257, 40}, std::pair{40, 385}}) {
+        std::vector<std::uint8_t> image(static_cast<std::size_t>(w * h), 1);
+        const std::vector<std::uint8_t> before = image;
+        zp::thinning(image.data(), w, h, 8);
+        EXPECT_EQ(image, before) << w << " x " << h;
     }
 }
 

@@ -92,6 +92,28 @@ inline bool anyAgreeingCell(const std::uint32_t* cells, std::int32_t from, std::
 #endif
 }
 
+// Direction buckets for directions 0..359: bucket k holds 15k .. 15k + 14.
+// Two directions within 10 degrees of each other (across 0 too) lie in the
+// same or neighbouring buckets, counted round the circle, since 10 < 15 and
+// 24 buckets fill the circle exactly. Directions of 360 and more have no
+// bucket (entry kDirectionBuckets); rows holding them take the window test.
+inline constexpr std::int32_t kDirectionBucketWidth = 15;
+inline constexpr std::int32_t kDirectionBuckets = 24;
+inline constexpr std::int32_t kFullCircle = 360;
+static_assert(kDirectionBucketWidth * kDirectionBuckets == kFullCircle);
+static_assert(kAgreeNear < kDirectionBucketWidth);
+
+// Bucket of each 9-bit direction.
+constexpr std::array<std::uint8_t, kLargestAngleGap + 1> makeDirectionBuckets() {
+    std::array<std::uint8_t, kLargestAngleGap + 1> out{};
+    for (std::int32_t a = 0; a <= kLargestAngleGap; ++a) {
+        out[static_cast<std::size_t>(a)] =
+            static_cast<std::uint8_t>(a < kFullCircle ? a / kDirectionBucketWidth : kDirectionBuckets);
+    }
+    return out;
+}
+inline constexpr std::array<std::uint8_t, kLargestAngleGap + 1> kDirectionBucket = makeDirectionBuckets();
+
 // Running counts for distance windows: given how many cells have each
 // distance (histogram[k] for distance k - offset), writes
 // farther[k] = total - (histogram[0] + ... + histogram[k]), the number of

@@ -22,13 +22,13 @@ std::int32_t buildTablesAndPairs(const MatchingModel& first, const MatchingModel
     std::uint8_t* tableA = neighbourTableOf(first, secondArea, workspace);
     std::uint8_t* tableB = neighbourTableOf(second, secondArea, workspace);
     if (classCode != kClassCodeWithoutTables) {
-        buildNeighbourTable(first, tableA);
-        compactNeighbourTable(first.count, tableA, first.maxCount);
+        // Each table is written whole, so building it sorted in one go
+        // leaves the same bytes as filling and then compacting it.
+        buildSortedNeighbourTable(first, tableA);
         if (selection == TableSelection::Loading) return 0;
         // Built after A's: when the second area is small the tables overlap
         // and B's cells win.
-        buildNeighbourTable(second, tableB);
-        compactNeighbourTable(second.count, tableB, second.maxCount);
+        buildSortedNeighbourTable(second, tableB);
     } else if (selection == TableSelection::Loading) {
         return 0;
     }

@@ -1,7 +1,10 @@
 #include "match/neighbour_table.h"
 
 #include <array>
+#include <bit>
 #include <cstring>
+
+#include "match/agreement_window.h"
 
 #include "math/trig.h"
 
@@ -180,6 +183,101 @@ void compactNeighbourTable(std::int32_t count, std::uint8_t* table, std::int32_t
         std::memcpy(row, kept.data(), static_cast<std::size_t>(m * kCellBytes));
         std::memset(row + m * kCellBytes, 0,
                     static_cast<std::size_t>((rowLength - m) * kCellBytes));
+    }
+}
+
+namespace {
+
+// A cell as the 32-bit word whose bytes, in memory order, are the cell's.
+inline std::uint32_t cellWord(std::int32_t d, std::int32_t first, std::int32_t second,
+                              std::uint32_t flags) {
+    const std::uint32_t b0 = static_cast<std::uint32_t>(d);
+    const std::uint32_t b1 = static_cast<std::uint32_t>(first) & 0xFF;
+    const std::uint32_t b2 = static_cast<std::uint32_t>(second) & 0xFF;
+    const std::uint32_t b3 = flags | (first > 255 ? kCellFirstHighBit : 0U) |
+                             (second > 255 ? kCellSecondHighBit : 0U);
+    if constexpr (std::endian::native == std::endian::little) {
+        return b0 | (b1 << 8) | (b2 << 16) | (b3 << 24);
+    } else {
+        return (b0 << 24) | (b1 << 16) | (b2 << 8) | b3;
+    }
+}
+
+inline std::int32_t wordDistance(std::uint32_t word) {
+    std::uint8_t bytes[kCellBytes];
+    std::memcpy(bytes, &word, kCellBytes);
+    return bytes[0];
+}
+
+}  // namespace
+
+void buildSortedNeighbourTable(const MatchingModel& model, std::uint8_t* table) {
+    const std::int32_t rowLength = model.maxCount;
+    const std::int32_t n = model.count;
+    const auto rowAt = [&](std::int32_t r) { return table + r * rowLength * kCellBytes; };
+
+    // First every pair i < j within reach, in order of i and then j: cell
+    // (i, j) goes to the end of row i's list and its mirror to the end of
+    // row j's. Row r's list thus holds its cells in order of column, as the
+    // filled table does; it lives at the start of row r itself (a row holds
+    // at most n - 1 < rowLength of them).
+    std::array<std::uint8_t, kMaxMinutiae> listed{};
+    for (std::int32_t i = 0; i < n; ++i) {
+        const MinutiaRecord& mi = model.minutiae[static_cast<std::size_t>(i)];
+        const std::uint32_t bifI = isBifurcation(mi) ? 1U : 0U;
+        std::uint8_t* rowI = rowAt(i);
+        for (std::int32_t j = i + 1; j < n; ++j) {
+            const MinutiaRecord& mj = model.minutiae[static_cast<std::size_t>(j)];
+            const std::int32_t dx = mj.x - mi.x;
+            const std::int32_t dy = mj.y - mi.y;
+            if (static_cast<std::uint32_t>(dx + kNeighbourReach) > 2U * kNeighbourReach ||
+                static_cast<std::uint32_t>(dy + kNeighbourReach) > 2U * kNeighbourReach) {
+                continue;
+            }
+            const std::uint32_t e = geometryEntry(dx, dy);
+            const auto d = static_cast<std::int32_t>(e >> 9);
+            // Beyond reach, or at the same spot (no neighbour either way).
+            if (static_cast<std::uint32_t>(d - 1) >= static_cast<std::uint32_t>(kNeighbourReach)) continue;
+            const auto t = static_cast<std::int32_t>(e & 0x1FF);
+            std::int32_t ri = mi.direction - t;
+            if (ri < 0) ri += 360;
+            const std::int32_t back = t < 180 ? t + 180 : t - 180;
+            std::int32_t rj = mj.direction - back;
+            if (rj < 0) rj += 360;
+            const std::uint32_t bifJ = isBifurcation(mj) ? 1U : 0U;
+            const std::uint32_t cell = cellWord(d, ri, rj, bifI | (bifJ << 1));
+            const std::uint32_t mirror = cellWord(d, rj, ri, bifJ | (bifI << 1));
+            std::memcpy(rowI + listed[static_cast<std::size_t>(i)]++ * kCellBytes, &cell, kCellBytes);
+            std::memcpy(rowAt(j) + listed[static_cast<std::size_t>(j)]++ * kCellBytes, &mirror, kCellBytes);
+        }
+    }
+
+    // Then each list sorted by falling distance, equal distances in list
+    // order (a counting sort), and the rest of the row cleared.
+    for (std::int32_t r = 0; r < n; ++r) {
+        std::uint8_t* row = rowAt(r);
+        const std::int32_t m = listed[static_cast<std::size_t>(r)];
+        std::array<std::uint32_t, kMaxMinutiae> cells;
+        std::array<std::uint8_t, kMaxMinutiae> distance;
+        WindowTable histogram{};
+        for (std::int32_t k = 0; k < m; ++k) {
+            std::uint32_t word;
+            std::memcpy(&word, row + k * kCellBytes, kCellBytes);
+            const std::int32_t d = wordDistance(word);
+            cells[static_cast<std::size_t>(k)] = word;
+            distance[static_cast<std::size_t>(k)] = static_cast<std::uint8_t>(d);
+            ++histogram[static_cast<std::size_t>(d)];
+        }
+        WindowTable slot;  // slot[d]: cells farther than d, the first place of distance d
+        fartherCounts(histogram, m, slot);
+        for (std::int32_t k = 0; k < m; ++k) {
+            const std::size_t at = slot[distance[static_cast<std::size_t>(k)]]++;
+            std::memcpy(row + at * kCellBytes, &cells[static_cast<std::size_t>(k)], kCellBytes);
+        }
+        std::memset(row + m * kCellBytes, 0, static_cast<std::size_t>((rowLength - m) * kCellBytes));
+    }
+    if (n < rowLength) {
+        std::memset(rowAt(n), 0, static_cast<std::size_t>((rowLength - n) * rowLength * kCellBytes));
     }
 }
 

@@ -40,6 +40,11 @@ bool fillNeighbourCell(std::uint8_t* cell, const MinutiaRecord& first,
 // and mirrors it into (j, i).
 void buildNeighbourTable(const MatchingModel& model, std::uint8_t* table);
 
+// Writes the finished table in one go: the same bytes as buildNeighbourTable
+// followed by compactNeighbourTable(model.count, table, model.maxCount).
+// Every byte of the model.maxCount² cells is written.
+void buildSortedNeighbourTable(const MatchingModel& model, std::uint8_t* table);
+
 // Rewrites rows 0..count-1 (rowLength cells each) as their neighbours,
 // farthest first (equal distances keep their order), then zero cells.
 void compactNeighbourTable(std::int32_t count, std::uint8_t* table, std::int32_t rowLength);

@@ -1,5 +1,7 @@
 #include "match/similarity.h"
 
+#include <bit>
+
 #include "match/matching_model.h"
 #include "match/neighbour_table.h"
 
@@ -75,9 +77,6 @@ std::int32_t similarity(const std::uint8_t* rowA, const std::uint8_t* rowB, std:
 namespace zp {
 namespace {
 
-constexpr std::uint32_t kSecondDistanceShift = 25;  // distance above direction 2
-constexpr std::uint32_t kSecondDirectionsMask = (1U << kSecondDistanceShift) - 1;
-
 // Cells before the first empty one, at most count - 1; and whether their
 // distances never rise.
 std::int32_t neighbourPrefix(const std::uint8_t* row, std::int32_t count, bool& ordered) {
@@ -100,23 +99,61 @@ void prepareSecondRow(const std::uint8_t* row, std::int32_t count, SecondRow& ou
     bool ordered = false;
     const std::int32_t n = neighbourPrefix(row, count, ordered);
     out.length = n;
+    out.row = row;
     out.ordered = ordered && (n == 0 || row[0] <= kPreparedReach);
+    bool wide = false;
     for (std::int32_t b = 0; b < n; ++b) {
         const std::uint8_t* cell = row + b * kCellBytes;
-        out.cells[static_cast<std::size_t>(b)] =
-            packCell(cellFirstAngle(cell), cellSecondAngle(cell) | (cell[0] << 9), 0);
+        const std::int32_t first = cellFirstAngle(cell);
+        const std::int32_t second = cellSecondAngle(cell);
+        wide |= (first >= kFullCircle) | (second >= kFullCircle);
+        out.distance[static_cast<std::size_t>(b)] = cell[0];
+        out.firstBucket[static_cast<std::size_t>(b)] = kDirectionBucket[static_cast<std::size_t>(first)];
+        out.secondBucket[static_cast<std::size_t>(b)] = kDirectionBucket[static_cast<std::size_t>(second)];
+    }
+    out.narrow = !wide;
+}
+
+namespace {
+
+// Cells per bucket, with the last bucket copied before the first and the
+// first after the last (entry k + 1 is bucket k), and one entry for
+// directions without a bucket.
+using BucketCells = std::array<CellMask, kDirectionBuckets + 3>;
+
+// candidates[k]: the cells of bucket k and of its two neighbours round the
+// circle.
+void candidatesByBucket(BucketCells& cells, std::array<CellMask, kDirectionBuckets>& candidates) {
+    cells[0] = cells[kDirectionBuckets];
+    cells[kDirectionBuckets + 1] = cells[1];
+    for (std::int32_t k = 0; k < kDirectionBuckets; ++k) {
+        candidates[static_cast<std::size_t>(k)] = cells[static_cast<std::size_t>(k)] |
+                                                  cells[static_cast<std::size_t>(k + 1)] |
+                                                  cells[static_cast<std::size_t>(k + 2)];
     }
 }
+
+}  // namespace
 
 void prepareFirstRow(const std::uint8_t* row, std::int32_t count, FirstRow& out) {
     bool ordered = false;
     const std::int32_t n = neighbourPrefix(row, count, ordered);
     out.length = n;
     out.ordered = ordered;
+    BucketCells firstBucket{};
+    BucketCells secondBucket{};
+    bool wide = false;
     for (std::int32_t a = 0; a < n; ++a) {
         const std::uint8_t* cell = row + a * kCellBytes;
-        out.cells[static_cast<std::size_t>(a)] = packCell(cellFirstAngle(cell), cellSecondAngle(cell), 0);
+        const std::int32_t first = cellFirstAngle(cell);
+        const std::int32_t second = cellSecondAngle(cell);
+        wide |= (first >= kFullCircle) | (second >= kFullCircle);
+        out.cells[static_cast<std::size_t>(a)] = packCell(first, second, 0);
+        const CellMask bit = CellMask{1} << a;
+        firstBucket[kDirectionBucket[static_cast<std::size_t>(first)] + 1U] |= bit;
+        secondBucket[kDirectionBucket[static_cast<std::size_t>(second)] + 1U] |= bit;
     }
+    out.narrow = !wide;
     for (std::int32_t a = n; a < n + kWindowPadding; ++a) out.cells[static_cast<std::size_t>(a)] = 0;
     if (!ordered) return;
     // farther[x] = n - (cells with distance <= x): a histogram of the
@@ -129,21 +166,68 @@ void prepareFirstRow(const std::uint8_t* row, std::int32_t count, FirstRow& out)
         if (d < kTop) ++nearer[static_cast<std::size_t>(d + kFartherOffset)];
     }
     fartherCounts(nearer, n, out.farther);
+    if (!out.narrow) return;
+    // window[e]: cells no farther than e + 2 and no nearer than e - 2, i.e.
+    // cells farther[e + 2] .. farther[e - 3] - 1 (farther never rises, so
+    // the first bound is the smaller).
+    std::array<CellMask, kFartherEntries> below;  // cells before farther[x]
+    for (std::int32_t x = 0; x < kFartherEntries; ++x) {
+        below[static_cast<std::size_t>(x)] = (CellMask{1} << out.farther[static_cast<std::size_t>(x)]) - 1;
+    }
+    out.window[0] = 0;
+    for (std::int32_t e = 1; e <= kPreparedReach; ++e) {
+        out.window[static_cast<std::size_t>(e)] =
+            below[static_cast<std::size_t>(e - kSimilarityDistanceTolerance - 1 + kFartherOffset)] ^
+            below[static_cast<std::size_t>(e + kSimilarityDistanceTolerance + kFartherOffset)];
+    }
+    candidatesByBucket(firstBucket, out.firstCandidates);
+    candidatesByBucket(secondBucket, out.secondCandidates);
 }
 
-std::int32_t preparedSimilarity(const FirstRow& a, const SecondRow& b) {
+namespace {
+
+std::uint32_t probeOf(const std::uint8_t* cell) {
+    return packCell(cellFirstAngle(cell), cellSecondAngle(cell), 0);
+}
+
+// Rows with directions of 360 or more: each window tested as a whole.
+std::int32_t windowSimilarity(const FirstRow& a, const SecondRow& b) {
     std::int32_t count = 0;
     for (std::int32_t k = 0; k < b.length; ++k) {
-        const std::uint32_t cell = b.cells[static_cast<std::size_t>(k)];
-        const auto e = static_cast<std::int32_t>(cell >> kSecondDistanceShift);
+        const std::int32_t e = b.distance[static_cast<std::size_t>(k)];
         // Window: cells no farther than e + 2 and no nearer than e - 2.
         const std::int32_t from =
             a.farther[static_cast<std::size_t>(e + kSimilarityDistanceTolerance + kFartherOffset)];
         const std::int32_t to =
             a.farther[static_cast<std::size_t>(e - kSimilarityDistanceTolerance - 1 + kFartherOffset)];
-        if (from < to && anyAgreeingCell<false>(a.cells.data(), from, to, cell & kSecondDirectionsMask)) {
+        if (from < to && anyAgreeingCell<false>(a.cells.data(), from, to, probeOf(b.row + k * kCellBytes))) {
             ++count;
         }
+    }
+    return count;
+}
+
+}  // namespace
+
+std::int32_t preparedSimilarity(const FirstRow& a, const SecondRow& b) {
+    if (!a.narrow || !b.narrow) return windowSimilarity(a, b);
+    // A cell of b counts when some cell of a within the distance window has
+    // both directions within the angle tolerance. The bucket masks keep every
+    // such cell of a (and some others), so only what they keep is tested.
+    std::int32_t count = 0;
+    for (std::int32_t k = 0; k < b.length; ++k) {
+        CellMask m = a.window[b.distance[static_cast<std::size_t>(k)]] &
+                     a.firstCandidates[b.firstBucket[static_cast<std::size_t>(k)]] &
+                     a.secondCandidates[b.secondBucket[static_cast<std::size_t>(k)]];
+        if (m == 0) continue;
+        const std::uint32_t probe = probeOf(b.row + k * kCellBytes);
+        do {
+            if (lanesAgree(a.cells[static_cast<std::size_t>(std::countr_zero(m))], probe)) {
+                ++count;
+                break;
+            }
+            m &= m - 1;
+        } while (m != 0);
     }
     return count;
 }

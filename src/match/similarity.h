@@ -34,22 +34,36 @@ inline constexpr std::int32_t kPreparedReach = 65;            // largest distanc
 inline constexpr std::int32_t kFartherOffset = kSimilarityDistanceTolerance + 1;
 inline constexpr std::int32_t kFartherEntries = kPreparedReach + 2 * kFartherOffset;
 
-// A row of the second model: cell b packed as direction 1 in the low lane and
-// direction 2 | distance << 9 in the high lane (see agreement_window.h).
+// Bit a: cell a of a first row.
+using CellMask = std::uint64_t;
+static_assert(kRowCells <= 64);
+
+// A row of the second model: each cell's distance and the buckets of its two
+// directions, and the row itself for the exact test of the few cells that
+// pass the bucket test.
 struct SecondRow {
-    std::array<std::uint32_t, kRowCells> cells;
+    std::array<std::uint8_t, kRowCells> distance;
+    std::array<std::uint8_t, kRowCells> firstBucket;
+    std::array<std::uint8_t, kRowCells> secondBucket;
+    const std::uint8_t* row;
     std::int32_t length;  // cells before the first empty one, below count - 1
     bool ordered;         // distances never rise and stay within kPreparedReach
+    bool narrow;          // every direction below 360: buckets valid
 };
 
-// A row of the first model: its cells' directions packed, and for each
-// distance how many cells lie farther, which bounds the window of cells
-// within the distance tolerance.
+// A row of the first model: its cells' directions packed, for each distance
+// how many cells lie farther (which bounds the window of cells within the
+// distance tolerance), and as bit masks: the cells of each window and the
+// cells whose directions may agree with a direction of each bucket.
 struct FirstRow {
     std::array<std::uint32_t, kRowCells + kWindowPadding> cells;
     WindowTable farther;  // entries 0 .. kFartherEntries - 1 used
+    std::array<CellMask, kPreparedReach + 1> window;          // by distance 1..65
+    std::array<CellMask, kDirectionBuckets> firstCandidates;   // by bucket of direction 1
+    std::array<CellMask, kDirectionBuckets> secondCandidates;  // by bucket of direction 2
     std::int32_t length;
     bool ordered;  // distances never rise
+    bool narrow;   // every direction below 360: candidate masks valid
 };
 
 void prepareSecondRow(const std::uint8_t* row, std::int32_t count, SecondRow& out);

@@ -72,18 +72,20 @@ std::vector<std::uint8_t> nearCopy(Rng& rng, const std::vector<std::uint8_t>& a,
 }
 
 std::int32_t fastSimilarity(const std::uint8_t* rowA, const std::uint8_t* rowB, std::int32_t countA,
-                            std::int32_t countB, bool& usedPrepared) {
+                            std::int32_t countB, bool& usedPrepared, bool& usedBuckets) {
     zp::FirstRow a;
     zp::SecondRow b;
     zp::prepareFirstRow(rowA, countA, a);
     zp::prepareSecondRow(rowB, countB, b);
     usedPrepared = a.ordered && b.ordered;
+    usedBuckets = usedPrepared && a.narrow && b.narrow;
     return usedPrepared ? zp::preparedSimilarity(a, b) : zp::similarity(rowA, rowB, countA, countB, 2, 10);
 }
 
 TEST(FastIdentity, SimilarityOfRandomRows) {
     Rng rng(7);
     std::int32_t prepared = 0;
+    std::int32_t bucketed = 0;
     std::int32_t positive = 0;
     for (std::int32_t trial = 0; trial < 40000; ++trial) {
         const std::int32_t countA = uniform(rng, 1, 50);
@@ -99,14 +101,19 @@ TEST(FastIdentity, SimilarityOfRandomRows) {
         auto b = randomRow(rng, uniform(rng, 0, 49), sortedB, reachB);
         if (uniform(rng, 0, 1) == 0) b = nearCopy(rng, a, sortedB);
         bool used = false;
+        bool buckets = false;
         const std::int32_t expected = zpref::similarity(a.data(), b.data(), countA, countB);
-        ASSERT_EQ(fastSimilarity(a.data(), b.data(), countA, countB, used), expected) << "trial " << trial;
+        ASSERT_EQ(fastSimilarity(a.data(), b.data(), countA, countB, used, buckets), expected) << "trial " << trial;
+        bucketed += buckets ? 1 : 0;
         ASSERT_EQ(zp::similarity(a.data(), b.data(), countA, countB, 2, 10), expected) << "trial " << trial;
         prepared += used ? 1 : 0;
         positive += expected > 0 ? 1 : 0;
     }
-    // Both paths were exercised, and the counts were not all zero.
+    // All paths were exercised (bucket masks for directions below 360, the
+    // window test beyond), and the counts were not all zero.
     EXPECT_GT(prepared, 20000);
+    EXPECT_GT(bucketed, 5000);
+    EXPECT_LT(bucketed, prepared - 5000);
     EXPECT_LT(prepared, 40000);
     EXPECT_GT(positive, 10000);
 }
@@ -140,6 +147,53 @@ TEST(FastIdentity, AgreementKernelsMatchCircularDifference) {
             }
         }
     }
+}
+
+// The bucket masks of a first row may only leave out cells that cannot
+// agree: every pair of directions below 360 within 10 degrees, in either
+// lane, and the distance windows exactly.
+TEST(FastIdentity, BucketPrefilterKeepsEveryAgreeingCell) {
+    std::int32_t kept = 0;
+    for (std::int32_t x = 0; x < 360; ++x) {
+        std::array<std::uint8_t, 8> row{};
+        const std::int32_t other = (x * 7 + 100) % 360;
+        row[0] = 10;
+        row[1] = static_cast<std::uint8_t>(x & 0xFF);
+        row[2] = static_cast<std::uint8_t>(other & 0xFF);
+        row[3] = static_cast<std::uint8_t>((x > 255 ? 0x40 : 0) | (other > 255 ? 0x80 : 0));
+        zp::FirstRow a;
+        zp::prepareFirstRow(row.data(), 2, a);
+        ASSERT_TRUE(a.narrow && a.ordered);
+        ASSERT_EQ(a.length, 1);
+        for (std::int32_t y = 0; y < 360; ++y) {
+            const std::size_t bucket = zp::kDirectionBucket[static_cast<std::size_t>(y)];
+            ASSERT_LT(bucket, static_cast<std::size_t>(zp::kDirectionBuckets));
+            const bool firstKept = (a.firstCandidates[bucket] & 1U) != 0;
+            const bool secondKept = (a.secondCandidates[bucket] & 1U) != 0;
+            if (zp::circularDifference(x, y) <= 10) {
+                ASSERT_TRUE(firstKept) << x << " " << y;
+            }
+            if (zp::circularDifference(other, y) <= 10) {
+                ASSERT_TRUE(secondKept) << other << " " << y;
+            }
+            kept += firstKept ? 1 : 0;
+        }
+        for (std::int32_t e = 1; e <= 65; ++e) {
+            ASSERT_EQ((a.window[static_cast<std::size_t>(e)] & 1U) != 0, e >= 8 && e <= 12) << e;
+        }
+    }
+    // Three buckets of 15 degrees per direction, no more.
+    EXPECT_EQ(kept, 360 * 45);
+    // Directions of 360 and more have no bucket: such rows take the window
+    // test.
+    EXPECT_EQ(zp::kDirectionBucket[360], zp::kDirectionBuckets);
+    std::array<std::uint8_t, 8> wide{10, 104, 0, 0x40, 0, 0, 0, 0};
+    zp::FirstRow a;
+    zp::prepareFirstRow(wide.data(), 2, a);
+    EXPECT_FALSE(a.narrow);
+    zp::SecondRow b;
+    zp::prepareSecondRow(wide.data(), 2, b);
+    EXPECT_FALSE(b.narrow);
 }
 
 TEST(FastIdentity, AgreementWindowsOfEveryLength) {
@@ -187,6 +241,49 @@ TEST(FastIdentity, CompactionEqualsBubbleSort) {
         zpref::compactTable(count, expected.data(), rowLength);
         zp::compactNeighbourTable(count, table.data(), rowLength);
         ASSERT_EQ(table, expected) << "trial " << trial;
+    }
+}
+
+// Building the sorted rows directly writes exactly what filling and then
+// compacting writes, over a buffer of garbage, and nothing outside the
+// table: plausible models, clustered ones (many ties and same-spot pairs),
+// and 9-bit positions, directions and types.
+TEST(FastIdentity, SortedTableEqualsFillAndCompact) {
+    Rng rng(17);
+    for (std::int32_t trial = 0; trial < 4000; ++trial) {
+        zp::MatchingModel model{};
+        const std::int32_t width = uniform(rng, 0, 3) == 0 ? uniform(rng, 1, 40) : 116;
+        const std::int32_t height = uniform(rng, 0, 3) == 0 ? uniform(rng, 1, 40) : 140;
+        model.maxCount = zp::maxMinutiaeCount(width, height);
+        model.count = uniform(rng, 0, model.maxCount);
+        const std::int32_t kind = uniform(rng, 0, 2);
+        for (std::int32_t i = 0; i < model.count; ++i) {
+            zp::MinutiaRecord& m = model.minutiae[static_cast<std::size_t>(i)];
+            if (kind == 0) {
+                m.x = uniform(rng, 4, 111);
+                m.y = uniform(rng, 4, 135);
+                m.direction = uniform(rng, 0, 359);
+                m.type = static_cast<std::uint8_t>(uniform(rng, 1, 2));
+            } else if (kind == 1) {
+                m.x = uniform(rng, 50, 54);
+                m.y = uniform(rng, 50, 56);
+                m.direction = uniform(rng, 0, 511);
+                m.type = static_cast<std::uint8_t>(uniform(rng, 0, 3));
+            } else {
+                m.x = uniform(rng, 0, 511);
+                m.y = uniform(rng, 0, 511);
+                m.direction = uniform(rng, 0, 511);
+                m.type = static_cast<std::uint8_t>(uniform(rng, 0, 31));
+            }
+        }
+        const std::size_t tableBytes = static_cast<std::size_t>(model.maxCount * model.maxCount * 4);
+        std::vector<std::uint8_t> got(tableBytes + 64);
+        for (auto& b : got) b = static_cast<std::uint8_t>(uniform(rng, 0, 255));
+        auto expected = got;
+        zp::buildNeighbourTable(model, expected.data() + 32);
+        zp::compactNeighbourTable(model.count, expected.data() + 32, model.maxCount);
+        zp::buildSortedNeighbourTable(model, got.data() + 32);
+        ASSERT_EQ(got, expected) << "trial " << trial;
     }
 }
 

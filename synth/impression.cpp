@@ -16,11 +16,12 @@ namespace {
 // Placement: captures are taken with the finger turned and moved on purpose,
 // so that impressions of one finger overlap only in part.
 constexpr double kMaxRotation = 25.0;           // degrees either way
-constexpr double kContactShiftX = 40.0;         // contact centre on the master, either way across
-constexpr double kContactMinY = 120.0;          // and below the top of the finger
-constexpr double kContactMaxY = 250.0;
-constexpr double kPlacementX = 45.0;            // where it lands, either way from the image centre
-constexpr double kPlacementY = 60.0;
+constexpr double kContactShiftX = 50.0;         // contact centre on the master, either way across
+constexpr double kContactMinY = 110.0;          // and below the top of the finger
+constexpr double kContactMaxY = 270.0;
+constexpr double kPlacementX = 40.0;            // where it lands, either way from the image centre
+constexpr double kPlacementUp = 55.0;           // up (the tip under the frame's top edge)
+constexpr double kPlacementDown = 35.0;         // down (the tip well inside the frame)
 // Plastic distortion: none in the pressed core of the contact, growing
 // through a ring to a rigid extra turn and shift outside it.
 constexpr double kMaxDistortionRotation = 8.0;  // degrees either way, far from the contact centre
@@ -196,7 +197,7 @@ ImpressionParameters impressionParameters(const MasterFingerprint& master, std::
     p.contactX = 0.5 * (b.left + b.right) + random.uniform(-kContactShiftX, kContactShiftX);
     p.contactY = b.top + random.uniform(kContactMinY, kContactMaxY);
     p.centreX = kImpressionWidth / 2.0 + random.uniform(-kPlacementX, kPlacementX);
-    p.centreY = kImpressionHeight / 2.0 + random.uniform(-kPlacementY, kPlacementY);
+    p.centreY = kImpressionHeight / 2.0 + random.uniform(-kPlacementUp, kPlacementDown);
     p.distortionDegrees = random.uniform(-kMaxDistortionRotation, kMaxDistortionRotation);
     p.distortionX = random.uniform(-kMaxDistortionShift, kMaxDistortionShift);
     p.distortionY = random.uniform(-kMaxDistortionShift, kMaxDistortionShift);

@@ -182,9 +182,20 @@ void thinning(std::uint8_t* image, std::int32_t width, std::int32_t height, std:
                 // Only region rows hold marks; a band may reach beyond them.
                 const std::int32_t first = start > y0 ? start : y0;
                 const std::int32_t last = start + (1 << kBandShift) < y1 ? start + (1 << kBandShift) : y1;
-                for (std::int32_t y = first; y < last; ++y) {
-                    std::uint8_t* p = image + y * width + x;
-                    if (*p != kThinningMark) continue;
+                // The band's pixels as the bytes of one word, marks found
+                // all at once: fewer unpredictable branches than a test per row.
+                std::uint8_t* const top = image + first * width + x;
+                std::uint64_t column = 0;
+                for (std::int32_t j = 0; j < last - first; ++j) {
+                    column |= std::uint64_t{top[j * width]} << (8 * j);
+                }
+                const std::uint64_t other = column ^ (kLowBits * kThinningMark);
+                std::uint64_t found =
+                    ~(((other & 0x7F7F7F7F7F7F7F7FULL) + 0x7F7F7F7F7F7F7F7FULL) | other) & 0x8080808080808080ULL;
+                // Bytes beyond the band's rows read as 0 and are not marks.
+                while (found != 0) {
+                    std::uint8_t* p = top + (std::countr_zero(found) >> 3) * width;
+                    found &= found - 1;
                     *p = (kThinningTable[thinningIndex(p, width)] & kColumnPass) != 0 ? 0 : 1;
                 }
             }

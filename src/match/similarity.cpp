@@ -75,42 +75,32 @@ std::int32_t similarity(const std::uint8_t* rowA, const std::uint8_t* rowB, std:
 }  // namespace zp
 
 namespace zp {
-namespace {
 
-// Cells before the first empty one, at most count - 1; and whether their
-// distances never rise.
-std::int32_t neighbourPrefix(const std::uint8_t* row, std::int32_t count, bool& ordered) {
-    const std::int32_t last = count - 1;
-    ordered = true;
-    std::int32_t previous = 256;
-    std::int32_t n = 0;
-    for (; n < last; ++n) {
-        const std::int32_t d = row[n * kCellBytes];
-        if (d == 0) break;
-        if (d > previous) ordered = false;
-        previous = d;
-    }
-    return n;
-}
-
-}  // namespace
+// Both preparations walk the row once: cells up to the first empty one or
+// count - 1, whichever comes first, noting whether distances ever rise.
 
 void prepareSecondRow(const std::uint8_t* row, std::int32_t count, SecondRow& out) {
-    bool ordered = false;
-    const std::int32_t n = neighbourPrefix(row, count, ordered);
-    out.length = n;
-    out.row = row;
-    out.ordered = ordered && (n == 0 || row[0] <= kPreparedReach);
+    const std::int32_t last = count - 1;
+    std::int32_t previous = 256;
+    bool ordered = true;
     bool wide = false;
-    for (std::int32_t b = 0; b < n; ++b) {
-        const std::uint8_t* cell = row + b * kCellBytes;
+    std::int32_t n = 0;
+    for (; n < last; ++n) {
+        const std::uint8_t* cell = row + n * kCellBytes;
+        const std::int32_t d = cell[0];
+        if (d == 0) break;
+        ordered &= d <= previous;
+        previous = d;
         const std::int32_t first = cellFirstAngle(cell);
         const std::int32_t second = cellSecondAngle(cell);
         wide |= (first >= kFullCircle) | (second >= kFullCircle);
-        out.distance[static_cast<std::size_t>(b)] = cell[0];
-        out.firstBucket[static_cast<std::size_t>(b)] = kDirectionBucket[static_cast<std::size_t>(first)];
-        out.secondBucket[static_cast<std::size_t>(b)] = kDirectionBucket[static_cast<std::size_t>(second)];
+        out.distance[static_cast<std::size_t>(n)] = static_cast<std::uint8_t>(d);
+        out.firstBucket[static_cast<std::size_t>(n)] = kDirectionBucket[static_cast<std::size_t>(first)];
+        out.secondBucket[static_cast<std::size_t>(n)] = kDirectionBucket[static_cast<std::size_t>(second)];
     }
+    out.length = n;
+    out.row = row;
+    out.ordered = ordered && (n == 0 || row[0] <= kPreparedReach);
     out.narrow = !wide;
 }
 
@@ -133,52 +123,59 @@ void candidatesByBucket(BucketCells& cells, std::array<CellMask, kDirectionBucke
     }
 }
 
+// kLowCells[k]: cells 0 .. k - 1.
+constexpr std::array<CellMask, kRowCells + 1> makeLowCells() {
+    std::array<CellMask, kRowCells + 1> out{};
+    for (std::int32_t k = 0; k <= kRowCells; ++k) out[static_cast<std::size_t>(k)] = (CellMask{1} << k) - 1;
+    return out;
+}
+constexpr std::array<CellMask, kRowCells + 1> kLowCells = makeLowCells();
+
 }  // namespace
 
 void prepareFirstRow(const std::uint8_t* row, std::int32_t count, FirstRow& out) {
-    bool ordered = false;
-    const std::int32_t n = neighbourPrefix(row, count, ordered);
-    out.length = n;
-    out.ordered = ordered;
+    const std::int32_t last = count - 1;
+    std::int32_t previous = 256;
+    bool ordered = true;
+    bool wide = false;
     BucketCells firstBucket{};
     BucketCells secondBucket{};
-    bool wide = false;
-    for (std::int32_t a = 0; a < n; ++a) {
-        const std::uint8_t* cell = row + a * kCellBytes;
+    // Distances beyond the window table's range all count as farther.
+    WindowTable nearer{};
+    constexpr std::int32_t kTop = kFartherEntries - kFartherOffset;  // first x beyond the table
+    std::int32_t n = 0;
+    for (; n < last; ++n) {
+        const std::uint8_t* cell = row + n * kCellBytes;
+        const std::int32_t d = cell[0];
+        if (d == 0) break;
+        ordered &= d <= previous;
+        previous = d;
+        if (d < kTop) ++nearer[static_cast<std::size_t>(d + kFartherOffset)];
         const std::int32_t first = cellFirstAngle(cell);
         const std::int32_t second = cellSecondAngle(cell);
         wide |= (first >= kFullCircle) | (second >= kFullCircle);
-        out.cells[static_cast<std::size_t>(a)] = packCell(first, second, 0);
-        const CellMask bit = CellMask{1} << a;
+        out.cells[static_cast<std::size_t>(n)] = packCell(first, second, 0);
+        const CellMask bit = CellMask{1} << n;
         firstBucket[kDirectionBucket[static_cast<std::size_t>(first)] + 1U] |= bit;
         secondBucket[kDirectionBucket[static_cast<std::size_t>(second)] + 1U] |= bit;
     }
+    out.length = n;
+    out.ordered = ordered;
     out.narrow = !wide;
     for (std::int32_t a = n; a < n + kWindowPadding; ++a) out.cells[static_cast<std::size_t>(a)] = 0;
     if (!ordered) return;
-    // farther[x] = n - (cells with distance <= x): a histogram of the
-    // distances (those beyond the table's range all count as farther), then
-    // running sums.
-    WindowTable nearer{};
-    constexpr std::int32_t kTop = kFartherEntries - kFartherOffset;  // first x beyond the table
-    for (std::int32_t a = 0; a < n; ++a) {
-        const std::int32_t d = row[a * kCellBytes];
-        if (d < kTop) ++nearer[static_cast<std::size_t>(d + kFartherOffset)];
-    }
+    // farther[x] = n - (cells with distance <= x): running sums of the
+    // histogram.
     fartherCounts(nearer, n, out.farther);
     if (!out.narrow) return;
     // window[e]: cells no farther than e + 2 and no nearer than e - 2, i.e.
     // cells farther[e + 2] .. farther[e - 3] - 1 (farther never rises, so
     // the first bound is the smaller).
-    std::array<CellMask, kFartherEntries> below;  // cells before farther[x]
-    for (std::int32_t x = 0; x < kFartherEntries; ++x) {
-        below[static_cast<std::size_t>(x)] = (CellMask{1} << out.farther[static_cast<std::size_t>(x)]) - 1;
-    }
     out.window[0] = 0;
     for (std::int32_t e = 1; e <= kPreparedReach; ++e) {
         out.window[static_cast<std::size_t>(e)] =
-            below[static_cast<std::size_t>(e - kSimilarityDistanceTolerance - 1 + kFartherOffset)] ^
-            below[static_cast<std::size_t>(e + kSimilarityDistanceTolerance + kFartherOffset)];
+            kLowCells[out.farther[static_cast<std::size_t>(e - kSimilarityDistanceTolerance - 1 + kFartherOffset)]] ^
+            kLowCells[out.farther[static_cast<std::size_t>(e + kSimilarityDistanceTolerance + kFartherOffset)]];
     }
     candidatesByBucket(firstBucket, out.firstCandidates);
     candidatesByBucket(secondBucket, out.secondCandidates);

@@ -189,7 +189,7 @@ void compactNeighbourTable(std::int32_t count, std::uint8_t* table, std::int32_t
 namespace {
 
 // A cell as the 32-bit word whose bytes, in memory order, are the cell's.
-inline std::uint32_t cellWord(std::int32_t d, std::int32_t first, std::int32_t second,
+constexpr std::uint32_t cellWord(std::int32_t d, std::int32_t first, std::int32_t second,
                               std::uint32_t flags) {
     const std::uint32_t b0 = static_cast<std::uint32_t>(d);
     const std::uint32_t b1 = static_cast<std::uint32_t>(first) & 0xFF;
@@ -209,12 +209,40 @@ inline std::int32_t wordDistance(std::uint32_t word) {
     return bytes[0];
 }
 
+// Relative directions as cell bits: entry v = direction - t + 360 for a
+// direction 0..511 and a line direction t 0..360, holding r = direction - t,
+// plus 360 when negative, as byte 1 with its ninth bit (row angles) or as
+// byte 2 with its ninth bit (column angles).
+inline constexpr std::int32_t kRelativeEntries = 511 + 360 + 1;
+
+constexpr std::array<std::uint32_t, kRelativeEntries> makeRelativeBits(bool column) {
+    std::array<std::uint32_t, kRelativeEntries> out{};
+    for (std::int32_t v = 0; v < kRelativeEntries; ++v) {
+        const std::int32_t r = v >= 360 ? v - 360 : v;
+        out[static_cast<std::size_t>(v)] = column ? cellWord(0, 0, r, 0) : cellWord(0, r, 0, 0);
+    }
+    return out;
+}
+
+constexpr std::array<std::uint32_t, kRelativeEntries> kRowAngleBits = makeRelativeBits(false);
+constexpr std::array<std::uint32_t, kRelativeEntries> kColumnAngleBits = makeRelativeBits(true);
+
 }  // namespace
 
 void buildSortedNeighbourTable(const MatchingModel& model, std::uint8_t* table) {
     const std::int32_t rowLength = model.maxCount;
     const std::int32_t n = model.count;
     const auto rowAt = [&](std::int32_t r) { return table + r * rowLength * kCellBytes; };
+
+    // Type flags of each minutia as the row's (bit 0) and as the column's
+    // (bit 1) minutia.
+    std::array<std::uint32_t, kMaxMinutiae> rowType;
+    std::array<std::uint32_t, kMaxMinutiae> columnType;
+    for (std::int32_t k = 0; k < n; ++k) {
+        const bool bifurcation = isBifurcation(model.minutiae[static_cast<std::size_t>(k)]);
+        rowType[static_cast<std::size_t>(k)] = cellWord(0, 0, 0, bifurcation ? kCellFirstBifurcation : 0U);
+        columnType[static_cast<std::size_t>(k)] = cellWord(0, 0, 0, bifurcation ? kCellSecondBifurcation : 0U);
+    }
 
     // First every pair i < j within reach, in order of i and then j: cell
     // (i, j) goes to the end of row i's list and its mirror to the end of
@@ -224,8 +252,11 @@ void buildSortedNeighbourTable(const MatchingModel& model, std::uint8_t* table) 
     std::array<std::uint8_t, kMaxMinutiae> listed{};
     for (std::int32_t i = 0; i < n; ++i) {
         const MinutiaRecord& mi = model.minutiae[static_cast<std::size_t>(i)];
-        const std::uint32_t bifI = isBifurcation(mi) ? 1U : 0U;
+        const std::uint32_t typeI = rowType[static_cast<std::size_t>(i)];
+        const std::uint32_t typeIColumn = columnType[static_cast<std::size_t>(i)];
+        const std::int32_t directionI = mi.direction + 360;
         std::uint8_t* rowI = rowAt(i);
+        std::int32_t listedI = listed[static_cast<std::size_t>(i)];
         for (std::int32_t j = i + 1; j < n; ++j) {
             const MinutiaRecord& mj = model.minutiae[static_cast<std::size_t>(j)];
             const std::int32_t dx = mj.x - mi.x;
@@ -239,17 +270,18 @@ void buildSortedNeighbourTable(const MatchingModel& model, std::uint8_t* table) 
             // Beyond reach, or at the same spot (no neighbour either way).
             if (static_cast<std::uint32_t>(d - 1) >= static_cast<std::uint32_t>(kNeighbourReach)) continue;
             const auto t = static_cast<std::int32_t>(e & 0x1FF);
-            std::int32_t ri = mi.direction - t;
-            if (ri < 0) ri += 360;
             const std::int32_t back = t < 180 ? t + 180 : t - 180;
-            std::int32_t rj = mj.direction - back;
-            if (rj < 0) rj += 360;
-            const std::uint32_t bifJ = isBifurcation(mj) ? 1U : 0U;
-            const std::uint32_t cell = cellWord(d, ri, rj, bifI | (bifJ << 1));
-            const std::uint32_t mirror = cellWord(d, rj, ri, bifJ | (bifI << 1));
-            std::memcpy(rowI + listed[static_cast<std::size_t>(i)]++ * kCellBytes, &cell, kCellBytes);
+            const auto vi = static_cast<std::size_t>(directionI - t);
+            const auto vj = static_cast<std::size_t>(mj.direction + 360 - back);
+            const std::uint32_t distance = cellWord(d, 0, 0, 0);
+            const std::uint32_t cell = distance | kRowAngleBits[vi] | kColumnAngleBits[vj] | typeI |
+                                       columnType[static_cast<std::size_t>(j)];
+            const std::uint32_t mirror = distance | kRowAngleBits[vj] | kColumnAngleBits[vi] |
+                                         rowType[static_cast<std::size_t>(j)] | typeIColumn;
+            std::memcpy(rowI + listedI++ * kCellBytes, &cell, kCellBytes);
             std::memcpy(rowAt(j) + listed[static_cast<std::size_t>(j)]++ * kCellBytes, &mirror, kCellBytes);
         }
+        listed[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(listedI);
     }
 
     // Then each list sorted by falling distance, equal distances in list

@@ -42,7 +42,8 @@ void buildNeighbourTable(const MatchingModel& model, std::uint8_t* table);
 
 // Writes the finished table in one go: the same bytes as buildNeighbourTable
 // followed by compactNeighbourTable(model.count, table, model.maxCount).
-// Every byte of the model.maxCount² cells is written.
+// Every byte of the model.maxCount² cells is written. Directions must be
+// 0..511, as decoded from a template.
 void buildSortedNeighbourTable(const MatchingModel& model, std::uint8_t* table);
 
 // Rewrites rows 0..count-1 (rowLength cells each) as their neighbours,

@@ -206,25 +206,45 @@ std::int32_t windowSimilarity(const FirstRow& a, const SecondRow& b) {
 
 }  // namespace
 
+namespace {
+
+// Masks of the cells of a that may agree with cell k of b.
+inline CellMask candidateCells(const FirstRow& a, const SecondRow& b, std::int32_t k) {
+    return a.window[b.distance[static_cast<std::size_t>(k)]] &
+           a.firstCandidates[b.firstBucket[static_cast<std::size_t>(k)]] &
+           a.secondCandidates[b.secondBucket[static_cast<std::size_t>(k)]];
+}
+
+// 1 when one of the candidates really agrees with cell k of b.
+inline std::int32_t anyCandidateAgrees(const FirstRow& a, const SecondRow& b, std::int32_t k,
+                                       CellMask m) {
+    const std::uint32_t probe = probeOf(b.row + k * kCellBytes);
+    for (; m != 0; m &= m - 1) {
+        if (lanesAgree(a.cells[static_cast<std::size_t>(std::countr_zero(m))], probe)) return 1;
+    }
+    return 0;
+}
+
+}  // namespace
+
 std::int32_t preparedSimilarity(const FirstRow& a, const SecondRow& b) {
     if (!a.narrow || !b.narrow) return windowSimilarity(a, b);
     // A cell of b counts when some cell of a within the distance window has
     // both directions within the angle tolerance. The bucket masks keep every
     // such cell of a (and some others), so only what they keep is tested.
+    // Two cells of b per step: most steps keep nothing.
     std::int32_t count = 0;
-    for (std::int32_t k = 0; k < b.length; ++k) {
-        CellMask m = a.window[b.distance[static_cast<std::size_t>(k)]] &
-                     a.firstCandidates[b.firstBucket[static_cast<std::size_t>(k)]] &
-                     a.secondCandidates[b.secondBucket[static_cast<std::size_t>(k)]];
-        if (m == 0) continue;
-        const std::uint32_t probe = probeOf(b.row + k * kCellBytes);
-        do {
-            if (lanesAgree(a.cells[static_cast<std::size_t>(std::countr_zero(m))], probe)) {
-                ++count;
-                break;
-            }
-            m &= m - 1;
-        } while (m != 0);
+    std::int32_t k = 0;
+    for (; k + 1 < b.length; k += 2) {
+        const CellMask m0 = candidateCells(a, b, k);
+        const CellMask m1 = candidateCells(a, b, k + 1);
+        if ((m0 | m1) == 0) continue;
+        if (m0 != 0) count += anyCandidateAgrees(a, b, k, m0);
+        if (m1 != 0) count += anyCandidateAgrees(a, b, k + 1, m1);
+    }
+    if (k < b.length) {
+        const CellMask m = candidateCells(a, b, k);
+        if (m != 0) count += anyCandidateAgrees(a, b, k, m);
     }
     return count;
 }

@@ -1,10 +1,57 @@
 #include "match/pairing_score.h"
 
 #include <array>
+#include <bit>
 
 #include "math/integer_math.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace zp {
+namespace {
+
+// Positions of the aligned model's minutiae, padded to whole blocks of four.
+inline constexpr std::int32_t kPaddedMinutiae = 52;
+struct Positions {
+    alignas(16) std::array<std::int32_t, kPaddedMinutiae> x;
+    alignas(16) std::array<std::int32_t, kPaddedMinutiae> y;
+};
+
+// Bit j set when minutia j (below count) lies less than kPairDistanceLimit
+// from (x, y) in both x and y: the box test of the second pass, for every j
+// at once.
+std::uint64_t nearMask(std::int32_t x, std::int32_t y, const Positions& p, std::int32_t count) {
+    std::uint64_t mask = 0;
+#if defined(__SSE2__)
+    const __m128i cx = _mm_set1_epi32(x);
+    const __m128i cy = _mm_set1_epi32(y);
+    const __m128i low = _mm_set1_epi32(-kPairDistanceLimit);
+    const __m128i high = _mm_set1_epi32(kPairDistanceLimit);
+    for (std::int32_t j = 0; j < count; j += 4) {
+        const __m128i dx = _mm_sub_epi32(cx, _mm_load_si128(reinterpret_cast<const __m128i*>(p.x.data() + j)));
+        const __m128i dy = _mm_sub_epi32(cy, _mm_load_si128(reinterpret_cast<const __m128i*>(p.y.data() + j)));
+        const __m128i inX = _mm_and_si128(_mm_cmpgt_epi32(dx, low), _mm_cmplt_epi32(dx, high));
+        const __m128i inY = _mm_and_si128(_mm_cmpgt_epi32(dy, low), _mm_cmplt_epi32(dy, high));
+        const auto bits = static_cast<std::uint32_t>(_mm_movemask_ps(_mm_castsi128_ps(_mm_and_si128(inX, inY))));
+        mask |= static_cast<std::uint64_t>(bits) << j;
+    }
+    mask &= (std::uint64_t{1} << count) - 1;
+#else
+    for (std::int32_t j = 0; j < count; ++j) {
+        const std::int32_t dx = x - p.x[static_cast<std::size_t>(j)];
+        const std::int32_t dy = y - p.y[static_cast<std::size_t>(j)];
+        if (dx > -kPairDistanceLimit && dx < kPairDistanceLimit && dy > -kPairDistanceLimit &&
+            dy < kPairDistanceLimit) {
+            mask |= std::uint64_t{1} << j;
+        }
+    }
+#endif
+    return mask;
+}
+
+}  // namespace
 
 std::int32_t anchorScore(const MatchingModel& a, const MatchingModel& aligned,
                          const CandidatePairList& pairs, std::int32_t expectedOverlap) {
@@ -36,25 +83,32 @@ std::int32_t anchorScore(const MatchingModel& a, const MatchingModel& aligned,
     }
 
     // The second pass always runs, even when the first already passed the
-    // limit: it then adds at most one pair.
+    // limit: it then adds at most one pair. For each minutia of A, the
+    // aligned minutiae within the box of |dx|, |dy| < 7 that are not yet
+    // paired are found at once and visited in order of j; only the one just
+    // visited becomes paired meanwhile, so this is the scan over every j.
+    Positions positions{};
+    std::uint64_t unpaired = 0;
+    for (std::int32_t j = 0; j < aligned.count; ++j) {
+        positions.x[static_cast<std::size_t>(j)] = aligned.minutiae[static_cast<std::size_t>(j)].x;
+        positions.y[static_cast<std::size_t>(j)] = aligned.minutiae[static_cast<std::size_t>(j)].y;
+        if (!pairedL[static_cast<std::size_t>(j)]) unpaired |= std::uint64_t{1} << j;
+    }
     bool ended = false;
     for (std::int32_t i = 0; i < a.count && !ended; ++i) {
         if (pairedA[static_cast<std::size_t>(i)]) continue;
         const MinutiaRecord& ma = a.minutiae[static_cast<std::size_t>(i)];
-        for (std::int32_t j = 0; j < aligned.count; ++j) {
-            if (pairedL[static_cast<std::size_t>(j)]) continue;
+        std::uint64_t near = nearMask(ma.x, ma.y, positions, aligned.count) & unpaired;
+        for (; near != 0; near &= near - 1) {
+            const std::int32_t j = std::countr_zero(near);
             const MinutiaRecord& ml = aligned.minutiae[static_cast<std::size_t>(j)];
             const std::int32_t dx = ma.x - ml.x;
             const std::int32_t dy = ma.y - ml.y;
-            if (dx >= kPairDistanceLimit || dx <= -kPairDistanceLimit ||
-                dy >= kPairDistanceLimit || dy <= -kPairDistanceLimit) {
-                continue;
-            }
             const std::int32_t delta = circularDifference(ma.direction, ml.direction);
             if (delta >= kPairAngleLimit) continue;
             const std::int32_t d = isqrt(dx * dx + dy * dy);
             if (d >= kPairDistanceLimit) continue;
-            pairedL[static_cast<std::size_t>(j)] = true;
+            unpaired &= ~(std::uint64_t{1} << j);
             std::int32_t weight = pairWeight(d, delta);
             if (ma.type != ml.type) weight /= 2;
             sum += weight;

@@ -13,6 +13,7 @@
 #include "match/agreement_window.h"
 #include "match/match_driver.h"
 #include "match/neighbour_table.h"
+#include "match/pairing_score.h"
 #include "match/quick_match.h"
 #include "match/reference_match.h"
 #include "match/similarity.h"
@@ -285,6 +286,45 @@ TEST(FastIdentity, SortedTableEqualsFillAndCompact) {
         zp::buildSortedNeighbourTable(model, got.data() + 32);
         ASSERT_EQ(got, expected) << "trial " << trial;
     }
+}
+
+// The anchor score's second pass finds the aligned minutiae near each
+// minutia of A by a box mask: the same pairs in the same order as the scan
+// over every j. Dense clusters make many near pairs and end the pass early;
+// scattered and far-off positions (as moves of foreign templates give) too.
+TEST(FastIdentity, AnchorScoreEqualsPairByPairScan) {
+    Rng rng(23);
+    std::int32_t positive = 0;
+    for (std::int32_t trial = 0; trial < 20000; ++trial) {
+        zp::MatchingModel a{};
+        zp::MatchingModel l{};
+        a.count = uniform(rng, 0, 50);
+        l.count = uniform(rng, 0, 50);
+        const std::int32_t spread = std::array<std::int32_t, 4>{6, 20, 120, 5000}[static_cast<std::size_t>(uniform(rng, 0, 3))];
+        for (zp::MatchingModel* m : {&a, &l}) {
+            for (std::int32_t k = 0; k < m->count; ++k) {
+                zp::MinutiaRecord& r = m->minutiae[static_cast<std::size_t>(k)];
+                r.x = 60 + uniform(rng, -spread, spread);
+                r.y = 70 + uniform(rng, -spread, spread);
+                r.direction = uniform(rng, 0, 3) == 0 ? uniform(rng, 0, 511) : uniform(rng, 80, 110);
+                r.type = static_cast<std::uint8_t>(uniform(rng, 1, 2));
+            }
+        }
+        zp::CandidatePairList pairs{};
+        if (a.count > 0 && l.count > 0) {
+            pairs.count = static_cast<std::uint8_t>(uniform(rng, 0, std::min(a.count, l.count)));
+            for (std::int32_t k = 0; k < pairs.count; ++k) {
+                pairs.entries[static_cast<std::size_t>(k)] = {static_cast<std::uint8_t>(uniform(rng, 0, a.count - 1)),
+                                                              static_cast<std::uint8_t>(uniform(rng, 0, l.count - 1)),
+                                                              static_cast<std::uint8_t>(uniform(rng, 2, 255))};
+            }
+        }
+        const std::int32_t n = uniform(rng, 1, 50);
+        const std::int32_t expected = zpref::anchorScore(a, l, pairs, n);
+        ASSERT_EQ(zp::anchorScore(a, l, pairs, n), expected) << "trial " << trial;
+        positive += expected > 0 ? 1 : 0;
+    }
+    EXPECT_GT(positive, 1000);
 }
 
 // --- whole comparisons -------------------------------------------------

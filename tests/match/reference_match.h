@@ -15,9 +15,11 @@
 #include "match/candidate_pairs.h"
 #include "match/matching_model.h"
 #include "match/neighbour_table.h"
+#include "match/pairing_score.h"
 #include "match/quick_match.h"
 #include "match/template_loading.h"
 #include "minutiae/template_format.h"
+#include "math/integer_math.h"
 
 namespace zpref {
 
@@ -194,6 +196,63 @@ inline std::int32_t buildTablesAndPairs(const MatchingModel& first, const Matchi
     }
     pairs.count = static_cast<std::uint8_t>(p);
     return p;
+}
+
+// The anchor score as described: first pass over the candidate pairs, then
+// every unpaired minutia of A against every unpaired aligned minutia, in
+// order, with the pair scores kept in a list.
+inline std::int32_t anchorScore(const MatchingModel& a, const MatchingModel& aligned,
+                                const CandidatePairList& pairs, std::int32_t n) {
+    const std::int32_t c = pairs.count;
+    if (c == 0) return 0;
+    std::array<bool, 50> pairedA{};
+    std::array<bool, 50> pairedL{};
+    std::array<std::int32_t, 120> scores{};
+    std::int32_t f = 0;
+    std::int32_t t = 0;
+    for (std::int32_t k = 0; k < c; ++k) {
+        const CandidatePair& e = pairs.entries[static_cast<std::size_t>(k)];
+        const MinutiaRecord& ma = a.minutiae[e.first];
+        const MinutiaRecord& ml = aligned.minutiae[e.second];
+        const std::int32_t delta = zp::circularDifference(ma.direction, ml.direction);
+        if (delta >= 13) continue;
+        const std::int32_t dx = ma.x - ml.x;
+        const std::int32_t dy = ma.y - ml.y;
+        const std::int32_t d = zp::isqrt(dx * dx + dy * dy);
+        if (d >= 7) continue;
+        pairedA[e.first] = true;
+        pairedL[e.second] = true;
+        scores[static_cast<std::size_t>(t++)] = zp::pairWeight(d, delta) * e.similarity;
+        ++f;
+    }
+    bool ended = false;
+    for (std::int32_t i = 0; i < a.count && !ended; ++i) {
+        if (pairedA[static_cast<std::size_t>(i)]) continue;
+        const MinutiaRecord& ma = a.minutiae[static_cast<std::size_t>(i)];
+        for (std::int32_t j = 0; j < aligned.count; ++j) {
+            if (pairedL[static_cast<std::size_t>(j)]) continue;
+            const MinutiaRecord& ml = aligned.minutiae[static_cast<std::size_t>(j)];
+            const std::int32_t dx = ma.x - ml.x;
+            const std::int32_t dy = ma.y - ml.y;
+            if (dx >= 7 || dx <= -7 || dy >= 7 || dy <= -7) continue;
+            const std::int32_t delta = zp::circularDifference(ma.direction, ml.direction);
+            if (delta >= 13) continue;
+            const std::int32_t d = zp::isqrt(dx * dx + dy * dy);
+            if (d >= 7) continue;
+            pairedL[static_cast<std::size_t>(j)] = true;
+            std::int32_t w = zp::pairWeight(d, delta);
+            if (ma.type != ml.type) w /= 2;
+            scores[static_cast<std::size_t>(t++)] = w;
+            if (t > 20) {
+                ended = true;
+                break;
+            }
+        }
+    }
+    std::int32_t sum = 0;
+    for (std::int32_t k = 0; k < t; ++k) sum += scores[static_cast<std::size_t>(k)];
+    const std::int32_t score = ((sum / 20) * t / n) * f / c;
+    return score > 100 ? 100 : score;
 }
 
 inline std::int32_t match(const std::uint8_t* first, const std::uint8_t* second,

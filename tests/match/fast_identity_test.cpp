@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "match/agreement_window.h"
+#include "match/box_map.h"
 #include "match/match_driver.h"
 #include "match/neighbour_table.h"
 #include "match/pairing_score.h"
@@ -325,6 +326,39 @@ TEST(FastIdentity, AnchorScoreEqualsPairByPairScan) {
         positive += expected > 0 ? 1 : 0;
     }
     EXPECT_GT(positive, 1000);
+}
+
+// The box map, marked a row of words at a time, against cell-by-cell
+// marking: plausible boxes, empty models and boxes reaching past the map.
+TEST(FastIdentity, BoxMapEqualsCellByCellMarking) {
+    Rng rng(29);
+    for (std::int32_t trial = 0; trial < 5000; ++trial) {
+        zp::MatchingModel models[2]{};
+        for (zp::MatchingModel& m : models) {
+            m.count = uniform(rng, 0, 3) == 0 ? uniform(rng, 0, 2) : uniform(rng, 0, 50);
+            const bool wide = uniform(rng, 0, 2) == 0;
+            for (std::int32_t k = 0; k < m.count; ++k) {
+                m.minutiae[static_cast<std::size_t>(k)].x = wide ? uniform(rng, 0, 511) : uniform(rng, 4, 111);
+                m.minutiae[static_cast<std::size_t>(k)].y = wide ? uniform(rng, 0, 511) : uniform(rng, 4, 135);
+            }
+        }
+        zp::BoxMap expected{};
+        for (std::int32_t side = 0; side < 2; ++side) {
+            const zp::ModelBox box = zp::modelBox(models[side]);
+            const std::int32_t right = std::min(box.right >> 2, 31);
+            const std::int32_t bottom = std::min(box.bottom >> 2, 47);
+            for (std::int32_t r = box.top >> 2; r <= bottom; ++r) {
+                for (std::int32_t c = box.left >> 2; c <= right; ++c) {
+                    expected[static_cast<std::size_t>(r * 32 + c)] =
+                        static_cast<std::uint8_t>(expected[static_cast<std::size_t>(r * 32 + c)] + (side == 0 ? 1 : 2));
+                }
+            }
+        }
+        zp::BoxMap got;
+        got.fill(0xA5);
+        zp::buildBoxMap(models[0], models[1], got);
+        ASSERT_EQ(got, expected) << "trial " << trial;
+    }
 }
 
 // --- whole comparisons -------------------------------------------------

@@ -92,13 +92,13 @@ inline bool anyAgreeingCell(const std::uint32_t* cells, std::int32_t from, std::
 #endif
 }
 
-// Direction buckets for directions 0..359: bucket k holds 15k .. 15k + 14.
+// Direction buckets for directions 0..359: bucket k holds 12k .. 12k + 11.
 // Two directions within 10 degrees of each other (across 0 too) lie in the
-// same or neighbouring buckets, counted round the circle, since 10 < 15 and
-// 24 buckets fill the circle exactly. Directions of 360 and more have no
+// same or neighbouring buckets, counted round the circle, since 10 < 12 and
+// 30 buckets fill the circle exactly. Directions of 360 and more have no
 // bucket (entry kDirectionBuckets); rows holding them take the window test.
-inline constexpr std::int32_t kDirectionBucketWidth = 15;
-inline constexpr std::int32_t kDirectionBuckets = 24;
+inline constexpr std::int32_t kDirectionBucketWidth = 12;
+inline constexpr std::int32_t kDirectionBuckets = 30;
 inline constexpr std::int32_t kFullCircle = 360;
 static_assert(kDirectionBucketWidth * kDirectionBuckets == kFullCircle);
 static_assert(kAgreeNear < kDirectionBucketWidth);

@@ -184,8 +184,8 @@ TEST(FastIdentity, BucketPrefilterKeepsEveryAgreeingCell) {
             ASSERT_EQ((a.window[static_cast<std::size_t>(e)] & 1U) != 0, e >= 8 && e <= 12) << e;
         }
     }
-    // Three buckets of 15 degrees per direction, no more.
-    EXPECT_EQ(kept, 360 * 45);
+    // Three buckets per direction, no more.
+    EXPECT_EQ(kept, 360 * 3 * zp::kDirectionBucketWidth);
     // Directions of 360 and more have no bucket: such rows take the window
     // test.
     EXPECT_EQ(zp::kDirectionBucket[360], zp::kDirectionBuckets);

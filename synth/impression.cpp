@@ -16,16 +16,16 @@ namespace {
 // Placement: captures are taken with the finger turned and moved on purpose,
 // so that impressions of one finger overlap only in part.
 constexpr double kMaxRotation = 25.0;           // degrees either way
-constexpr double kContactShiftX = 50.0;         // contact centre on the master, either way across
-constexpr double kContactMinY = 110.0;          // and below the top of the finger
-constexpr double kContactMaxY = 270.0;
+constexpr double kContactShiftX = 60.0;         // contact centre on the master, either way across
+constexpr double kContactMinY = 100.0;          // and below the top of the finger
+constexpr double kContactMaxY = 290.0;
 constexpr double kPlacementX = 40.0;            // where it lands, either way from the image centre
 constexpr double kPlacementUp = 55.0;           // up (the tip under the frame's top edge)
 constexpr double kPlacementDown = 35.0;         // down (the tip well inside the frame)
 // Plastic distortion: none in the pressed core of the contact, growing
 // through a ring to a rigid extra turn and shift outside it.
-constexpr double kMaxDistortionRotation = 8.0;  // degrees either way, far from the contact centre
-constexpr double kMaxDistortionShift = 14.0;    // pixels either way, far from the contact centre
+constexpr double kMaxDistortionRotation = 10.0; // degrees either way, far from the contact centre
+constexpr double kMaxDistortionShift = 18.0;    // pixels either way, far from the contact centre
 constexpr double kDistortionInner = 30.0;       // no distortion within this radius of the contact centre
 constexpr double kDistortionOuter = 160.0;      // full distortion from this radius on
 constexpr int kInverseIterations = 80;          // fixed-point steps to invert the distortion
@@ -56,6 +56,9 @@ constexpr double kCreaseMaxHalfLength = 150.0;
 constexpr double kCreaseClearance = 4.0;        // minutiae this close to a crease's flank are wiped out
 // Illumination: cells of the background's slow swing.
 constexpr int kLightCellsX = 2, kLightCellsY = 3;
+// Pixel noise off the finger, as a share of that on it: a bare sensor
+// window is close to saturated.
+constexpr double kBackgroundNoise = 0.35;
 // Share of captures with a weak ridge contrast.
 constexpr double kLowContrastShare = 0.15;
 
@@ -204,7 +207,7 @@ ImpressionParameters impressionParameters(const MasterFingerprint& master, std::
     p.pressure = random.uniform(-1.0, 1.0);
     p.contactRadiusX = random.uniform(85.0, 140.0) + 12.0 * p.pressure;
     p.contactRadiusY = random.uniform(125.0, 215.0) + 18.0 * p.pressure;
-    p.noise = random.uniform(2.0, 12.0);
+    p.noise = random.uniform(3.0, 18.0);
     p.blurPasses = random.below(3);
     p.background = random.uniform(195.0, 250.0);
     p.ridgeLevel = random.uniform() < kLowContrastShare ? p.background - random.uniform(60.0, 100.0)
@@ -293,7 +296,8 @@ Impression makeImpression(const MasterFingerprint& master, const ImpressionParam
     }
     out.pixels.resize(n);
     for (std::size_t i = 0; i < n; ++i)
-        out.pixels[i] = static_cast<std::uint8_t>(det::clamp(det::roundHalfAway(grey[i] + p.noise * random.normal()), 0.0, 255.0));
+        out.pixels[i] = static_cast<std::uint8_t>(det::clamp(
+            det::roundHalfAway(grey[i] + (out.contact[i] ? 1.0 : kBackgroundNoise) * p.noise * random.normal()), 0.0, 255.0));
 
     // Ground truth: the master's minutiae that the capture shows. Those under
     // a crease or a wet blob are gone; those in a dry break are kept (a break

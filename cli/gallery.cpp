@@ -120,6 +120,7 @@ bool Gallery::remove(const std::string& id) {
 std::vector<GalleryEntry> Gallery::all(std::size_t& skipped) {
     skipped = 0;
     std::vector<GalleryEntry> out;
+    out.reserve(size());
     Statement st(db_, "SELECT id, template, checksum FROM templates ORDER BY id", path_);
     while (sqlite3_step(st.get()) == SQLITE_ROW) {
         GalleryEntry e;

@@ -46,13 +46,14 @@ void writeBytes(const fs::path& p, const std::vector<std::uint8_t>& bytes) {
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
-// Three synthetic fingers with four impressions each, made once.
+// Three synthetic fingers with four impressions each, made once (a seed
+// whose impressions all enrol: some generated captures are too poor to).
 class Tool : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
         dir_ = fs::temp_directory_path() / ("zpapi-tool-test-" + std::to_string(::getpid()));
         fs::create_directories(dir_);
-        const ToolRun r = zpapi("synth --fingers 3 --impressions 4 --seed 11 -o " + (dir_ / "fingers").string());
+        const ToolRun r = zpapi("synth --fingers 3 --impressions 4 --seed 3 -o " + (dir_ / "fingers").string());
         ASSERT_EQ(r.code, 0) << r.out;
     }
     static void TearDownTestSuite() { fs::remove_all(dir_); }

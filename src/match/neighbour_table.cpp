@@ -11,51 +11,6 @@
 namespace zp {
 namespace {
 
-// Compile-time copy of the whole-degree arctangent and angle function, so the
-// geometry of every displacement within reach can live in a constant table.
-// A test compares every entry with the run-time helpers.
-constexpr std::int32_t constArctangent(float t) {
-    const float s = t < 0.0F ? -t : t;
-    const std::int32_t g = t < 0.0F ? -1 : 1;
-    if (s == 0.0F) return 0;
-    if (s > kTangentTable[89]) return 90 * g;
-    if (s <= kTangentTable[1]) return 0;
-    if (s > kTangentTable[88]) return 89 * g;
-    std::int32_t lo = 0;
-    std::int32_t hi = 89;
-    while (lo < hi) {
-        const std::int32_t mid = (lo + hi) / 2;
-        if (s <= kTangentTable[static_cast<std::size_t>(mid)]) {
-            hi = mid - 1;
-        } else {
-            lo = mid + 1;
-        }
-    }
-    if (lo <= 0) return 0;
-    if (lo >= 89) return 89 * g;
-    std::int32_t best = lo - 1;
-    float bestDistance = s - kTangentTable[static_cast<std::size_t>(lo - 1)];
-    if (bestDistance < 0.0F) bestDistance = -bestDistance;
-    for (std::int32_t k = lo; k <= lo + 1; ++k) {
-        float d = s - kTangentTable[static_cast<std::size_t>(k)];
-        if (d < 0.0F) d = -d;
-        if (d < bestDistance) {
-            bestDistance = d;
-            best = k;
-        }
-    }
-    return best * g;
-}
-
-constexpr std::int32_t constAngle(std::int32_t dx, std::int32_t dy) {
-    if (dx == 0) return dy < 0 ? 270 : 90;
-    const auto t = static_cast<float>(static_cast<double>(dy) / static_cast<double>(dx));
-    const std::int32_t a = constArctangent(t);
-    if (dx < 0) return a + 180;
-    if (dy < 0) return a + 360;
-    return a;
-}
-
 constexpr std::int32_t constIsqrt(std::int32_t n) {
     std::int32_t r = 0;
     while ((r + 1) * (r + 1) <= n) ++r;
@@ -70,7 +25,7 @@ constexpr std::array<std::uint16_t, kSpan * kSpan> makeGeometryTable() {
     std::array<std::uint16_t, kSpan * kSpan> table{};
     for (std::int32_t dx = -kNeighbourReach; dx <= kNeighbourReach; ++dx) {
         for (std::int32_t dy = -kNeighbourReach; dy <= kNeighbourReach; ++dy) {
-            const std::int32_t packed = constAngle(dx, dy) | (constIsqrt(dx * dx + dy * dy) << 9);
+            const std::int32_t packed = angleBetween(0, 0, dx, dy) | (constIsqrt(dx * dx + dy * dy) << 9);
             table[static_cast<std::size_t>((dx + kNeighbourReach) * kSpan + dy + kNeighbourReach)] =
                 static_cast<std::uint16_t>(packed);
         }

@@ -52,10 +52,55 @@ float cosine(std::int32_t a);
 float tangent(std::int32_t a);
 // Whole degrees -90..90 whose tangent lies nearest to t (ties to the
 // smaller index); |t| <= tan 1° gives 0 and |t| > tan 89° gives ±90.
-std::int32_t arctangent(float t);
+// constexpr so that tables of directions can be computed at compile time.
+constexpr std::int32_t arctangent(float t) {
+    const float s = t < 0.0F ? -t : t;
+    const std::int32_t g = t < 0.0F ? -1 : 1;
+    if (s == 0.0F) return 0;
+    if (s > kTangentTable[89]) return 90 * g;
+    if (s <= kTangentTable[1]) return 0;
+    if (s > kTangentTable[88]) return 89 * g;
+
+    std::int32_t lo = 0;
+    std::int32_t hi = 89;
+    while (lo < hi) {
+        const std::int32_t mid = (lo + hi) / 2;
+        if (s <= kTangentTable[static_cast<std::size_t>(mid)]) {
+            hi = mid - 1;
+        } else {
+            lo = mid + 1;
+        }
+    }
+    if (lo <= 0) return 0;
+    if (lo >= 89) return 89 * g;
+
+    // Nearest of the three neighbours; ties go to the smaller index.
+    std::int32_t best = lo - 1;
+    float bestDistance = s - kTangentTable[static_cast<std::size_t>(lo - 1)];
+    if (bestDistance < 0.0F) bestDistance = -bestDistance;
+    for (std::int32_t k = lo; k <= lo + 1; ++k) {
+        float d = s - kTangentTable[static_cast<std::size_t>(k)];
+        if (d < 0.0F) d = -d;
+        if (d < bestDistance) {
+            bestDistance = d;
+            best = k;
+        }
+    }
+    return best * g;
+}
+
 // Direction from point 1 to point 2 in whole degrees 0..360, measured from
 // +x towards +y (y downwards). Coincident points give 90.
-std::int32_t angleBetween(std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2);
+constexpr std::int32_t angleBetween(std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2) {
+    if (x2 == x1) return y2 < y1 ? 270 : 90;
+    const std::int32_t dx = x2 - x1;
+    const std::int32_t dy = y2 - y1;
+    const auto t = static_cast<float>(static_cast<double>(dy) / static_cast<double>(dx));
+    const std::int32_t a = arctangent(t);
+    if (dx < 0) return a + 180;
+    if (dy < 0) return a + 360;
+    return a;
+}
 // Mean of two directions 0..359 on the circle.
 std::int32_t directionBisector(std::int32_t a, std::int32_t b);
 

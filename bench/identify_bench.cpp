@@ -11,38 +11,15 @@
 #include <vector>
 
 #include "api/zpapi.h"
-#include "minutiae/template_format.h"
+#include "cli_common.h"
 
 namespace {
 
 constexpr std::size_t kGallerySize = 10000;
 constexpr std::uint32_t kSeed = 20260101;
 
-using Template = std::array<std::uint8_t, ZP_TEMPLATE_SIZE>;
-
-// A template of plausible shape: 20 to 50 minutiae inside the working
-// window, ordered by row as the extractor writes them.
-Template randomTemplate(std::mt19937& rng) {
-    std::uniform_int_distribution<int> count(20, 50);
-    std::uniform_int_distribution<int> xs(4, 111);
-    std::uniform_int_distribution<int> ys(4, 135);
-    std::uniform_int_distribution<int> directions(0, 359);
-    std::uniform_int_distribution<int> types(1, 2);
-    std::uniform_int_distribution<int> quality(40, 89);
-    std::array<zp::TemplateMinutia, zp::kMaxMinutiae> minutiae{};
-    const int n = count(rng);
-    for (int i = 0; i < n; ++i) minutiae[static_cast<std::size_t>(i)] = {xs(rng), ys(rng), directions(rng), types(rng)};
-    std::sort(minutiae.begin(), minutiae.begin() + n,
-              [](const auto& a, const auto& b) { return a.y != b.y ? a.y < b.y : a.x < b.x; });
-    zp::TemplateHeader header;
-    header.yield = 40 + n;
-    header.quality = quality(rng);
-    header.width = 116;
-    header.height = 140;
-    Template t{};
-    zp::writeTemplate(t.data(), header, minutiae.data(), n);
-    return t;
-}
+using zpcli::randomTemplate;
+using zpcli::Template;
 
 const std::vector<Template>& gallery() {
     static const std::vector<Template> templates = [] {

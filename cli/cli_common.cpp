@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <algorithm>
 #include <iterator>
 
 #include "image/quality_score.h"
@@ -178,6 +179,28 @@ std::vector<PixelMinutia> templateMinutiae(const Template& t) {
         out.push_back({m.x * 2, m.y * 2, m.direction, m.type});
     }
     return out;
+}
+
+Template randomTemplate(std::mt19937& rng) {
+    std::uniform_int_distribution<int> count(20, 50);
+    std::uniform_int_distribution<int> xs(4, 111);
+    std::uniform_int_distribution<int> ys(4, 135);
+    std::uniform_int_distribution<int> dirs(0, 359);
+    std::uniform_int_distribution<int> types(1, 2);
+    std::uniform_int_distribution<int> quality(40, 89);
+    std::array<zp::TemplateMinutia, zp::kMaxMinutiae> minutiae{};
+    const int n = count(rng);
+    for (int i = 0; i < n; ++i) minutiae[i] = {xs(rng), ys(rng), dirs(rng), types(rng)};
+    std::sort(minutiae.begin(), minutiae.begin() + n,
+              [](const auto& a, const auto& b) { return a.y != b.y ? a.y < b.y : a.x < b.x; });
+    zp::TemplateHeader header;
+    header.yield = 40 + n;
+    header.quality = quality(rng);
+    header.width = 116;
+    header.height = 140;
+    Template t{};
+    zp::writeTemplate(t.data(), header, minutiae.data(), n);
+    return t;
 }
 
 Progress::Progress(std::string label, std::size_t total)

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <nlohmann/json.hpp>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -95,6 +96,11 @@ struct PixelMinutia {
     std::int32_t type = 0;       // 1 ending, 2 bifurcation
 };
 std::vector<PixelMinutia> templateMinutiae(const Template& t);
+
+// A random template of plausible shape: 20 to 50 minutiae inside the
+// working window, ordered by row as the extractor writes them (for load
+// tests and benchmarks of large galleries).
+Template randomTemplate(std::mt19937& rng);
 
 // A one-line progress bar on stderr, shown only when stderr is a terminal.
 class Progress {

@@ -62,29 +62,6 @@ std::vector<Candidate> quickRank(const Template& probe, const std::vector<Galler
     return all;
 }
 
-// A random template of plausible shape: n minutiae inside the window.
-Template randomTemplate(std::mt19937& rng) {
-    std::uniform_int_distribution<int> count(20, 50);
-    std::uniform_int_distribution<int> xs(4, 111);
-    std::uniform_int_distribution<int> ys(4, 135);
-    std::uniform_int_distribution<int> dirs(0, 359);
-    std::uniform_int_distribution<int> types(1, 2);
-    std::uniform_int_distribution<int> quality(40, 89);
-    std::array<zp::TemplateMinutia, zp::kMaxMinutiae> minutiae{};
-    const int n = count(rng);
-    for (int i = 0; i < n; ++i) minutiae[i] = {xs(rng), ys(rng), dirs(rng), types(rng)};
-    std::sort(minutiae.begin(), minutiae.begin() + n,
-              [](const auto& a, const auto& b) { return a.y != b.y ? a.y < b.y : a.x < b.x; });
-    zp::TemplateHeader header;
-    header.yield = 40 + n;
-    header.quality = quality(rng);
-    header.width = 116;
-    header.height = 140;
-    Template t{};
-    zp::writeTemplate(t.data(), header, minutiae.data(), n);
-    return t;
-}
-
 void addEnroll(CLI::App& app, int& exitCode) {
     struct Opts {
         std::string db = kDefaultDb;

@@ -6,16 +6,8 @@
 #include <vector>
 
 #include "api/records.h"
-#include "enhance/binarisation.h"
-#include "enhance/binary_smoothing.h"
-#include "enhance/directional_enhancement.h"
-#include "enhance/orientation_field.h"
 #include "enhance/thinning.h"
-#include "image/inversion.h"
-#include "image/normalisation.h"
-#include "image/quality_score.h"
-#include "image/smoothing.h"
-#include "image/window_crop.h"
+#include "ridge_chain.h"
 #include "support/real_images.h"
 
 namespace {
@@ -32,28 +24,12 @@ TEST_P(RidgeChain, TurnsARealCaptureIntoAThinSkeleton) {
     ZP_REQUIRE_DATA();
     const Capture c = GetParam();
     std::vector<std::uint8_t> image = zptest::loadSensorImage(c.set, c.finger, c.impression);
-    ASSERT_EQ(image.size(), static_cast<std::size_t>(zp::kImageSize)) << c.set;
-
     std::array<std::uint8_t, zp::kWorkAreaSize> workArea{};
-    zp::ImageDescriptor desc;
-    desc.image = image.data();
-    desc.width = zp::kImageWidth;
-    desc.height = zp::kImageHeight;
-    desc.resolution = zp::kImageResolution;
-    desc.workArea = workArea.data();
-    ASSERT_EQ(zp::qualityScore(desc), 1);
-    ASSERT_EQ(zp::windowCrop(desc), 1);
-    const std::int32_t w = desc.width;
-    const std::int32_t h = desc.height;
+    std::int32_t w = 0;
+    std::int32_t h = 0;
+    ASSERT_NO_FATAL_FAILURE(zptest::runToBinaryRidges(image, workArea, w, h)) << c.set;
     ASSERT_EQ(w, 232);
     ASSERT_EQ(h, 280);
-    zp::invertImage(image.data(), w, h);
-    ASSERT_EQ(zp::normalise(image.data(), w, h, workArea.data()), 1);
-    zp::smoothImage(image.data(), w, h, workArea.data());
-    zp::orientationField(image.data(), w, h, workArea.data());
-    zp::directionalEnhancement(image.data(), w, h, workArea.data());
-    zp::binarise(0, image.data(), w, h, workArea.data());
-    zp::binarySmoothing(image.data(), w, h, workArea.data());
     zp::thinning(image.data(), w, h, 8);
 
     const std::int32_t bw = w >> 3;

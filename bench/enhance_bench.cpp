@@ -65,12 +65,7 @@ void runStage(int stage, Snapshot& s) {
 bool prepare(int stage, Snapshot& s) {
     s.image = zptest::loadSensorImage("fvc2002_db1_b", 101, 1);
     if (s.image.empty()) return false;
-    s.desc = zp::ImageDescriptor{};
-    s.desc.image = s.image.data();
-    s.desc.width = zp::kImageWidth;
-    s.desc.height = zp::kImageHeight;
-    s.desc.resolution = zp::kImageResolution;
-    s.desc.workArea = s.workArea.data();
+    s.desc = zp::sensorDescriptor(s.image.data(), s.workArea.data());
     if (zp::qualityScore(s.desc) != 1) return false;
     for (int k = 0; k < stage; ++k) runStage(k, s);
     return true;
@@ -130,12 +125,7 @@ void BM_EnhanceChain(benchmark::State& state) {
     work.image = capture;
     for (auto _ : state) {
         std::memcpy(work.image.data(), capture.data(), capture.size());
-        work.desc = zp::ImageDescriptor{};
-        work.desc.image = work.image.data();
-        work.desc.width = zp::kImageWidth;
-        work.desc.height = zp::kImageHeight;
-        work.desc.resolution = zp::kImageResolution;
-        work.desc.workArea = work.workArea.data();
+        work.desc = zp::sensorDescriptor(work.image.data(), work.workArea.data());
         zp::qualityScore(work.desc);
         for (int k = 0; k < kStages; ++k) runStage(k, work);
         benchmark::DoNotOptimize(work.image.data());

@@ -17,12 +17,7 @@ void BM_QualityScore(benchmark::State& state) {
     }
     std::array<std::uint8_t, zp::kWorkAreaSize> workArea{};
     for (auto _ : state) {
-        zp::ImageDescriptor desc;
-        desc.image = image.data();
-        desc.width = zp::kImageWidth;
-        desc.height = zp::kImageHeight;
-        desc.resolution = zp::kImageResolution;
-        desc.workArea = workArea.data();
+        zp::ImageDescriptor desc = zp::sensorDescriptor(image.data(), workArea.data());
         benchmark::DoNotOptimize(zp::qualityScore(desc));
         benchmark::DoNotOptimize(desc.quality);
     }

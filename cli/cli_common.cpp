@@ -146,11 +146,7 @@ Template templateFromPath(const std::string& path, int dpi, bool quiet) {
 Detection detectFinger(const std::vector<std::uint8_t>& image) {
     std::array<std::uint8_t, zp::kWorkAreaSize> workArea{};
     Detection d;
-    d.desc.image = const_cast<std::uint8_t*>(image.data());  // only read
-    d.desc.width = zp::kImageWidth;
-    d.desc.height = zp::kImageHeight;
-    d.desc.resolution = zp::kImageResolution;
-    d.desc.workArea = workArea.data();
+    d.desc = zp::sensorDescriptor(const_cast<std::uint8_t*>(image.data()), workArea.data());  // only read
     d.found = zp::qualityScore(d.desc) == 1;
     d.desc.workArea = nullptr;
     d.desc.image = nullptr;

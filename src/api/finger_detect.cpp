@@ -6,12 +6,7 @@
 
 extern "C" int32_t ZPFingerDetect(const uint8_t* image, int32_t threshold) {
     std::array<std::uint8_t, zp::kWorkAreaSize> workArea{};
-    zp::ImageDescriptor desc;
     // The quality score only reads the image.
-    desc.image = const_cast<std::uint8_t*>(image);
-    desc.width = zp::kImageWidth;
-    desc.height = zp::kImageHeight;
-    desc.resolution = zp::kImageResolution;
-    desc.workArea = workArea.data();
+    zp::ImageDescriptor desc = zp::sensorDescriptor(const_cast<std::uint8_t*>(image), workArea.data());
     return zp::fingerTest(desc, threshold);
 }

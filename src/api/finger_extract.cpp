@@ -6,11 +6,7 @@
 extern "C" int32_t ZPFingerExtract(uint8_t* image, uint8_t* templ, int32_t threshold,
                                    int32_t min_yield) {
     zp::byteFill(templ, 0, zp::kTemplateSize);
-    zp::ImageDescriptor desc;
-    desc.image = image;
-    desc.width = zp::kImageWidth;
-    desc.height = zp::kImageHeight;
-    desc.resolution = zp::kImageResolution;
+    zp::ImageDescriptor desc = zp::sensorDescriptor(image);
     const zp::BufferDescriptor buffer{templ, zp::kTemplateSize};
     switch (zp::extractionDriver(desc, buffer, threshold, min_yield)) {
         case zp::kExtractWritten:

@@ -33,6 +33,18 @@ struct ImageDescriptor {
     std::int32_t right = 0;
 };
 
+// Descriptor of a host's 256 x 384, 500-dpi sensor image; workArea may be
+// set later by the stage's owner.
+inline ImageDescriptor sensorDescriptor(std::uint8_t* image, std::uint8_t* workArea = nullptr) {
+    ImageDescriptor desc;
+    desc.image = image;
+    desc.width = kImageWidth;
+    desc.height = kImageHeight;
+    desc.resolution = kImageResolution;
+    desc.workArea = workArea;
+    return desc;
+}
+
 // A caller's buffer and its length in bytes.
 struct BufferDescriptor {
     std::uint8_t* data = nullptr;

@@ -28,12 +28,7 @@ inline void runToBinaryRidges(std::vector<std::uint8_t>& image,
                               std::array<std::uint8_t, zp::kWorkAreaSize>& workArea, std::int32_t& w,
                               std::int32_t& h) {
     ASSERT_EQ(image.size(), static_cast<std::size_t>(zp::kImageSize));
-    zp::ImageDescriptor desc;
-    desc.image = image.data();
-    desc.width = zp::kImageWidth;
-    desc.height = zp::kImageHeight;
-    desc.resolution = zp::kImageResolution;
-    desc.workArea = workArea.data();
+    zp::ImageDescriptor desc = zp::sensorDescriptor(image.data(), workArea.data());
     ASSERT_EQ(zp::qualityScore(desc), 1);
     ASSERT_EQ(zp::windowCrop(desc), 1);
     w = desc.width;

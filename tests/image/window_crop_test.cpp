@@ -39,12 +39,7 @@ TEST(WindowCrop, CutsImageAndMapRoundTheCentre) {
         for (std::int32_t by = 0; by < 48; ++by)
             for (std::int32_t bx = 0; bx < 32; ++bx) map[by * 32 + bx] = mapPattern(bx, by);
 
-        zp::ImageDescriptor desc;
-        desc.image = image.data();
-        desc.width = zp::kImageWidth;
-        desc.height = zp::kImageHeight;
-        desc.resolution = 500;
-        desc.workArea = map.data();
+        zp::ImageDescriptor desc = zp::sensorDescriptor(image.data(), map.data());
         desc.centreX = c.cx;
         desc.centreY = c.cy;
         ASSERT_EQ(zp::windowCrop(desc), 1);

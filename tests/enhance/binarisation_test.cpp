@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "enhance/binarisation.h"
+#include "support/real_images.h"
 
 namespace {
 
@@ -56,8 +57,7 @@ TEST(Binarisation, MatchesTheRuleOnEveryRow) {
         const std::int32_t h = s[1];
         std::vector<std::uint8_t> image(static_cast<std::size_t>(w * h));
         for (auto& p : image) p = static_cast<std::uint8_t>(rng() % 7 == 0 ? 0 : rng());
-        std::vector<std::uint8_t> map(static_cast<std::size_t>((w >> 3) * (h >> 3)));
-        for (auto& b : map) b = static_cast<std::uint8_t>(rng() % 4 == 0 ? 0 : 1 + rng() % 8);
+        const std::vector<std::uint8_t> map = zptest::randomBlockMap(rng, w, h, 4);
         const std::vector<std::uint8_t> want = binarisedReference(image, w, h, map);
         zp::binarise(0, image.data(), w, h, map.data());
         EXPECT_EQ(image, want) << w << "x" << h;

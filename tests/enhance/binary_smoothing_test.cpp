@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "enhance/binary_smoothing.h"
+#include "support/real_images.h"
 
 namespace {
 
@@ -93,8 +94,7 @@ TEST(BinarySmoothing, MatchesTheRuleWithoutPropagation) {
         std::vector<std::uint8_t> image(static_cast<std::size_t>(w * h), 0);
         for (std::int32_t y = 8; y < h - 8; ++y)
             for (std::int32_t x = 8; x < w - 8; ++x) image[y * w + x] = static_cast<std::uint8_t>(rng() % 2);
-        std::vector<std::uint8_t> map(static_cast<std::size_t>((w >> 3) * (h >> 3)));
-        for (auto& b : map) b = static_cast<std::uint8_t>(rng() % 5 == 0 ? 0 : 1 + rng() % 8);
+        const std::vector<std::uint8_t> map = zptest::randomBlockMap(rng, w, h, 5);
         const std::vector<std::uint8_t> want = smoothedReference(image, w, h, map);
         zp::binarySmoothing(image.data(), w, h, map.data());
         EXPECT_EQ(image, want) << w << "x" << h;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "enhance/directional_enhancement.h"
+#include "support/real_images.h"
 
 namespace {
 
@@ -91,10 +92,8 @@ TEST(DirectionalEnhancement, MatchesTheRuleOnEveryRow) {
     for (const auto& s : sizes) {
         const std::int32_t w = s[0];
         const std::int32_t h = s[1];
-        std::vector<std::uint8_t> image(static_cast<std::size_t>(w * h));
-        for (auto& p : image) p = static_cast<std::uint8_t>(rng());
-        std::vector<std::uint8_t> map(static_cast<std::size_t>((w >> 3) * (h >> 3)));
-        for (auto& b : map) b = static_cast<std::uint8_t>(rng() % 4 == 0 ? 0 : 1 + rng() % 8);
+        std::vector<std::uint8_t> image = zptest::randomGrey(rng, static_cast<std::size_t>(w * h));
+        const std::vector<std::uint8_t> map = zptest::randomBlockMap(rng, w, h, 4);
         const std::vector<std::uint8_t> want = enhancedReference(image, w, h, map);
         zp::directionalEnhancement(image.data(), w, h, map.data());
         EXPECT_EQ(image, want) << w << "x" << h;

@@ -21,6 +21,13 @@
 
 namespace zptest {
 
+// One capture of a real set.
+struct Capture {
+    const char* set;
+    int finger;
+    int impression;
+};
+
 // image: a 256 x 384 sensor image, turned in place into the binary ridge
 // image of its 232 x 280 window; workArea ends holding the direction codes.
 // Fails the current test (and returns early) when a stage refuses.

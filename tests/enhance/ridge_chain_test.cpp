@@ -12,11 +12,7 @@
 
 namespace {
 
-struct Capture {
-    const char* set;
-    int finger;
-    int impression;
-};
+using zptest::Capture;
 
 class RidgeChain : public ::testing::TestWithParam<Capture> {};
 

@@ -191,11 +191,7 @@ TEST(Thinning, MatchesTheIterationOnRandomShapes) {
     }
 }
 
-struct Capture {
-    const char* set;
-    int finger;
-    int impression;
-};
+using zptest::Capture;
 
 class ThinningOnRealCaptures : public ::testing::TestWithParam<Capture> {};
 

@@ -32,6 +32,23 @@ std::vector<std::uint8_t> fitToSensor(const GreyImage& image);
 // Reads a set's image and fits it to the sensor; empty vector on failure.
 std::vector<std::uint8_t> loadSensorImage(const std::string& set, int finger, int impression);
 
+// A w x h block map of random direction codes 1..8 with about one block
+// in backgroundOneIn left background (0), for row-by-row stage tests.
+template <typename Rng>
+std::vector<std::uint8_t> randomBlockMap(Rng& rng, std::int32_t w, std::int32_t h, unsigned backgroundOneIn) {
+    std::vector<std::uint8_t> map(static_cast<std::size_t>((w >> 3) * (h >> 3)));
+    for (auto& b : map) b = static_cast<std::uint8_t>(rng() % backgroundOneIn == 0 ? 0 : 1 + rng() % 8);
+    return map;
+}
+
+// n bytes of random grey levels.
+template <typename Rng>
+std::vector<std::uint8_t> randomGrey(Rng& rng, std::size_t n) {
+    std::vector<std::uint8_t> image(n);
+    for (auto& p : image) p = static_cast<std::uint8_t>(rng());
+    return image;
+}
+
 }  // namespace zptest
 
 // Skips the current test when the real sets are not beside the checkout.

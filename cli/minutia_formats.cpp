@@ -24,6 +24,18 @@ void set32(std::vector<std::uint8_t>& out, std::size_t at, std::uint32_t v) {
     out[at + 3] = static_cast<std::uint8_t>(v);
 }
 
+// Capture equipment, image size and resolution, view count: the same in
+// both record formats.
+void putImageBlock(std::vector<std::uint8_t>& out) {
+    put16(out, 0);  // capture equipment: unreported
+    put16(out, kWindowWidth);
+    put16(out, kWindowHeight);
+    put16(out, kPixelsPerCm);
+    put16(out, kPixelsPerCm);
+    out.push_back(1);  // one finger view
+    out.push_back(0);  // reserved
+}
+
 // Finger view header and minutiae shared by both record formats; angle
 // gives the format's quantised angle.
 template <typename Angle>
@@ -53,13 +65,7 @@ std::int32_t counterClockwise(std::int32_t direction) {
 std::vector<std::uint8_t> toIso19794_2(const Template& t) {
     std::vector<std::uint8_t> out = {'F', 'M', 'R', 0, ' ', '2', '0', 0};
     put32(out, 0);        // record length, set below
-    put16(out, 0);        // capture equipment: unreported
-    put16(out, kWindowWidth);
-    put16(out, kWindowHeight);
-    put16(out, kPixelsPerCm);
-    put16(out, kPixelsPerCm);
-    out.push_back(1);     // one finger view
-    out.push_back(0);     // reserved
+    putImageBlock(out);
     putFingerView(out, t, [](std::int32_t a) { return ((a * 256 + 180) / 360) % 256; });
     set32(out, 8, static_cast<std::uint32_t>(out.size()));
     return out;
@@ -69,13 +75,7 @@ std::vector<std::uint8_t> toAnsi378(const Template& t) {
     std::vector<std::uint8_t> out = {'F', 'M', 'R', 0, ' ', '2', '0', 0};
     put16(out, 0);        // record length (2-byte form), set below
     put32(out, 0);        // CBEFF product identifier: none
-    put16(out, 0);        // capture equipment: unreported
-    put16(out, kWindowWidth);
-    put16(out, kWindowHeight);
-    put16(out, kPixelsPerCm);
-    put16(out, kPixelsPerCm);
-    out.push_back(1);     // one finger view
-    out.push_back(0);     // reserved
+    putImageBlock(out);
     putFingerView(out, t, [](std::int32_t a) { return ((a + 1) / 2) % 180; });
     out[8] = static_cast<std::uint8_t>(out.size() >> 8);
     out[9] = static_cast<std::uint8_t>(out.size());

@@ -5,6 +5,7 @@
 
 #include "api/records.h"
 #include "api/zpapi.h"
+#include "match/enrolment_limits.h"
 #include "match/match_driver.h"
 #include "match/quick_match.h"
 #include "match/template_loading.h"
@@ -15,13 +16,6 @@ namespace {
 // Score a match must reach at security levels 1..5; other levels act as 3.
 constexpr std::array<std::int32_t, 5> kLevelThresholds = {10, 20, 30, 40, 50};
 constexpr std::int32_t kDefaultThreshold = 30;
-
-// Enrolment: limits on the chosen template and the score its runner-up
-// must reach against it.
-constexpr std::int32_t kEnrolMinMinutiae = 10;
-constexpr std::int32_t kEnrolMinYield = 20;
-constexpr std::int32_t kEnrolMinQuality = 40;  // low byte of the quality score
-constexpr std::int32_t kEnrolMinScore = 50;
 
 zp::BufferDescriptor templateBuffer(const std::uint8_t* templ) {
     // The inner stages only read templates.
@@ -62,13 +56,13 @@ extern "C" int32_t ZPFingerMerge(uint8_t* templates, int32_t count, uint8_t* bes
         }
     }
     std::memcpy(best, at(0), zp::kTemplateSize);
-    if (best[zp::kCountOffset] < kEnrolMinMinutiae || best[zp::kYieldOffset] < kEnrolMinYield ||
-        best[zp::kQualityOffset] < kEnrolMinQuality) {
+    if (best[zp::kCountOffset] < zp::kEnrolMinMinutiae || best[zp::kYieldOffset] < zp::kEnrolMinYield ||
+        best[zp::kQualityOffset] < zp::kEnrolMinQuality) {
         return 0;
     }
     const std::int32_t score =
         zp::matchTemplates(templateBuffer(at(1)), templateBuffer(at(0)), workspaceBuffer(workspace));
-    return score >= kEnrolMinScore ? 1 : 0;
+    return score >= zp::kEnrolMinScore ? 1 : 0;
 }
 
 extern "C" int32_t ZPLoadFeature(const uint8_t* templ, uint8_t* workspace) {

@@ -89,11 +89,14 @@ EnrolmentDecision decideEnrolment(const std::vector<Impression>& impressions, in
     }
 
     if (!d.reason.empty() || !anyConfirms) {
-        if (d.reason.empty()) d.reason = "no other impression confirms the best (match score below " +
-                                          std::to_string(enrolmentConfirmScore()) + ")";
-        for (ImpressionOutcome& o : d.outcomes) {
-            if (o.fate != Fate::NotChosen) continue;
-            o.why = d.reason;
+        const bool limits = !d.reason.empty();
+        if (!limits) d.reason = "no other impression confirms the best (match score below " +
+                                std::to_string(enrolmentConfirmScore()) + ")";
+        for (std::int32_t k = 0; k < count; ++k) {
+            ImpressionOutcome& o = d.outcomes[ordered[static_cast<std::size_t>(k)]];
+            if (k == 0) o.why = "best quality (" + std::to_string(templateQuality(best)) + "): " + d.reason;
+            else if (limits) o.why = "not compared: the best impression misses an enrolment limit";
+            else o.why = "does not confirm the best (score " + std::to_string(o.score) + ")";
         }
         return d;
     }

@@ -21,15 +21,15 @@ constexpr std::array<const char*, kFingerPositions> kFingerNames = {
 std::string templateRejection(const Template& t) {
     const std::int32_t width = zp::storedWidth(t.data());
     const std::int32_t height = zp::storedHeight(t.data());
-    const std::string size = std::to_string(width) + " x " + std::to_string(height);
+    const auto size = [&] { return std::to_string(width) + " x " + std::to_string(height); };
     switch (zp::storedTemplateVerdict(t.data())) {
         case zp::TemplateVerdict::Usable: return {};
         case zp::TemplateVerdict::NoTemplate: return "no template: format byte 0 is 0";
         case zp::TemplateVerdict::AreaTooLarge:
-            return "stored size " + size + " does not fit the matching workspace";
+            return "stored size " + size() + " does not fit the matching workspace";
         case zp::TemplateVerdict::TooManyMinutiae:
             return "minutiae count " + std::to_string(templateCount(t)) + " above the " +
-                   std::to_string(zp::maxMinutiaeCount(width, height)) + " a " + size + " template may hold";
+                   std::to_string(zp::maxMinutiaeCount(width, height)) + " a " + size() + " template may hold";
         case zp::TemplateVerdict::YieldAbove100:
             return "candidate yield " + std::to_string(templateYield(t)) + " above 100";
         case zp::TemplateVerdict::QualityAboveLimit:

@@ -9,9 +9,11 @@
 #include <cstring>
 #include <filesystem>
 #include <set>
+#include <string_view>
 #include <thread>
 
 #include "gallery/store.h"
+#include "match/template_validity.h"
 
 namespace zpg {
 namespace {
@@ -45,7 +47,7 @@ constexpr const char* kSchema =
 
 // CRC-32 (zlib) of the subject, a zero byte, the finger position and the
 // template: a row moved to another subject or finger fails it too.
-std::uint32_t rowChecksum(const std::string& subject, int finger, const Template& t) {
+std::uint32_t rowChecksum(std::string_view subject, int finger, const Template& t) {
     uLong crc = crc32(0L, Z_NULL, 0);
     crc = crc32(crc, reinterpret_cast<const Bytef*>(subject.data()), static_cast<uInt>(subject.size()));
     const Bytef tail[2] = {0, static_cast<Bytef>(finger)};
@@ -65,6 +67,16 @@ std::uint32_t firstLayoutChecksum(const Template& t) {
 }
 
 class SqliteStore;
+class Statement;
+
+// One usable row of a scan; the text stays valid until the next row.
+struct RowView {
+    std::string_view subject;
+    int finger;
+    int slot;
+    const Template& templ;
+    const Statement& statement;  // impression (column 3) and time (column 4)
+};
 
 class Statement {
   public:
@@ -83,7 +95,8 @@ class Statement {
         }
     }
     void reset();
-    std::string text(int i) const;
+    std::string text(int i) const { return std::string(view(i)); }
+    std::string_view view(int i) const;
     std::int64_t integer(int i) const { return sqlite3_column_int64(stmt_, i); }
     bool isNull(int i) const { return sqlite3_column_type(stmt_, i) == SQLITE_NULL; }
     // The column as a template; false when it is not 256 bytes.
@@ -126,9 +139,11 @@ class SqliteStore final : public Store {
     void createSchema();
     void upgradeFirstLayout();
     // Scans every row (or one subject's) inside the caller's read
-    // transaction; onRow receives the usable ones.
-    void scan(const std::string* subject, int finger, std::vector<DamagedRow>& damaged,
-              const std::function<void(StoredTemplate&&)>& onRow, bool withDetails);
+    // transaction; onRow(RowView) receives the usable ones.
+    template <class OnRow>
+    void scan(const std::string* subject, int finger, std::vector<DamagedRow>& damaged, OnRow onRow);
+    // The rows of a scan as full records.
+    std::vector<StoredTemplate> collect(const std::string* subject, int finger, std::vector<DamagedRow>& damaged);
     std::int64_t recordedCount();
     void addToCount(std::int64_t delta);
 
@@ -198,10 +213,10 @@ void Statement::reset() {
     sqlite3_clear_bindings(stmt_);
 }
 
-std::string Statement::text(int i) const {
+std::string_view Statement::view(int i) const {
     const unsigned char* s = sqlite3_column_text(stmt_, i);
-    return s ? std::string(reinterpret_cast<const char*>(s), static_cast<std::size_t>(sqlite3_column_bytes(stmt_, i)))
-             : std::string();
+    return s ? std::string_view(reinterpret_cast<const char*>(s), static_cast<std::size_t>(sqlite3_column_bytes(stmt_, i)))
+             : std::string_view();
 }
 
 bool Statement::blob(int i, Template& t) const {
@@ -215,7 +230,9 @@ SqliteStore::SqliteStore(const std::string& path, Access access) : path_(path) {
     std::error_code ec;
     const bool exists = std::filesystem::exists(path, ec);
     if (access == Access::Read && !exists) throw Error{path + ": no such gallery (enrol a finger first)"};
-    const int flags = access == Access::Read ? SQLITE_OPEN_READONLY : (SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    // One connection serves one thread: SQLite's own locking of it is not needed.
+    const int flags = SQLITE_OPEN_NOMUTEX |
+                      (access == Access::Read ? SQLITE_OPEN_READONLY : (SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE));
     if (sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
         const std::string why = db_ ? sqlite3_errmsg(db_) : "out of memory";
         sqlite3_close(db_);
@@ -224,6 +241,9 @@ SqliteStore::SqliteStore(const std::string& path, Access access) : path_(path) {
     }
     sqlite3_extended_result_codes(db_, 1);
     sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+    // Searches read the whole file: mapped pages are not copied into the
+    // page cache (an advisory setting; SQLite ignores it where unsupported).
+    sqlite3_exec(db_, "PRAGMA mmap_size = 4294967296", nullptr, nullptr, nullptr);
     try {
         if (access == Access::Read) {
             Transaction t(*this, false);
@@ -335,8 +355,8 @@ void SqliteStore::addToCount(std::int64_t delta) {
     if (sqlite3_changes(db_) != 1) throw Error{path_ + ": the gallery's row count is missing (run zpapi check)"};
 }
 
-void SqliteStore::scan(const std::string* subject, int finger, std::vector<DamagedRow>& damaged,
-                       const std::function<void(StoredTemplate&&)>& onRow, bool withDetails) {
+template <class OnRow>
+void SqliteStore::scan(const std::string* subject, int finger, std::vector<DamagedRow>& damaged, OnRow onRow) {
     std::string sql = version_ == 1
                           ? "SELECT id, 0, 0, '', enrolled, template, checksum FROM templates"
                           : "SELECT subject, finger, slot, impression, enrolled, template, checksum FROM templates";
@@ -352,29 +372,23 @@ void SqliteStore::scan(const std::string* subject, int finger, std::vector<Damag
         if (finger != kAllFingers && version_ > 1) st.bind(2, static_cast<std::int64_t>(finger));
     }
     std::int64_t read = 0;
+    Template t{};
     while (st.step()) {
         ++read;
-        StoredTemplate row;
-        row.subject = st.text(0);
-        row.finger = static_cast<int>(st.integer(1));
-        row.slot = static_cast<int>(st.integer(2));
-        if (withDetails) {
-            row.impression = st.text(3);
-            row.enrolled = st.text(4);
-        }
-        std::string why;
-        if (!st.blob(5, row.templ)) why = "stored template is not 256 bytes";
+        const std::string_view who = st.view(0);
+        const int position = static_cast<int>(st.integer(1));
+        const int slot = static_cast<int>(st.integer(2));
+        const char* why = nullptr;
+        if (!st.blob(5, t)) why = "stored template is not 256 bytes";
         else if (st.isNull(6)) why = "failed its checksum before the gallery was upgraded";
-        else if ((version_ == 1 ? firstLayoutChecksum(row.templ) : rowChecksum(row.subject, row.finger, row.templ)) !=
+        else if ((version_ == 1 ? firstLayoutChecksum(t) : rowChecksum(who, position, t)) !=
                  static_cast<std::uint32_t>(st.integer(6)))
             why = "checksum mismatch";
-        else if (std::string r = templateRejection(row.templ); !r.empty())
-            why = "template refused: " + r;
-        if (!why.empty()) {
-            damaged.push_back({row.subject, row.finger, row.slot, why});
+        if (why == nullptr && zp::storedTemplateVerdict(t.data()) == zp::TemplateVerdict::Usable) {
+            onRow(RowView{who, position, slot, t, st});
             continue;
         }
-        onRow(std::move(row));
+        damaged.push_back({std::string(who), position, slot, why ? why : "template refused: " + templateRejection(t)});
     }
     // Rows that damage to the file hid from the scan would make a search
     // silently shorter.
@@ -386,39 +400,44 @@ void SqliteStore::scan(const std::string* subject, int finger, std::vector<Damag
     }
 }
 
+std::vector<StoredTemplate> SqliteStore::collect(const std::string* subject, int finger,
+                                                 std::vector<DamagedRow>& damaged) {
+    std::vector<StoredTemplate> out;
+    scan(subject, finger, damaged, [&out](const RowView& row) {
+        out.push_back({std::string(row.subject), row.finger, row.slot, row.statement.text(3), row.statement.text(4),
+                       row.templ});
+    });
+    return out;
+}
+
 Snapshot SqliteStore::snapshot() {
     Snapshot s;
     Transaction t(*this, false);
     if (version_ > 1) s.templates.reserve(static_cast<std::size_t>(recordedCount()));
-    scan(nullptr, kAllFingers, s.damaged,
-         [&s](StoredTemplate&& row) {
-             if (s.fingers.empty() || s.fingers.back().subject != row.subject ||
-                 s.fingers.back().position != row.finger) {
-                 const auto at = static_cast<std::uint32_t>(s.templates.size());
-                 s.fingers.push_back({std::move(row.subject), row.finger, at, at});
-             }
-             s.templates.push_back(row.templ);
-             s.fingerOf.push_back(static_cast<std::uint32_t>(s.fingers.size() - 1));
-             s.fingers.back().end = static_cast<std::uint32_t>(s.templates.size());
-         },
-         false);
+    scan(nullptr, kAllFingers, s.damaged, [&s](const RowView& row) {
+        if (s.fingers.empty() || s.fingers.back().position != row.finger || s.fingers.back().subject != row.subject) {
+            const auto at = static_cast<std::uint32_t>(s.templates.size());
+            s.fingers.push_back({std::string(row.subject), row.finger, at, at});
+        }
+        s.templates.push_back(row.templ);
+        s.fingerOf.push_back(static_cast<std::uint32_t>(s.fingers.size() - 1));
+        ++s.fingers.back().end;
+    });
     t.commit();
     return s;
 }
 
 std::vector<StoredTemplate> SqliteStore::templatesOf(const std::string& subject, int finger,
                                                      std::vector<DamagedRow>& damaged) {
-    std::vector<StoredTemplate> out;
     Transaction t(*this, false);
-    scan(&subject, finger, damaged, [&out](StoredTemplate&& row) { out.push_back(std::move(row)); }, true);
+    std::vector<StoredTemplate> out = collect(&subject, finger, damaged);
     t.commit();
     return out;
 }
 
 std::vector<StoredTemplate> SqliteStore::rows(std::vector<DamagedRow>& damaged) {
-    std::vector<StoredTemplate> out;
     Transaction t(*this, false);
-    scan(nullptr, kAllFingers, damaged, [&out](StoredTemplate&& row) { out.push_back(std::move(row)); }, true);
+    std::vector<StoredTemplate> out = collect(nullptr, kAllFingers, damaged);
     t.commit();
     return out;
 }
@@ -427,8 +446,7 @@ void SqliteStore::enrol(const std::string& subject, int finger, Existing existin
     if (subject.empty()) throw Error{"an empty subject id cannot be enrolled"};
     Transaction t(*this, true);
     std::vector<DamagedRow> damaged;
-    std::vector<StoredTemplate> kept;
-    scan(&subject, finger, damaged, [&kept](StoredTemplate&& row) { kept.push_back(std::move(row)); }, true);
+    std::vector<StoredTemplate> kept = collect(&subject, finger, damaged);
     const std::size_t stored = kept.size() + damaged.size();
     if (stored > 0 && existing == Existing::Refuse)
         throw Error{path_ + ": " + subject + " already has the " + fingerName(finger) + " finger enrolled (" +
@@ -531,7 +549,7 @@ CheckReport SqliteStore::check() {
     }
     std::int64_t read = 0;
     try {
-        scan(nullptr, kAllFingers, report.damaged, [&read](StoredTemplate&&) { ++read; }, false);
+        scan(nullptr, kAllFingers, report.damaged, [&read](const RowView&) { ++read; });
     } catch (const Error& e) {
         report.problems.push_back(e.message);
     }

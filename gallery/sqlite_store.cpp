@@ -3,7 +3,7 @@
 // with the database's message rather than a shorter answer.
 #include <sqlite3.h>
 #include <unistd.h>
-#include <zlib.h>
+#include <xxhash.h>
 
 #include <chrono>
 #include <cstring>
@@ -21,7 +21,7 @@ namespace {
 // "ZPGL" in the database header marks a zpapi gallery.
 constexpr int kApplicationId = 0x5A50474C;
 // 1: one template per id, FNV-1a checksums (no application id).
-// 2: subjects, fingers, several templates per finger, CRC-32 checksums.
+// 2: subjects, fingers, several templates per finger, XXH3 checksums.
 constexpr int kSchemaVersion = 2;
 constexpr int kBusyTimeoutMs = 60000;
 
@@ -45,15 +45,11 @@ constexpr const char* kSchema =
     "CREATE TABLE counts (name TEXT PRIMARY KEY NOT NULL, value INTEGER NOT NULL) WITHOUT ROWID;"
     "INSERT INTO counts VALUES ('templates', 0);";
 
-// CRC-32 (zlib) of the subject, a zero byte, the finger position and the
-// template: a row moved to another subject or finger fails it too.
-std::uint32_t rowChecksum(std::string_view subject, int finger, const Template& t) {
-    uLong crc = crc32(0L, Z_NULL, 0);
-    crc = crc32(crc, reinterpret_cast<const Bytef*>(subject.data()), static_cast<uInt>(subject.size()));
-    const Bytef tail[2] = {0, static_cast<Bytef>(finger)};
-    crc = crc32(crc, tail, 2);
-    crc = crc32(crc, t.data(), static_cast<uInt>(t.size()));
-    return static_cast<std::uint32_t>(crc);
+// XXH3 (64 bits) of the template, seeded with the hash of the subject and
+// the finger position: a row moved to another subject or finger fails it too.
+std::int64_t rowChecksum(std::string_view subject, int finger, const Template& t) {
+    const XXH64_hash_t owner = XXH3_64bits_withSeed(subject.data(), subject.size(), static_cast<XXH64_hash_t>(finger));
+    return static_cast<std::int64_t>(XXH3_64bits_withSeed(t.data(), t.size(), owner));
 }
 
 // The checksum of the first layout (FNV-1a, 32 bits, template bytes only).
@@ -332,7 +328,7 @@ void SqliteStore::upgradeFirstLayout() {
         subject.run();
         subject.reset();
         write.bind(1, id).bind(2, templateQuality(t)).bindBlob(3, t.data(), ZP_TEMPLATE_SIZE);
-        if (sound) write.bind(4, static_cast<std::int64_t>(rowChecksum(id, kUnknownFinger, t)));
+        if (sound) write.bind(4, rowChecksum(id, kUnknownFinger, t));
         else write.bindNull(4);
         write.bind(5, read.text(3));
         write.run();
@@ -381,8 +377,8 @@ void SqliteStore::scan(const std::string* subject, int finger, std::vector<Damag
         const char* why = nullptr;
         if (!st.blob(5, t)) why = "stored template is not 256 bytes";
         else if (st.isNull(6)) why = "failed its checksum before the gallery was upgraded";
-        else if ((version_ == 1 ? firstLayoutChecksum(t) : rowChecksum(who, position, t)) !=
-                 static_cast<std::uint32_t>(st.integer(6)))
+        else if (version_ == 1 ? firstLayoutChecksum(t) != static_cast<std::uint32_t>(st.integer(6))
+                               : rowChecksum(who, position, t) != st.integer(6))
             why = "checksum mismatch";
         if (why == nullptr && zp::storedTemplateVerdict(t.data()) == zp::TemplateVerdict::Usable) {
             onRow(RowView{who, position, slot, t, st});
@@ -479,7 +475,7 @@ void SqliteStore::enrol(const std::string& subject, int finger, Existing existin
             .bind(4, n.impression)
             .bind(5, templateQuality(n.templ))
             .bindBlob(6, n.templ.data(), ZP_TEMPLATE_SIZE)
-            .bind(7, static_cast<std::int64_t>(rowChecksum(subject, finger, n.templ)));
+            .bind(7, rowChecksum(subject, finger, n.templ));
         ins.run();
         ins.reset();
     }
@@ -524,7 +520,7 @@ void SqliteStore::add(const std::vector<StoredTemplate>& rows) {
             .bind(4, r.impression)
             .bind(5, templateQuality(r.templ))
             .bindBlob(6, r.templ.data(), ZP_TEMPLATE_SIZE)
-            .bind(7, static_cast<std::int64_t>(rowChecksum(r.subject, r.finger, r.templ)));
+            .bind(7, rowChecksum(r.subject, r.finger, r.templ));
         if (sqlite3_step(ins.handle()) != SQLITE_DONE) {
             if (sqlite3_extended_errcode(db_) == SQLITE_CONSTRAINT_PRIMARYKEY)
                 throw Error{path_ + ": " + rowName(r.subject, r.finger, r.slot) + " already exists; nothing was added"};

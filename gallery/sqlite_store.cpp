@@ -129,6 +129,7 @@ class SqliteStore final : public Store {
 
   private:
     void exec(const char* sql, const char* what);
+    void useWal();
     // Reads the header fields and the tables to tell which layout this is;
     // 0 for an empty database. Throws when it is not a gallery.
     int detectLayout();
@@ -256,13 +257,27 @@ SqliteStore::SqliteStore(const std::string& path, Access access) : path_(path) {
             version_ = kSchemaVersion;
             t.commit();
         }
-        // Readers never block writers, nor writers readers.
-        Statement wal(*this, "PRAGMA journal_mode = WAL");
-        if (!wal.step() || wal.text(0) != "wal") fail("cannot switch to WAL journal mode");
+        useWal();
     } catch (...) {
         sqlite3_close(db_);
         db_ = nullptr;
         throw;
+    }
+}
+
+// Readers never block writers, nor writers readers. The switch needs the
+// file to itself, and SQLite answers busy at once rather than waiting when
+// other connections hold it (a gallery's first enrolments, all at once):
+// retried until the busy timeout.
+void SqliteStore::useWal() {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
+    for (;;) {
+        Statement wal(*this, "PRAGMA journal_mode = WAL");
+        const int rc = sqlite3_step(wal.handle());
+        if (rc == SQLITE_ROW && wal.view(0) == "wal") return;
+        const bool busy = (rc & 0xFF) == SQLITE_BUSY || (rc & 0xFF) == SQLITE_LOCKED || rc == SQLITE_ROW;
+        if (!busy || std::chrono::steady_clock::now() > deadline) fail("cannot switch to WAL journal mode");
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
 }
 

@@ -1,10 +1,18 @@
 // enroll, verify, identify, list, remove, populate, check, backup: the
 // tool's face of the identification store.
+#include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <fstream>
 #include <iostream>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <random>
+#include <sstream>
+#include <thread>
 
 #include "cli_common.h"
 #include "commands.h"
@@ -66,123 +74,312 @@ void addFinger(CLI::App* cmd, std::string& finger, const char* what) {
     cmd->add_option("--finger", finger, what);
 }
 
+// An image or template offered for enrolment; throws InputError when the
+// file cannot be read (a failed extraction is an impression without one).
+zpg::Impression offeredImpression(const std::string& path, int dpi, bool quiet) {
+    zpg::Impression im;
+    im.label = path;
+    if (looksLikeTemplate(path)) {
+        im.templ = templateFromPath(path, dpi, quiet);
+        return im;
+    }
+    const Extraction e = extract(loadSensorImageOrThrow(path, dpi, quiet), 0, 0);
+    if (e.result == ZP_EXTRACT_OK) im.templ = e.templ;
+    else im.failure = extractResultText(e.result);
+    return im;
+}
+
+struct EnrolOptions {
+    zpg::Existing existing = zpg::Existing::Refuse;
+    int keep = zpg::kDefaultKeep;
+    bool checkDuplicates = false;
+    int level = 3;
+};
+
+// What became of one finger's enrolment.
+struct EnrolOutcome {
+    zpg::EnrolmentDecision decision;
+    std::optional<zpg::SubjectCandidate> duplicate;
+    bool enrolled() const { return decision.enrolled && !duplicate; }
+    std::string reason(int level) const {
+        if (!duplicate) return decision.reason;
+        const zpg::ProbeScore& s = duplicate->probes.front();
+        return "the finger matches " + duplicate->subject + "'s " + zpg::fingerName(s.finger) + " finger (score " +
+               std::to_string(s.score) + ", level " + std::to_string(level) + ")";
+    }
+};
+
+// Decides and stores one finger in one write transaction.
+EnrolOutcome enrolFinger(zpg::Store& store, const std::string& subject, int finger,
+                         const std::vector<zpg::Impression>& offered, const EnrolOptions& o) {
+    EnrolOutcome out;
+    store.enrol(subject, finger, o.existing, [&](const std::vector<zpg::StoredTemplate>& kept) {
+        std::vector<zpg::Impression> all;
+        for (const zpg::StoredTemplate& k : kept)
+            all.push_back({"enrolled " + zpg::rowName(k.subject, k.finger, k.slot) +
+                               (k.impression.empty() ? "" : " (" + k.impression + ")"),
+                           k.templ, {}});
+        all.insert(all.end(), offered.begin(), offered.end());
+        out.decision = zpg::decideEnrolment(all, o.keep);
+        std::vector<zpg::NewTemplate> chosen;
+        if (!out.decision.enrolled) return chosen;
+        if (o.checkDuplicates) {
+            std::vector<zpg::Template> templates;
+            for (const zpg::KeptTemplate& k : out.decision.kept) templates.push_back(k.templ);
+            out.duplicate = zpg::findDuplicate(store.snapshot(), templates, subject, o.level, 0);
+            if (out.duplicate) return chosen;
+        }
+        for (const zpg::KeptTemplate& k : out.decision.kept) chosen.push_back({k.templ, k.label});
+        return chosen;
+    });
+    return out;
+}
+
+Json enrolJson(const std::string& subject, int finger, const EnrolOutcome& r, int level) {
+    Json impressions = Json::array();
+    for (const zpg::ImpressionOutcome& o : r.decision.outcomes) {
+        Json j = {{"image", o.label}, {"result", zpg::fateName(o.fate)}};
+        if (o.score >= 0) j["score"] = o.score;
+        if (o.slot >= 0) j["slot"] = o.slot;
+        j["why"] = o.why;
+        impressions.push_back(j);
+    }
+    Json j = {{"subject", subject}, {"finger", zpg::fingerName(finger)}, {"enrolled", r.enrolled()},
+              {"templates", r.enrolled() ? r.decision.kept.size() : 0}};
+    if (!r.enrolled()) j["reason"] = r.reason(level);
+    if (r.duplicate) j["duplicate_of"] = r.duplicate->subject;
+    j["impressions"] = impressions;
+    return j;
+}
+
+void printEnrolment(const std::string& subject, int finger, const EnrolOutcome& r, int level) {
+    for (const zpg::ImpressionOutcome& o : r.decision.outcomes)
+        std::printf("  %-40s %-15s %s\n", o.label.c_str(), zpg::fateName(o.fate), o.why.c_str());
+    if (r.enrolled())
+        std::printf("enrolled %s's %s finger: %zu templates kept\n", subject.c_str(), zpg::fingerName(finger),
+                    r.decision.kept.size());
+    else
+        std::printf("%s's %s finger not enrolled: %s\n", subject.c_str(), zpg::fingerName(finger),
+                    r.reason(level).c_str());
+}
+
+// One line of an enrolment list: SUBJECT FINGER IMAGE..., blank lines and
+// lines starting with # skipped.
+struct BatchLine {
+    std::size_t number = 0;
+    std::string subject;
+    int finger = zpg::kUnknownFinger;
+    std::vector<std::string> images;
+};
+
+std::vector<BatchLine> readBatch(const std::string& path) {
+    std::ifstream in(path);
+    if (!in) throw InputError{path + ": cannot be read"};
+    std::vector<BatchLine> lines;
+    std::string text;
+    std::vector<std::string> problems;
+    for (std::size_t number = 1; std::getline(in, text); ++number) {
+        std::istringstream fields(text);
+        BatchLine line;
+        line.number = number;
+        std::string finger;
+        if (!(fields >> line.subject) || line.subject[0] == '#') continue;
+        std::string image;
+        fields >> finger;
+        while (fields >> image) line.images.push_back(image);
+        try {
+            if (line.images.empty()) throw InputError{"expected SUBJECT FINGER IMAGE..."};
+            line.finger = zpg::parseFinger(finger);
+        } catch (const InputError& e) {
+            problems.push_back(path + ":" + std::to_string(number) + ": " + e.message);
+            continue;
+        }
+        lines.push_back(std::move(line));
+    }
+    if (in.bad()) throw InputError{path + ": cannot be read"};
+    if (!problems.empty()) {
+        std::string all;
+        for (const std::string& p : problems) all += (all.empty() ? "" : "\n") + p;
+        throw InputError{all + "\n(nothing enrolled)"};
+    }
+    if (lines.empty()) throw InputError{path + ": no enrolment lines (SUBJECT FINGER IMAGE...)"};
+    return lines;
+}
+
+// Enrols every line of a list: images extracted on all cores, fingers
+// stored one transaction each as their images are ready.
+int enrolBatch(zpg::Store& store, const std::string& list, const EnrolOptions& o, int dpi, unsigned threads,
+               bool json) {
+    const auto start = std::chrono::steady_clock::now();
+    const std::vector<BatchLine> lines = readBatch(list);
+    std::vector<std::pair<std::size_t, std::size_t>> jobs;  // (line, image)
+    for (std::size_t l = 0; l < lines.size(); ++l)
+        for (std::size_t i = 0; i < lines[l].images.size(); ++i) jobs.push_back({l, i});
+    std::vector<std::vector<zpg::Impression>> offered(lines.size());
+    std::vector<std::vector<std::string>> unreadable(lines.size());
+    std::vector<std::size_t> pending(lines.size());
+    for (std::size_t l = 0; l < lines.size(); ++l) {
+        offered[l].resize(lines[l].images.size());
+        pending[l] = lines[l].images.size();
+    }
+    std::mutex mutex;
+    std::condition_variable ready;
+    std::vector<std::size_t> done;  // lines whose images are all read
+    std::atomic<std::size_t> next{0};
+    auto work = [&] {
+        for (std::size_t j = next++; j < jobs.size(); j = next++) {
+            const auto [l, i] = jobs[j];
+            zpg::Impression im;
+            std::string failure;
+            try {
+                im = offeredImpression(lines[l].images[i], dpi, true);
+            } catch (const InputError& e) {
+                failure = e.message;
+            }
+            std::lock_guard<std::mutex> lock(mutex);
+            offered[l][i] = std::move(im);
+            if (!failure.empty()) unreadable[l].push_back(failure);
+            if (--pending[l] == 0) {
+                done.push_back(l);
+                ready.notify_one();
+            }
+        }
+    };
+    threads = std::max(1U, threads ? threads : std::thread::hardware_concurrency());
+    std::vector<std::thread> pool;
+    for (unsigned t = 0; t < threads; ++t) pool.emplace_back(work);
+
+    // This thread writes, in the order lines become ready.
+    Progress progress("enrolling", jobs.size());
+    std::size_t imagesDone = 0;
+    std::size_t enrolled = 0;
+    std::size_t refused = 0;
+    std::size_t bad = 0;
+    Json results = Json::array();
+    for (std::size_t written = 0; written < lines.size(); ++written) {
+        std::size_t l = 0;
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            ready.wait(lock, [&] { return !done.empty(); });
+            l = done.front();
+            done.erase(done.begin());
+        }
+        const BatchLine& line = lines[l];
+        imagesDone += line.images.size();
+        progress.step(imagesDone);
+        Json j;
+        std::string problem;
+        if (!unreadable[l].empty()) {
+            for (const std::string& u : unreadable[l]) problem += (problem.empty() ? "" : "; ") + u;
+        } else {
+            try {
+                const EnrolOutcome r = enrolFinger(store, line.subject, line.finger, offered[l], o);
+                j = enrolJson(line.subject, line.finger, r, o.level);
+                (r.enrolled() ? enrolled : refused)++;
+                if (!json) std::printf("%s:%zu: %s %s: %s\n", list.c_str(), line.number, line.subject.c_str(),
+                                       zpg::fingerName(line.finger),
+                                       r.enrolled() ? ("enrolled, " + std::to_string(r.decision.kept.size()) + " templates").c_str()
+                                                    : ("not enrolled: " + r.reason(o.level)).c_str());
+            } catch (const InputError& e) {
+                problem = e.message;
+            }
+        }
+        if (!problem.empty()) {
+            ++bad;
+            j = {{"subject", line.subject}, {"finger", zpg::fingerName(line.finger)}, {"enrolled", false},
+                 {"error", problem}};
+            std::fprintf(stderr, "zpapi: %s:%zu: %s\n", list.c_str(), line.number, problem.c_str());
+        }
+        j["line"] = line.number;
+        results.push_back(j);
+        offered[l].clear();
+    }
+    for (std::thread& t : pool) t.join();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double rate = seconds > 0 ? static_cast<double>(jobs.size()) / seconds : 0.0;
+    if (json) {
+        std::sort(results.begin(), results.end(), [](const Json& a, const Json& b) { return a["line"] < b["line"]; });
+        printJson({{"gallery", store.location()}, {"images", jobs.size()}, {"fingers", lines.size()},
+                   {"enrolled", enrolled}, {"not_enrolled", refused}, {"failed", bad}, {"seconds", seconds},
+                   {"images_per_second", rate}, {"results", results}});
+    } else {
+        std::printf("%zu images of %zu fingers in %.1f s (%.0f images/s on %u threads): %zu enrolled, %zu not "
+                    "enrolled, %zu failed\n",
+                    jobs.size(), lines.size(), seconds, rate, threads, enrolled, refused, bad);
+    }
+    return bad ? kExitBadInput : (refused ? kExitNegative : kExitOk);
+}
+
 void addEnroll(CLI::App& app, int& exitCode) {
     struct Opts {
         GalleryOpts g;
         std::string id;
         std::string finger = "unknown";
         std::vector<std::string> images;
-        int keep = zpg::kDefaultKeep;
+        std::string batch;
+        EnrolOptions enrol;
         bool replace = false;
         bool add = false;
-        bool checkDuplicates = false;
-        int level = 3;
         int dpi = 500;
+        unsigned threads = 0;
     };
     auto opts = std::make_shared<Opts>();
     auto* cmd = app.add_subcommand(
         "enroll", "Enrol a finger of a subject from several impressions; the best is kept with those that confirm it");
     addGalleryOptions(cmd, opts->g);
-    cmd->add_option("--id", opts->id, "Subject (the person's id)")->required();
+    auto* id = cmd->add_option("--id", opts->id, "Subject (the person's id)");
     addFinger(cmd, opts->finger, "Finger position: unknown, right-thumb ... right-little, left-thumb ... left-little");
-    cmd->add_option("images", opts->images, "Images or templates of the finger")->required();
-    cmd->add_option("--keep", opts->keep, "Templates kept per finger")
+    auto* images = cmd->add_option("images", opts->images, "Images or templates of the finger");
+    auto* batch = cmd->add_option("--batch", opts->batch,
+                                  "Enrol every line of this file, SUBJECT FINGER IMAGE..., extracting on all cores")
+                      ->excludes(id)
+                      ->excludes(images);
+    id->excludes(batch);
+    cmd->add_option("--keep", opts->enrol.keep, "Templates kept per finger")
         ->check(CLI::Range(1, zpg::kMaxKeep))
         ->capture_default_str();
     auto* replace = cmd->add_flag("--replace", opts->replace, "Start an enrolled finger over");
     cmd->add_flag("--add", opts->add, "Merge the new impressions with the finger's kept templates")->excludes(replace);
-    cmd->add_flag("--check-duplicates", opts->checkDuplicates,
+    cmd->add_flag("--check-duplicates", opts->enrol.checkDuplicates,
                   "Refuse a finger that matches another subject at the level");
-    addLevel(cmd, opts->level);
+    addLevel(cmd, opts->enrol.level);
     cmd->add_option("--dpi", opts->dpi, "Resolution of the images")->check(CLI::Range(100, 2000));
+    cmd->add_option("--threads", opts->threads, "Threads extracting a --batch (default: all cores)");
     cmd->callback([opts, &exitCode] {
+        opts->enrol.existing =
+            opts->replace ? zpg::Existing::Replace : (opts->add ? zpg::Existing::Add : zpg::Existing::Refuse);
+        if (!opts->batch.empty()) {
+            auto store = zpg::openGallery(opts->g.db, zpg::Access::Write);
+            exitCode = enrolBatch(*store, opts->batch, opts->enrol, opts->dpi, opts->threads, opts->g.json);
+            return;
+        }
+        if (opts->id.empty() || opts->images.empty())
+            throw InputError{"enroll needs --id SUBJECT and images, or --batch LIST"};
         const int finger = zpg::parseFinger(opts->finger);
         auto store = zpg::openGallery(opts->g.db, zpg::Access::Write);
 
         // Every file is read before anything is decided: an unreadable one
         // is bad input and nothing is enrolled.
         std::vector<zpg::Impression> offered;
-        std::vector<std::string> unreadable;
+        std::string unreadable;
         for (const std::string& path : opts->images) {
-            zpg::Impression im;
-            im.label = path;
             try {
-                if (looksLikeTemplate(path)) {
-                    im.templ = templateFromPath(path, opts->dpi, opts->g.json);
-                } else {
-                    const Extraction e = extract(loadSensorImageOrThrow(path, opts->dpi, opts->g.json), 0, 0);
-                    if (e.result == ZP_EXTRACT_OK) im.templ = e.templ;
-                    else im.failure = extractResultText(e.result);
-                }
+                offered.push_back(offeredImpression(path, opts->dpi, opts->g.json));
             } catch (const InputError& e) {
-                unreadable.push_back(e.message);
-                continue;
+                unreadable += (unreadable.empty() ? "" : "; ") + e.message;
             }
-            offered.push_back(std::move(im));
         }
-        if (!unreadable.empty()) {
-            std::string all;
-            for (const std::string& u : unreadable) all += (all.empty() ? "" : "; ") + u;
-            throw InputError{all + " (nothing enrolled)"};
-        }
+        if (!unreadable.empty()) throw InputError{unreadable + " (nothing enrolled)"};
 
-        const zpg::Existing existing =
-            opts->replace ? zpg::Existing::Replace : (opts->add ? zpg::Existing::Add : zpg::Existing::Refuse);
-        zpg::EnrolmentDecision decision;
-        std::optional<zpg::SubjectCandidate> duplicate;
-        store->enrol(opts->id, finger, existing, [&](const std::vector<zpg::StoredTemplate>& kept) {
-            std::vector<zpg::Impression> all;
-            for (const zpg::StoredTemplate& k : kept)
-                all.push_back({"enrolled " + zpg::rowName(k.subject, k.finger, k.slot) +
-                                   (k.impression.empty() ? "" : " (" + k.impression + ")"),
-                               k.templ, {}});
-            all.insert(all.end(), offered.begin(), offered.end());
-            decision = zpg::decideEnrolment(all, opts->keep);
-            std::vector<zpg::NewTemplate> chosen;
-            if (!decision.enrolled) return chosen;
-            if (opts->checkDuplicates) {
-                std::vector<zpg::Template> templates;
-                for (const zpg::KeptTemplate& k : decision.kept) templates.push_back(k.templ);
-                duplicate = zpg::findDuplicate(store->snapshot(), templates, opts->id, opts->level, 0);
-                if (duplicate) return chosen;
-            }
-            for (const zpg::KeptTemplate& k : decision.kept) chosen.push_back({k.templ, k.label});
-            return chosen;
-        });
-
-        const bool enrolled = decision.enrolled && !duplicate;
-        std::string reason = decision.reason;
-        if (duplicate) {
-            const zpg::ProbeScore& s = duplicate->probes.front();
-            reason = "the finger matches " + duplicate->subject + "'s " + zpg::fingerName(s.finger) + " finger (score " +
-                     std::to_string(s.score) + ", level " + std::to_string(opts->level) + ")";
-        }
+        const EnrolOutcome r = enrolFinger(*store, opts->id, finger, offered, opts->enrol);
         if (opts->g.json) {
-            Json impressions = Json::array();
-            for (const zpg::ImpressionOutcome& o : decision.outcomes) {
-                Json j = {{"image", o.label}, {"result", zpg::fateName(o.fate)}};
-                if (o.score >= 0) j["score"] = o.score;
-                if (o.slot >= 0) j["slot"] = o.slot;
-                j["why"] = o.why;
-                impressions.push_back(j);
-            }
-            Json j = {{"gallery", opts->g.db}, {"subject", opts->id}, {"finger", zpg::fingerName(finger)},
-                      {"enrolled", enrolled}, {"templates", enrolled ? decision.kept.size() : 0}};
-            if (!enrolled) j["reason"] = reason;
-            if (duplicate) j["duplicate_of"] = duplicate->subject;
-            j["impressions"] = impressions;
+            Json j = {{"gallery", opts->g.db}};
+            j.update(enrolJson(opts->id, finger, r, opts->enrol.level));
             printJson(j);
         } else {
-            for (const zpg::ImpressionOutcome& o : decision.outcomes)
-                std::printf("  %-40s %-15s %s\n", o.label.c_str(), zpg::fateName(o.fate), o.why.c_str());
-            if (enrolled)
-                std::printf("enrolled %s's %s finger: %zu templates kept\n", opts->id.c_str(), zpg::fingerName(finger),
-                            decision.kept.size());
-            else
-                std::printf("%s's %s finger not enrolled: %s\n", opts->id.c_str(), zpg::fingerName(finger),
-                            reason.c_str());
+            printEnrolment(opts->id, finger, r, opts->enrol.level);
         }
-        exitCode = enrolled ? kExitOk : kExitNegative;
+        exitCode = r.enrolled() ? kExitOk : kExitNegative;
     });
 }
 

@@ -119,6 +119,34 @@ TEST_F(GalleryTool, PersonWithTwoFingersEnrolledVerifiedIdentified) {
     EXPECT_EQ(zpapi("enroll" + db + " --id x --finger left-toe" + impressions(101, 1, 2)).code, 2);
 }
 
+// A list of fingers enrolled on all cores: every good line lands, a bad one
+// is reported with its line number and the batch exits 2.
+TEST_F(GalleryTool, BatchEnrolment) {
+    const std::string list = path("list.txt");
+    std::ofstream(list) << "# subject finger images\n"
+                        << "ann right-index" << impressions(102, 1, 3) << "\n\n"
+                        << "ben 3" << impressions(105, 1, 3) << "\n"
+                        << "cid left-index " << path("missing.png") << impressions(106, 1, 2) << "\n"
+                        << "dee right-thumb" << impressions(107, 1, 3) << "\n";
+    const std::string db = " --db " + path("batch.db");
+    int code = 0;
+    const json out = zpapiJson("enroll" + db + " --batch " + list, code);
+    EXPECT_EQ(code, 2) << out.dump(1);
+    EXPECT_EQ(out["images"], 12);
+    EXPECT_EQ(out["enrolled"], 3);
+    EXPECT_EQ(out["failed"], 1);
+    EXPECT_GT(out["images_per_second"].get<double>(), 0.0);
+    ASSERT_EQ(out["results"].size(), 4U);
+    EXPECT_EQ(out["results"][2]["line"], 5);
+    EXPECT_NE(out["results"][2]["error"].get<std::string>().find("missing.png"), std::string::npos);
+    EXPECT_EQ(zpapi("verify" + db + " --id ben --finger right-middle " + finger(105, 4)).code, 0);
+
+    std::ofstream(path("bad.txt")) << "eve left-toe " << finger(101, 1) << "\n";
+    const zptest::ToolRun bad = zpapi("enroll" + db + " --batch " + path("bad.txt"));
+    EXPECT_EQ(bad.code, 2);
+    EXPECT_NE(bad.out.find("bad.txt:1: 'left-toe'"), std::string::npos) << bad.out;
+}
+
 TEST_F(GalleryTool, ConcurrentEnrolmentsAndSearchLoseNothing) {
     const std::string db = " --db " + path("busy.db");
     ASSERT_EQ(zpapi("enroll" + db + " --id first" + impressions(108, 1, 3)).code, 0);

@@ -469,9 +469,6 @@ void addIdentify(CLI::App& app, int& exitCode) {
             probes.push_back({{}, finger, opts->images[i]});
         }
         auto store = zpg::openGallery(opts->g.db, zpg::Access::Read);
-        const zpg::Snapshot gallery = store->snapshot();
-        refuseDamaged(opts->g.db, gallery.damaged, opts->skipDamaged);
-        if (gallery.templates.empty()) throw InputError{opts->g.db + ": the gallery is empty"};
         for (zpg::Probe& p : probes) p.templ = templateFromPath(p.label, opts->dpi, opts->g.json);
 
         zpg::SearchOptions options;
@@ -479,9 +476,18 @@ void addIdentify(CLI::App& app, int& exitCode) {
         options.shortList = opts->shortList;
         options.level = opts->level;
         options.threads = opts->threads;
-        Progress progress("searching", gallery.templates.size() >= 100000 ? gallery.templates.size() : 0);
-        options.progress = [&progress](std::size_t done, std::size_t) { progress.step(done); };
-        const zpg::SearchResult r = zpg::identify(gallery, probes, options);
+        std::unique_ptr<Progress> progress;
+        options.progress = [&progress](std::size_t done, std::size_t total) {
+            if (!progress) progress = std::make_unique<Progress>("searching", total >= 100000 ? total : 0);
+            progress->step(done);
+        };
+        // Templates are quick-matched while the gallery is read; damage
+        // found by the read is judged before anything is answered.
+        zpg::Snapshot gallery;
+        const zpg::SearchResult r = zpg::identify(*store, probes, options, gallery);
+        progress.reset();
+        refuseDamaged(opts->g.db, gallery.damaged, opts->skipDamaged);
+        if (gallery.templates.empty()) throw InputError{opts->g.db + ": the gallery is empty"};
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         const std::int32_t threshold = levelThreshold(opts->level);
         const bool found = !r.candidates.empty() && r.candidates.front().match;

@@ -1,7 +1,9 @@
 #include "gallery/search.h"
 
 #include <algorithm>
+#include <atomic>
 #include <map>
+#include <memory>
 #include <thread>
 
 namespace zpg {
@@ -42,7 +44,56 @@ std::vector<std::uint8_t> quickScores(const Template& probe, const std::vector<T
     return scores;
 }
 
-SearchResult identify(const Snapshot& gallery, const std::vector<Probe>& probes, const SearchOptions& options) {
+namespace {
+
+// Quick scores of every probe against every template: one loaded
+// workspace per probe and thread, templates taken in chunks as they arrive.
+class QuickScoring {
+  public:
+    QuickScoring(const std::vector<Probe>& probes, std::size_t capacity) : scores_(probes.size()) {
+        for (const Probe& p : probes) {
+            Workspace ws;
+            if (ZPLoadFeature(p.templ.data(), ws.data()) != 1)
+                throw Error{p.label + ": the probe template is refused by the loader"};
+            loaded_.push_back(std::move(ws));
+        }
+        for (auto& s : scores_) s.resize(capacity);
+    }
+
+    // Scores chunks below the arrived count until every template is done.
+    void work(const Template* templates) {
+        std::vector<Workspace> mine = loaded_;  // a loaded workspace may be copied
+        for (;;) {
+            const std::size_t begin = next_.fetch_add(kChunk);
+            for (;;) {
+                const std::size_t ready = arrived_.load(std::memory_order_acquire);
+                if (begin < ready || finished_.load(std::memory_order_acquire)) break;
+                std::this_thread::yield();
+            }
+            const std::size_t end = std::min(begin + kChunk, arrived_.load(std::memory_order_acquire));
+            if (begin >= end) return;  // read and scored to the end
+            for (std::size_t p = 0; p < mine.size(); ++p)
+                for (std::size_t i = begin; i < end; ++i)
+                    scores_[p][i] = static_cast<std::uint8_t>(ZPQuickMatch(templates[i].data(), mine[p].data()));
+        }
+    }
+    void arrived(std::size_t n) { arrived_.store(n, std::memory_order_release); }
+    void finish() { finished_.store(true, std::memory_order_release); }
+    std::vector<std::vector<std::uint8_t>>& scores() { return scores_; }
+
+  private:
+    static constexpr std::size_t kChunk = 1024;
+    std::vector<Workspace> loaded_;
+    std::vector<std::vector<std::uint8_t>> scores_;
+    std::atomic<std::size_t> next_{0};
+    std::atomic<std::size_t> arrived_{0};
+    std::atomic<bool> finished_{false};
+};
+
+// Short lists and fuses the quick scores of each probe (scores[p][i] for
+// template i), re-scoring the short list with the full match.
+SearchResult rankSubjects(const Snapshot& gallery, const std::vector<Probe>& probes,
+                          const std::vector<std::vector<std::uint8_t>>& quickScores, const SearchOptions& options) {
     SearchResult result;
     result.templates = gallery.templates.size();
     result.fingers = gallery.fingers.size();
@@ -51,8 +102,7 @@ SearchResult identify(const Snapshot& gallery, const std::vector<Probe>& probes,
     Workspace ws;
     for (std::size_t p = 0; p < probes.size(); ++p) {
         const Probe& probe = probes[p];
-        const std::vector<std::uint8_t> quick =
-            quickScores(probe.templ, gallery.templates, options.threads, options.progress);
+        const std::vector<std::uint8_t>& quick = quickScores[p];
         // Each finger's best quick score; the best fingers make the short list
         // (ties in gallery order).
         std::vector<std::pair<int, std::uint32_t>> fingers;
@@ -111,6 +161,50 @@ SearchResult identify(const Snapshot& gallery, const std::vector<Probe>& probes,
     }
     result.candidates = std::move(ranked);
     return result;
+}
+
+}  // namespace
+
+SearchResult identify(const Snapshot& gallery, const std::vector<Probe>& probes, const SearchOptions& options) {
+    std::vector<std::vector<std::uint8_t>> quick;
+    for (const Probe& p : probes) quick.push_back(quickScores(p.templ, gallery.templates, options.threads, options.progress));
+    return rankSubjects(gallery, probes, quick, options);
+}
+
+SearchResult identify(Store& store, const std::vector<Probe>& probes, const SearchOptions& options,
+                      Snapshot& gallery) {
+    // The reading thread scores too once the read is done.
+    const unsigned helpers = std::max(1U, options.threads ? options.threads : std::thread::hardware_concurrency()) - 1;
+    std::unique_ptr<QuickScoring> scoring;
+    std::vector<std::thread> pool;
+    const auto stop = [&] {
+        if (scoring) scoring->finish();
+        for (std::thread& t : pool) t.join();
+        pool.clear();
+    };
+    try {
+        store.readSnapshot(gallery, [&](std::size_t arrived) {
+            if (!scoring) {
+                scoring = std::make_unique<QuickScoring>(probes, gallery.templates.capacity());
+                const Template* templates = gallery.templates.data();
+                for (unsigned t = 0; t < helpers; ++t) pool.emplace_back([&, templates] { scoring->work(templates); });
+            }
+            scoring->arrived(arrived);
+            if (options.progress) options.progress(arrived, gallery.templates.capacity());
+        });
+    } catch (...) {
+        stop();
+        throw;
+    }
+    if (!scoring || gallery.templates.empty()) {
+        stop();
+        return identify(gallery, probes, options);
+    }
+    scoring->finish();
+    scoring->work(gallery.templates.data());
+    stop();
+    for (auto& s : scoring->scores()) s.resize(gallery.templates.size());
+    return rankSubjects(gallery, probes, scoring->scores(), options);
 }
 
 VerifyResult verify(const Template& probe, const std::vector<StoredTemplate>& enrolled, int level) {

@@ -60,6 +60,10 @@ struct SearchResult {
 // their per-finger best scores; a probe of a known finger is compared with
 // that finger and with fingers of unknown position only.
 SearchResult identify(const Snapshot& gallery, const std::vector<Probe>& probes, const SearchOptions& options);
+// The same search over a store, quick-matching the templates while they are
+// read; the gallery read is left in gallery (its damaged rows, its counts).
+SearchResult identify(Store& store, const std::vector<Probe>& probes, const SearchOptions& options,
+                      Snapshot& gallery);
 
 // ZPQuickMatch of every template against probe, on threads threads (one
 // loaded workspace each). Throws Error when the probe cannot be loaded.

@@ -115,7 +115,7 @@ class SqliteStore final : public Store {
 
     const std::string& location() const override { return path_; }
     int schemaVersion() const override { return version_; }
-    Snapshot snapshot() override;
+    void readSnapshot(Snapshot& s, const Arrival& arrived) override;
     std::vector<StoredTemplate> templatesOf(const std::string& subject, int finger,
                                             std::vector<DamagedRow>& damaged) override;
     std::vector<StoredTemplate> rows(std::vector<DamagedRow>& damaged) override;
@@ -424,11 +424,22 @@ std::vector<StoredTemplate> SqliteStore::collect(const std::string* subject, int
     return out;
 }
 
-Snapshot SqliteStore::snapshot() {
-    Snapshot s;
+void SqliteStore::readSnapshot(Snapshot& s, const Arrival& arrived) {
+    constexpr std::size_t kArrivalStep = 4096;
+    s = Snapshot{};
     Transaction t(*this, false);
-    if (version_ > 1) s.templates.reserve(static_cast<std::size_t>(recordedCount()));
-    scan(nullptr, kAllFingers, s.damaged, [&s](const RowView& row) {
+    if (version_ > 1) {
+        s.templates.reserve(static_cast<std::size_t>(recordedCount()));
+    } else {
+        Statement count(*this, "SELECT count(*) FROM templates");
+        if (count.step()) s.templates.reserve(static_cast<std::size_t>(count.integer(0)));
+    }
+    bool overflow = false;  // more rows than recorded: the scan reports it
+    scan(nullptr, kAllFingers, s.damaged, [&](const RowView& row) {
+        if (arrived && s.templates.size() == s.templates.capacity()) {
+            overflow = true;  // growing would move what others read
+            return;
+        }
         if (s.fingers.empty() || s.fingers.back().position != row.finger || s.fingers.back().subject != row.subject) {
             const auto at = static_cast<std::uint32_t>(s.templates.size());
             s.fingers.push_back({std::string(row.subject), row.finger, at, at});
@@ -436,9 +447,11 @@ Snapshot SqliteStore::snapshot() {
         s.templates.push_back(row.templ);
         s.fingerOf.push_back(static_cast<std::uint32_t>(s.fingers.size() - 1));
         ++s.fingers.back().end;
+        if (arrived && s.templates.size() % kArrivalStep == 0) arrived(s.templates.size());
     });
+    if (overflow) throw Error{path_ + ": more template rows than the gallery records: the file is damaged (run zpapi check)"};
     t.commit();
-    return s;
+    if (arrived) arrived(s.templates.size());
 }
 
 std::vector<StoredTemplate> SqliteStore::templatesOf(const std::string& subject, int finger,

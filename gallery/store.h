@@ -56,7 +56,17 @@ class Store {
 
     // Every row in (subject, finger, slot) order: usable templates in the
     // snapshot, the others listed as damaged. A database error throws.
-    virtual Snapshot snapshot() = 0;
+    Snapshot snapshot() {
+        Snapshot s;
+        readSnapshot(s, {});
+        return s;
+    }
+    // The same into the caller's snapshot. arrived, when given, is called now
+    // and then with the number of templates in place so far: into's array is
+    // reserved up front and never moves, so other threads may read what has
+    // arrived, also after an error ends the read.
+    using Arrival = std::function<void(std::size_t arrived)>;
+    virtual void readSnapshot(Snapshot& into, const Arrival& arrived) = 0;
     // The rows of one subject (finger kAllFingers: every finger), with their
     // impressions and times; damaged ones are listed apart.
     static constexpr int kAllFingers = -1;

@@ -1,4 +1,4 @@
-#include "api/records.h"
+#include "core/records.h"
 #include "cli_common.h"
 #include "match/match_driver.h"
 

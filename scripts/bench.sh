@@ -58,7 +58,7 @@ sets+=("$synth_set")
 echo "== evaluation"
 rm -f "$results"/det_*.png
 eval_started=$(date +%s)
-"$zpapi" eval "${sets[@]}" --json "$results/evaluation.json" --markdown "$work/evaluation.md" \
+"$zpapi" eval "${sets[@]}" --report "$results/evaluation.json" --markdown "$work/evaluation.md" \
   --plot "$results/det.png" | tee "$work/evaluation.txt"
 eval_done=$(date +%s)
 

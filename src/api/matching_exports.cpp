@@ -3,7 +3,8 @@
 #include <array>
 #include <cstring>
 
-#include "api/records.h"
+#include "core/records.h"
+#include "core/rules.h"
 #include "api/zpapi.h"
 #include "match/match_driver.h"
 #include "match/quick_match.h"
@@ -11,17 +12,6 @@
 #include "minutiae/template_format.h"
 
 namespace {
-
-// Score a match must reach at security levels 1..5; other levels act as 3.
-constexpr std::array<std::int32_t, 5> kLevelThresholds = {10, 20, 30, 40, 50};
-constexpr std::int32_t kDefaultThreshold = 30;
-
-// Enrolment: limits on the chosen template and the score its runner-up
-// must reach against it.
-constexpr std::int32_t kEnrolMinMinutiae = 10;
-constexpr std::int32_t kEnrolMinYield = 20;
-constexpr std::int32_t kEnrolMinQuality = 40;  // low byte of the quality score
-constexpr std::int32_t kEnrolMinScore = 50;
 
 zp::BufferDescriptor templateBuffer(const std::uint8_t* templ) {
     // The inner stages only read templates.
@@ -36,9 +26,7 @@ zp::BufferDescriptor workspaceBuffer(std::uint8_t* workspace) {
 
 extern "C" int32_t ZPMatch(const uint8_t* first, const uint8_t* second, uint8_t* workspace,
                            int32_t level) {
-    const std::int32_t threshold =
-        (level >= 1 && level <= 5) ? kLevelThresholds[static_cast<std::size_t>(level - 1)]
-                                   : kDefaultThreshold;
+    const std::int32_t threshold = zp::levelThreshold(level);
     const std::int32_t score =
         zp::matchTemplates(templateBuffer(first), templateBuffer(second), workspaceBuffer(workspace));
     return (score >= 1 && score >= threshold) ? 1 : 0;
@@ -62,13 +50,13 @@ extern "C" int32_t ZPFingerMerge(uint8_t* templates, int32_t count, uint8_t* bes
         }
     }
     std::memcpy(best, at(0), zp::kTemplateSize);
-    if (best[zp::kCountOffset] < kEnrolMinMinutiae || best[zp::kYieldOffset] < kEnrolMinYield ||
-        best[zp::kQualityOffset] < kEnrolMinQuality) {
+    if (best[zp::kCountOffset] < zp::kEnrolMinMinutiae || best[zp::kYieldOffset] < zp::kEnrolMinYield ||
+        best[zp::kQualityOffset] < zp::kEnrolMinQuality) {
         return 0;
     }
     const std::int32_t score =
         zp::matchTemplates(templateBuffer(at(1)), templateBuffer(at(0)), workspaceBuffer(workspace));
-    return score >= kEnrolMinScore ? 1 : 0;
+    return score >= zp::kEnrolMinScore ? 1 : 0;
 }
 
 extern "C" int32_t ZPLoadFeature(const uint8_t* templ, uint8_t* workspace) {

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "api/records.h"
+#include "core/records.h"
 #include "enhance/binarisation.h"
 #include "enhance/binary_smoothing.h"
 #include "enhance/directional_enhancement.h"

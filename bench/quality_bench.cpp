@@ -3,7 +3,7 @@
 #include <array>
 #include <vector>
 
-#include "api/records.h"
+#include "core/records.h"
 #include "image/quality_score.h"
 #include "support/real_images.h"
 

@@ -1,13 +1,12 @@
 #include "cli_common.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <algorithm>
 #include <iterator>
 
+#include "core/rules.h"
 #include "image/quality_score.h"
 #include "image_io.h"
 #include "minutiae/template_format.h"
@@ -29,7 +28,7 @@ std::vector<std::string> templateOddities(const Template& t) {
             break;
         }
     }
-    if (zp::storedWidth(t.data()) != 116 || zp::storedHeight(t.data()) != 140)
+    if (zp::storedWidth(t.data()) != zp::kWindowWidth / 2 || zp::storedHeight(t.data()) != zp::kWindowHeight / 2)
         odd.push_back("stored size " + std::to_string(zp::storedWidth(t.data())) + " x " +
                       std::to_string(zp::storedHeight(t.data())) + " differs from 116 x 140");
     if (templateQuality(t) > 100) odd.push_back("quality score above 100");
@@ -66,17 +65,7 @@ Template readTemplateFile(const std::string& path) {
 }
 
 void writeTemplateFile(const std::string& path, const Template& t) {
-    // Written beside the target and renamed, so a failed write never leaves
-    // a half template behind.
-    const std::string tmp = path + ".tmp";
-    {
-        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(t.data()), static_cast<std::streamsize>(t.size()));
-        if (!out) throw InputError{path + ": cannot be written"};
-    }
-    std::error_code ec;
-    std::filesystem::rename(tmp, path, ec);
-    if (ec) throw InputError{path + ": cannot be written (" + ec.message() + ")"};
+    writeFileAtomically(path, t.data(), t.size());
 }
 
 bool looksLikeTemplate(const std::string& path) {
@@ -91,7 +80,7 @@ std::vector<std::uint8_t> loadSensorImageOrThrow(const std::string& path, int dp
     std::string note;
     std::string error;
     if (!loadSensorImage(path, dpi, sensor, note, error)) throw InputError{error};
-    if (!note.empty() && !quiet) std::fprintf(stderr, "zpapi: %s: %s\n", path.c_str(), note.c_str());
+    if (!note.empty() && !quiet && !zpcli::quiet()) std::fprintf(stderr, "zpapi: %s: %s\n", path.c_str(), note.c_str());
     return sensor;
 }
 
@@ -135,18 +124,12 @@ Detection detectFinger(const std::vector<std::uint8_t>& image) {
 }
 
 void windowOrigin(std::int32_t centreX, std::int32_t centreY, std::int32_t& x0, std::int32_t& y0) {
-    // Centred, then pushed inside the image with one 8-pixel block to spare.
-    x0 = centreX - 116;
-    if (x0 < 8) x0 = 8;
-    else if (centreX + 116 > ZP_IMAGE_WIDTH - 8) x0 = ZP_IMAGE_WIDTH - 8 - 232;
-    y0 = centreY - 140;
-    if (y0 < 8) y0 = 8;
-    else if (centreY + 140 > ZP_IMAGE_HEIGHT - 8) y0 = ZP_IMAGE_HEIGHT - 8 - 280;
+    const zp::WindowOrigin origin = zp::sensorWindowOrigin(centreX, centreY);
+    x0 = origin.x;
+    y0 = origin.y;
 }
 
-std::int32_t levelThreshold(std::int32_t level) {
-    return (level >= 1 && level <= 5) ? level * 10 : 30;
-}
+std::int32_t levelThreshold(std::int32_t level) { return zp::levelThreshold(level); }
 
 std::vector<PixelMinutia> templateMinutiae(const Template& t) {
     std::vector<PixelMinutia> out;
@@ -173,30 +156,11 @@ Template randomTemplate(std::mt19937& rng) {
     zp::TemplateHeader header;
     header.yield = 40 + n;
     header.quality = quality(rng);
-    header.width = 116;
-    header.height = 140;
+    header.width = zp::kWindowWidth / 2;
+    header.height = zp::kWindowHeight / 2;
     Template t{};
     zp::writeTemplate(t.data(), header, minutiae.data(), n);
     return t;
-}
-
-Progress::Progress(std::string label, std::size_t total)
-    : label_(std::move(label)), total_(total), enabled_(total > 1 && isatty(STDERR_FILENO) != 0) {}
-
-Progress::~Progress() {
-    if (enabled_ && lastPercent_ >= 0) std::fputs("\r\033[K", stderr);
-}
-
-void Progress::step(std::size_t done) {
-    if (!enabled_) return;
-    const int percent = static_cast<int>(done * 100 / total_);
-    if (percent == lastPercent_) return;
-    lastPercent_ = percent;
-    constexpr int kBar = 30;
-    const int filled = percent * kBar / 100;
-    std::fprintf(stderr, "\r%s [%.*s%*s] %3d%% (%zu/%zu)", label_.c_str(), filled,
-                 "##############################", kBar - filled, "", percent, done, total_);
-    std::fflush(stderr);
 }
 
 std::string hexBytes(const std::uint8_t* bytes, std::size_t n) {

@@ -9,8 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "api/records.h"
+#include "core/records.h"
 #include "gallery/records.h"
+#include "tool_output.h"
 #include "zpapi.h"
 
 namespace zpcli {
@@ -23,8 +24,6 @@ inline constexpr int kExitBadInput = 2;  // bad usage, unreadable or invalid inp
 using Template = zpg::Template;
 using Json = nlohmann::ordered_json;
 
-// Raised for bad input; main prints the message and exits with kExitBadInput.
-using InputError = zpg::Error;
 using Workspace = zpg::Workspace;
 using zpg::matchScore;
 using zpg::templateCount;
@@ -37,6 +36,7 @@ std::vector<std::string> templateOddities(const Template& t);
 
 // Reads a .zpt file of exactly 256 bytes; throws InputError otherwise.
 Template readTemplateFile(const std::string& path);
+// Writes a template file atomically (see writeFileAtomically).
 void writeTemplateFile(const std::string& path, const Template& t);
 
 // True when path names a template file rather than an image (by its size
@@ -44,7 +44,7 @@ void writeTemplateFile(const std::string& path, const Template& t);
 bool looksLikeTemplate(const std::string& path);
 
 // Loads an image as the 256 x 384 sensor image, saying on stderr what was
-// done to fit it; throws InputError on failure.
+// done to fit it (unless quiet or --quiet); throws InputError on failure.
 std::vector<std::uint8_t> loadSensorImageOrThrow(const std::string& path, int dpi, bool quiet);
 
 // Result of one extraction.
@@ -90,20 +90,6 @@ std::vector<PixelMinutia> templateMinutiae(const Template& t);
 // working window, ordered by row as the extractor writes them (for load
 // tests and benchmarks of large galleries).
 Template randomTemplate(std::mt19937& rng);
-
-// A one-line progress bar on stderr, shown only when stderr is a terminal.
-class Progress {
-  public:
-    Progress(std::string label, std::size_t total);
-    ~Progress();
-    void step(std::size_t done);
-
-  private:
-    std::string label_;
-    std::size_t total_;
-    bool enabled_;
-    int lastPercent_ = -1;
-};
 
 std::string hexBytes(const std::uint8_t* bytes, std::size_t n);
 

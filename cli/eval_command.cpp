@@ -160,7 +160,8 @@ struct Enrolment {
 
 struct Options {
     std::vector<std::string> dirs;
-    std::string json;
+    bool json = false;
+    std::string report;
     std::string plot;
     std::string markdown;
     int dpi = 500;
@@ -357,7 +358,7 @@ Json toJson(const SetResult& r, const Options& opts) {
     Json failures = Json::array();
     for (std::size_t i = 0; i < r.enrolments.size(); ++i) {
         if (!r.enrolments[i].ok)
-            failures.push_back({{"image", r.set.images[i].path}, {"reason", r.enrolments[i].failure}});
+            failures.push_back({{"image", r.set.images[i].path}, {"error", r.enrolments[i].failure}});
     }
     Json levels = Json::array();
     for (int level = 1; level <= 5; ++level) {
@@ -402,7 +403,7 @@ Json toJson(const SetResult& r, const Options& opts) {
         {"zero_fnmr", point(m.zeroFnmr)},
         {"levels", levels},
         {"identification",
-         {{"gallery", id.gallery},
+         {{"fingers", id.gallery},
           {"probes", id.quick.probes},
           {"short_list", opts.shortList},
           {"quick_match", {{"rank1", round4(id.quick.rank1)}, {"rank10", round4(id.quick.rank10)}}},
@@ -503,12 +504,6 @@ std::string plotPath(const std::string& plot, const std::string& set, bool many)
     return (p.parent_path() / (p.stem().string() + "_" + set + ext)).string();
 }
 
-void writeText(const std::string& path, const std::string& text) {
-    std::ofstream out(path, std::ios::trunc);
-    out << text;
-    if (!out) throw InputError{path + ": cannot be written"};
-}
-
 }  // namespace
 
 void addEvalCommand(CLI::App& app, int& exitCode) {
@@ -518,7 +513,10 @@ void addEvalCommand(CLI::App& app, int& exitCode) {
         "Measure error rates on folders of images named FINGER_IMPRESSION.ext (FVC protocol): EER, FMR100, FMR1000, "
         "ZeroFMR, the security levels' FMR/FNMR and closed-set identification");
     cmd->add_option("dirs", opts->dirs, "Folders, one set each")->required()->expected(1, -1);
-    cmd->add_option("--json", opts->json, "Write every set's results (with the FMR/FNMR curve) as JSON here");
+    cmd->add_flag("--json", opts->json, "Print every set's results as one JSON document on stdout instead of tables");
+    cmd->add_option("--report", opts->report,
+                    "Write the full report (the --json document with every set's FMR/FNMR curve and score histograms) "
+                    "here");
     cmd->add_option("--plot", opts->plot,
                     "Write score histograms, FMR/FNMR curves and the DET curve as a PNG here (OUT_SET.png with "
                     "several folders)");
@@ -544,7 +542,7 @@ void addEvalCommand(CLI::App& app, int& exitCode) {
         for (const std::string& dir : opts->dirs) {
             results.push_back(evaluateSet(dir, *opts, threads));
             const SetResult& r = results.back();
-            printSet(r);
+            if (!opts->json) printSet(r);
             all.push_back(toJson(r, *opts));
         }
         if (!opts->plot.empty()) {
@@ -552,11 +550,18 @@ void addEvalCommand(CLI::App& app, int& exitCode) {
                 const std::string path = plotPath(opts->plot, r.set.name, results.size() > 1);
                 std::string error;
                 if (!writeEvaluationPlot(path, r.set.name, r.scores, r.metrics, &error)) throw InputError{error};
-                std::printf("plot: %s\n", path.c_str());
+                if (!opts->json) std::printf("plot: %s\n", path.c_str());
             }
         }
-        if (!opts->json.empty()) writeText(opts->json, Json({{"threads", threads}, {"sets", all}}).dump(2) + "\n");
-        if (!opts->markdown.empty()) writeText(opts->markdown, markdownTables(results));
+        if (!opts->report.empty()) writeFileAtomically(opts->report, Json({{"threads", threads}, {"sets", all}}).dump(2) + "\n");
+        if (opts->json) {
+            for (Json& set : all) {
+                set.erase("curve");
+                set.erase("histogram");
+            }
+            std::cout << Json({{"threads", threads}, {"sets", all}}).dump(2) << "\n";
+        }
+        if (!opts->markdown.empty()) writeFileAtomically(opts->markdown, markdownTables(results));
         exitCode = kExitOk;
     });
 }

@@ -138,10 +138,10 @@ EnrolOutcome enrolFinger(zpg::Store& store, const std::string& subject, int fing
 Json enrolJson(const std::string& subject, int finger, const EnrolOutcome& r, int level) {
     Json impressions = Json::array();
     for (const zpg::ImpressionOutcome& o : r.decision.outcomes) {
-        Json j = {{"image", o.label}, {"result", zpg::fateName(o.fate)}};
+        Json j = {{"image", o.label}, {"outcome", zpg::fateName(o.fate)}};
         if (o.score >= 0) j["score"] = o.score;
         if (o.slot >= 0) j["slot"] = o.slot;
-        j["why"] = o.why;
+        j["reason"] = o.why;
         impressions.push_back(j);
     }
     Json j = {{"subject", subject}, {"finger", zpg::fingerName(finger)}, {"enrolled", r.enrolled()},
@@ -300,7 +300,7 @@ int enrolBatch(zpg::Store& store, const std::string& list, const EnrolOptions& o
     if (json) {
         std::sort(results.begin(), results.end(), [](const Json& a, const Json& b) { return a["line"] < b["line"]; });
         printJson({{"gallery", store.location()}, {"images", jobs.size()}, {"fingers", lines.size()},
-                   {"enrolled", enrolled}, {"not_enrolled", refused}, {"failed", bad}, {"seconds", seconds},
+                   {"fingers_enrolled", enrolled}, {"fingers_not_enrolled", refused}, {"failed", bad}, {"seconds", seconds},
                    {"images_per_second", rate}, {"results", results}});
     } else {
         std::printf("%zu images of %zu fingers in %.1f s (%.0f images/s on %u threads): %zu enrolled, %zu not "
@@ -553,7 +553,7 @@ void addList(CLI::App& app, int& exitCode) {
             for (const zpg::StoredTemplate& r : rows)
                 list.push_back({{"subject", r.subject}, {"finger", zpg::fingerName(r.finger)}, {"slot", r.slot},
                                 {"minutiae", templateCount(r.templ)}, {"quality", templateQuality(r.templ)},
-                                {"impression", r.impression}, {"enrolled", r.enrolled}});
+                                {"image", r.impression}, {"enrolled_at", r.enrolled}});
             printJson({{"gallery", opts->db}, {"subjects", subjects}, {"fingers", fingers}, {"templates", rows.size()},
                        {"damaged", damagedJson(damaged)}, {"entries", list}});
         } else {
@@ -671,7 +671,7 @@ void addBackup(CLI::App& app, int& exitCode) {
     cmd->callback([opts, &exitCode] {
         auto store = zpg::openGallery(opts->g.db, zpg::Access::Read);
         store->backup(opts->out);
-        if (opts->g.json) printJson({{"gallery", opts->g.db}, {"backup", opts->out}});
+        if (opts->g.json) printJson({{"gallery", opts->g.db}, {"output", opts->out}});
         else std::printf("%s: copied to %s\n", opts->g.db.c_str(), opts->out.c_str());
         exitCode = kExitOk;
     });

@@ -1,14 +1,15 @@
 // version, detect, extract, info, match, show, convert.
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <memory>
 
-#include "api/records.h"
+#include "core/records.h"
+#include "core/rules.h"
 #include "cli_common.h"
 #include "commands.h"
 #include "minutia_formats.h"
+#include "output_paths.h"
 #include "png_io.h"
 
 namespace zpcli {
@@ -20,28 +21,65 @@ struct Common {
 };
 
 void addCommon(CLI::App* cmd, Common& c) {
-    cmd->add_flag("--json", c.json, "Print JSON instead of a table");
+    cmd->add_flag("--json", c.json, "Print one JSON document on stdout instead of a table");
     cmd->add_option("--dpi", c.dpi, "Resolution of the input images; resampled to 500 dpi")
         ->check(CLI::Range(100, 2000));
 }
 
 void printJson(const Json& j) { std::cout << j.dump(2) << "\n"; }
 
-std::string defaultTemplatePath(const std::string& image, const std::string& outDir, bool many) {
-    std::filesystem::path p(image);
-    if (!outDir.empty() && (many || std::filesystem::is_directory(outDir))) {
-        return (std::filesystem::path(outDir) / p.stem()).string() + ".zpt";
+// A message without the leading "PATH: " that names the input already in
+// the table's first column.
+std::string withoutPath(const std::string& message, const std::string& path) {
+    const std::string prefix = path + ": ";
+    return message.starts_with(prefix) ? message.substr(prefix.size()) : message;
+}
+
+// Runs each(input) on every input of a batch command, whatever happens to
+// the others. each returns the input's JSON entry (and prints its table row)
+// or throws InputError; a failure becomes {key: input, "error": message}, a
+// table row and a line on stderr. Returns the document {plural: n, "failed": f, "results": [...]}.
+template <class Each>
+Json runBatch(const std::vector<std::string>& inputs, const char* key, const char* plural, const char* label, bool json,
+              Each each) {
+    Json results = Json::array();
+    std::size_t failed = 0;
+    Progress progress(label, inputs.size());
+    for (std::size_t k = 0; k < inputs.size(); ++k) {
+        try {
+            results.push_back(each(inputs[k]));
+        } catch (const InputError& e) {
+            ++failed;
+            results.push_back({{key, inputs[k]}, {"error", e.message}});
+            std::fprintf(stderr, "zpapi: %s\n", e.message.c_str());
+            if (!json) std::printf("%-32s error: %s\n", inputs[k].c_str(), withoutPath(e.message, inputs[k]).c_str());
+        }
+        progress.step(k + 1);
     }
-    if (!outDir.empty()) return outDir;
-    return (p.parent_path() / p.stem()).string() + ".zpt";
+    if (failed > 0 && !json)
+        std::fprintf(stderr, "zpapi: %zu of %zu %s failed\n", failed, inputs.size(), plural);
+    return {{plural, inputs.size()}, {"failed", failed}, {"results", results}};
+}
+
+// Exit code of a batch: 2 when an input failed, else 1 when some answer was
+// negative, else 0.
+int batchExit(const Json& doc, std::size_t negative) {
+    if (doc["failed"].get<std::size_t>() > 0) return kExitBadInput;
+    return negative > 0 ? kExitNegative : kExitOk;
 }
 
 void addVersion(CLI::App& app) {
+    struct Opts {
+        bool json = false;
+    };
+    auto opts = std::make_shared<Opts>();
     auto* cmd = app.add_subcommand("version", "Print the library version");
-    cmd->callback([] {
+    cmd->add_flag("--json", opts->json, "Print one JSON document on stdout");
+    cmd->callback([opts] {
         char version[ZP_VERSION_SIZE];
         ZPVersion(version);
-        std::printf("%s\n", version);
+        if (opts->json) printJson({{"version", version}});
+        else std::printf("%s\n", version);
     });
 }
 
@@ -57,32 +95,41 @@ void addDetect(CLI::App& app, int& exitCode) {
     cmd->add_option("--threshold", opts->threshold, "Least quality score (0..100) that counts as a finger");
     addCommon(cmd, opts->common);
     cmd->callback([opts, &exitCode] {
-        Json out = Json::array();
-        bool allFound = true;
-        if (!opts->common.json) std::printf("%-32s %7s %9s %17s  %s\n", "image", "quality", "centre", "extent x / y", "answer");
-        for (const std::string& path : opts->images) {
-            std::vector<std::uint8_t> image = loadSensorImageOrThrow(path, opts->common.dpi, opts->common.json);
+        const bool json = opts->common.json;
+        std::size_t negative = 0;
+        if (!json) std::printf("%-32s %7s %9s %17s  %s\n", "image", "quality", "centre", "extent x / y", "answer");
+        const Json doc = runBatch(opts->images, "image", "images", "detecting", json, [&](const std::string& path) {
+            std::vector<std::uint8_t> image = loadSensorImageOrThrow(path, opts->common.dpi, json);
             const Detection d = detectFinger(image);
             const bool finger = ZPFingerDetect(image.data(), opts->threshold) == 1;
-            allFound = allFound && finger;
-            if (opts->common.json) {
-                Json j = {{"image", path}, {"finger", finger}, {"quality", d.found ? d.desc.quality : 0}};
-                if (d.found) {
-                    j["centre"] = {d.desc.centreX, d.desc.centreY};
-                    j["extent"] = {{"left", d.desc.left}, {"right", d.desc.right}, {"top", d.desc.top}, {"bottom", d.desc.bottom}};
-                }
-                out.push_back(j);
-            } else if (d.found) {
+            negative += finger ? 0 : 1;
+            Json j = {{"image", path}, {"finger", finger}, {"quality", d.found ? d.desc.quality : 0}};
+            if (d.found) {
+                j["centre"] = {d.desc.centreX, d.desc.centreY};
+                j["extent"] = {{"left", d.desc.left}, {"right", d.desc.right}, {"top", d.desc.top}, {"bottom", d.desc.bottom}};
+            }
+            if (json) return j;
+            if (d.found) {
                 std::printf("%-32s %7d %4d,%-4d %3d-%-3d / %3d-%-3d  %s\n", path.c_str(), d.desc.quality, d.desc.centreX,
                             d.desc.centreY, d.desc.left, d.desc.right, d.desc.top, d.desc.bottom,
                             finger ? "finger" : "quality too low");
             } else {
                 std::printf("%-32s %7s %9s %17s  %s\n", path.c_str(), "-", "-", "-", "no finger");
             }
-        }
-        if (opts->common.json) printJson(out);
-        exitCode = allFound ? kExitOk : kExitNegative;
+            return j;
+        });
+        if (json) printJson(doc);
+        exitCode = batchExit(doc, negative);
     });
+}
+
+// The marked skeleton of the working window as a grey picture: background
+// white, skeleton black, the extractor's marks grey.
+void writeSkeleton(const std::string& path, const Extraction& e) {
+    std::vector<std::uint8_t> pic(static_cast<std::size_t>(zp::kWindowWidth) * zp::kWindowHeight);
+    for (std::size_t i = 0; i < pic.size(); ++i) pic[i] = e.workImage[i] == 0 ? 255 : e.workImage[i] == 1 ? 0 : 128;
+    std::string error;
+    if (!writePngGrey(path, zp::kWindowWidth, zp::kWindowHeight, pic.data(), &error)) throw InputError{error};
 }
 
 void addExtract(CLI::App& app, int& exitCode) {
@@ -97,57 +144,52 @@ void addExtract(CLI::App& app, int& exitCode) {
     auto opts = std::make_shared<Opts>();
     auto* cmd = app.add_subcommand("extract", "Extract 256-byte templates (.zpt) from images");
     cmd->add_option("images", opts->images, "Image files")->required();
-    cmd->add_option("-o,--output", opts->out, "Template file, or folder for many (default: beside each image)");
+    cmd->add_option("-o,--output", opts->out,
+                    "Template file, or folder for many (default: beside each image); images from different folders "
+                    "that share a name go to OUT/FOLDER/NAME.zpt");
     cmd->add_option("--threshold", opts->threshold, "Least quality score accepted");
     cmd->add_option("--min-yield", opts->minYield, "Least candidate yield accepted (percent)");
     cmd->add_option("--skeleton", opts->skeleton, "Write the marked skeleton of the working window as PNG (one image only)");
     addCommon(cmd, opts->common);
     cmd->callback([opts, &exitCode] {
-        const bool many = opts->images.size() > 1;
-        if (many && !opts->skeleton.empty()) throw InputError{"--skeleton takes one image only"};
-        if (many && !opts->out.empty()) std::filesystem::create_directories(opts->out);
-        Json out = Json::array();
-        bool allOk = true;
-        Progress progress("extracting", opts->images.size());
-        if (!opts->common.json) std::printf("%-32s %8s %6s %7s  %s\n", "image", "minutiae", "yield", "quality", "result");
-        for (std::size_t k = 0; k < opts->images.size(); ++k) {
-            const std::string& path = opts->images[k];
-            const Extraction e = extract(loadSensorImageOrThrow(path, opts->common.dpi, opts->common.json), opts->threshold,
-                                         opts->minYield);
+        const bool json = opts->common.json;
+        if (opts->images.size() > 1 && !opts->skeleton.empty()) throw InputError{"--skeleton takes one image only"};
+        // Every destination is known, and checked for clashes, before anything is written.
+        const std::vector<std::string> outputs = templateOutputPaths(opts->images, opts->out);
+        std::size_t next = 0;
+        std::size_t negative = 0;
+        if (!json) std::printf("%-32s %8s %6s %7s  %s\n", "image", "minutiae", "yield", "quality", "result");
+        const Json doc = runBatch(opts->images, "image", "images", "extracting", json, [&](const std::string& path) {
+            const std::string& written = outputs[next++];
+            const Extraction e =
+                extract(loadSensorImageOrThrow(path, opts->common.dpi, json), opts->threshold, opts->minYield);
             const bool ok = e.result == ZP_EXTRACT_OK;
-            allOk = allOk && ok;
-            std::string written;
+            negative += ok ? 0 : 1;
             if (ok) {
-                written = defaultTemplatePath(path, opts->out, many);
+                const std::filesystem::path folder = std::filesystem::path(written).parent_path();
+                std::error_code ec;
+                if (!folder.empty()) std::filesystem::create_directories(folder, ec);
                 writeTemplateFile(written, e.templ);
             }
-            if (!opts->skeleton.empty() && e.result != ZP_EXTRACT_NO_FINGER) {
-                // The image buffer holds the 232 x 280 window: 0 background,
-                // 1 skeleton, 2 and 3 the extractor's marks.
-                std::vector<std::uint8_t> pic(232 * 280);
-                for (std::size_t i = 0; i < pic.size(); ++i) pic[i] = e.workImage[i] == 0 ? 255 : e.workImage[i] == 1 ? 0 : 128;
-                std::string error;
-                if (!writePngGrey(opts->skeleton, 232, 280, pic.data(), &error)) throw InputError{error};
+            if (!opts->skeleton.empty() && e.result != ZP_EXTRACT_NO_FINGER) writeSkeleton(opts->skeleton, e);
+            Json j = {{"image", path}, {"result", e.result}, {"message", extractResultText(e.result)}};
+            if (ok) {
+                j["template"] = written;
+                j["minutiae"] = templateCount(e.templ);
+                j["yield"] = templateYield(e.templ);
+                j["quality"] = templateQuality(e.templ);
             }
-            if (opts->common.json) {
-                Json j = {{"image", path}, {"result", e.result}, {"message", extractResultText(e.result)}};
-                if (ok) {
-                    j["template"] = written;
-                    j["minutiae"] = templateCount(e.templ);
-                    j["yield"] = templateYield(e.templ);
-                    j["quality"] = templateQuality(e.templ);
-                }
-                out.push_back(j);
-            } else if (ok) {
+            if (json) return j;
+            if (ok) {
                 std::printf("%-32s %8d %5d%% %7d  %s\n", path.c_str(), templateCount(e.templ), templateYield(e.templ),
                             templateQuality(e.templ), written.c_str());
             } else {
                 std::printf("%-32s %8s %6s %7s  %s\n", path.c_str(), "-", "-", "-", extractResultText(e.result));
             }
-            progress.step(k + 1);
-        }
-        if (opts->common.json) printJson(out);
-        exitCode = allOk ? kExitOk : kExitNegative;
+            return j;
+        });
+        if (json) printJson(doc);
+        exitCode = batchExit(doc, negative);
     });
 }
 
@@ -159,29 +201,17 @@ void addInfo(CLI::App& app, int& exitCode) {
     auto opts = std::make_shared<Opts>();
     auto* cmd = app.add_subcommand("info", "Decode templates: header and minutiae");
     cmd->add_option("templates", opts->templates, "Template files (.zpt)")->required();
-    cmd->add_flag("--json", opts->json, "Print JSON");
+    cmd->add_flag("--json", opts->json, "Print one JSON document on stdout instead of a table");
     cmd->callback([opts, &exitCode] {
-        Json out = Json::array();
-        bool allAccepted = true;
-        for (const std::string& path : opts->templates) {
+        const Json doc = runBatch(opts->templates, "template", "templates", "decoding", opts->json, [&](const std::string& path) {
             const Template t = readTemplateFile(path);
             const std::string rejection = templateRejection(t);
-            const std::vector<std::string> oddities = rejection.empty() ? templateOddities(t) : std::vector<std::string>{};
-            allAccepted = allAccepted && rejection.empty();
-            if (opts->json) {
-                Json j = {{"template", path}, {"accepted", rejection.empty()}};
-                if (!rejection.empty()) j["reason"] = rejection;
-                else {
-                    j.update(templateJson(t));
-                    j["warnings"] = oddities;
-                }
-                out.push_back(j);
-                continue;
-            }
-            if (!rejection.empty()) {
-                std::printf("%s: rejected: %s\n", path.c_str(), rejection.c_str());
-                continue;
-            }
+            if (!rejection.empty()) throw InputError{path + ": template rejected: " + rejection};
+            const std::vector<std::string> oddities = templateOddities(t);
+            Json j = {{"template", path}, {"accepted", true}};
+            j.update(templateJson(t));
+            j["warnings"] = oddities;
+            if (opts->json) return j;
             std::printf("%s: accepted\n  minutiae %d, candidate yield %d%%, quality %d, stored size %d x %d, class code %d\n",
                         path.c_str(), templateCount(t), templateYield(t), templateQuality(t), t[11] | (t[12] << 8),
                         t[13] | (t[14] << 8), t[15]);
@@ -192,9 +222,10 @@ void addInfo(CLI::App& app, int& exitCode) {
                 std::printf("  %3d %5d %5d %9d  %s\n", i++, m.x, m.y, m.direction,
                             m.type == 1 ? "ending" : m.type == 2 ? "bifurcation" : "other");
             }
-        }
-        if (opts->json) printJson(out);
-        exitCode = allAccepted ? kExitOk : kExitBadInput;
+            return j;
+        });
+        if (opts->json) printJson(doc);
+        exitCode = batchExit(doc, 0);
     });
 }
 
@@ -275,15 +306,15 @@ void addShow(CLI::App& app, int& exitCode) {
             std::int32_t x0 = 0;
             std::int32_t y0 = 0;
             windowOrigin(d.desc.centreX, d.desc.centreY, x0, y0);
-            const int X0 = x0 * s, Y0 = y0 * s, X1 = (x0 + 232) * s - 1, Y1 = (y0 + 280) * s - 1;
+            const int X0 = x0 * s, Y0 = y0 * s, X1 = (x0 + zp::kWindowWidth) * s - 1, Y1 = (y0 + zp::kWindowHeight) * s - 1;
             drawLine(rgb, w, h, X0, Y0, X1, Y0, kWindow);
             drawLine(rgb, w, h, X1, Y0, X1, Y1, kWindow);
             drawLine(rgb, w, h, X1, Y1, X0, Y1, kWindow);
             drawLine(rgb, w, h, X0, Y1, X0, Y0, kWindow);
             if (e.result == ZP_EXTRACT_OK || e.result == ZP_EXTRACT_NO_TEMPLATE) {
-                for (int y = 0; y < 280; ++y) {
-                    for (int x = 0; x < 232; ++x) {
-                        if (e.workImage[y * 232 + x] == 0) continue;
+                for (int y = 0; y < zp::kWindowHeight; ++y) {
+                    for (int x = 0; x < zp::kWindowWidth; ++x) {
+                        if (e.workImage[y * zp::kWindowWidth + x] == 0) continue;
                         for (int k = 0; k < s; ++k) {
                             for (int l = 0; l < s; ++l) {
                                 const std::size_t at = (static_cast<std::size_t>((y0 + y) * s + k) * w + (x0 + x) * s + l) * 3;
@@ -314,6 +345,7 @@ void addShow(CLI::App& app, int& exitCode) {
         if (!writePngRgb(opts->out, w, h, rgb.data(), &error)) throw InputError{error};
         if (opts->common.json) {
             printJson({{"image", opts->image}, {"output", opts->out}, {"result", e.result},
+                       {"message", extractResultText(e.result)},
                        {"minutiae", e.result == ZP_EXTRACT_OK ? templateCount(e.templ) : 0}});
         } else {
             std::printf("%s: %s, %d minutiae drawn; window in blue, endings red, bifurcations green\n", opts->out.c_str(),
@@ -328,6 +360,7 @@ void addConvert(CLI::App& app, int& exitCode) {
         std::string templ;
         std::string to;
         std::string out;
+        bool json = false;
     };
     auto opts = std::make_shared<Opts>();
     auto* cmd = app.add_subcommand("convert", "Export a template's minutiae to a standard record format");
@@ -336,7 +369,9 @@ void addConvert(CLI::App& app, int& exitCode) {
         ->required()
         ->check(CLI::IsMember({"iso19794-2", "ansi378", "xyt", "json"}));
     cmd->add_option("-o,--output", opts->out, "Output file (default: standard output for text formats)");
+    cmd->add_flag("--json", opts->json, "Print one JSON document on stdout saying what was written (needs -o)");
     cmd->callback([opts, &exitCode] {
+        if (opts->json && opts->out.empty()) throw InputError{"--json reports on standard output: give -o FILE for the record"};
         const Template t = readTemplateFile(opts->templ);
         const std::string why = templateRejection(t);
         if (!why.empty()) throw InputError{opts->templ + ": template rejected: " + why};
@@ -355,9 +390,11 @@ void addConvert(CLI::App& app, int& exitCode) {
         if (opts->out.empty()) {
             std::cout << bytes;
         } else {
-            std::ofstream out(opts->out, std::ios::binary | std::ios::trunc);
-            out << bytes;
-            if (!out) throw InputError{opts->out + ": cannot be written"};
+            writeFileAtomically(opts->out, bytes);
+        }
+        if (opts->json) {
+            printJson({{"template", opts->templ}, {"format", opts->to}, {"output", opts->out}, {"bytes", bytes.size()},
+                       {"minutiae", templateCount(t)}});
         }
         exitCode = kExitOk;
     });

@@ -7,11 +7,23 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <semaphore>
 
 #include "zpapi.h"
 
 namespace zpcli {
 namespace {
+
+std::string sizeText(std::uint64_t width, std::uint64_t height) {
+    return std::to_string(width) + " x " + std::to_string(height);
+}
+
+// The refusal of a declared size above the limit, or "" when it is within.
+std::string sizeRefusal(const std::string& path, std::uint64_t width, std::uint64_t height, const char* what) {
+    if (width * height <= kMaxImagePixels) return {};
+    return path + ": " + what + " " + sizeText(width, height) + " (" + std::to_string(width * height) +
+           " pixels) is above the limit of " + std::to_string(kMaxImagePixels) + " pixels; refused";
+}
 
 bool isTiff(const std::string& path) {
     std::FILE* f = std::fopen(path.c_str(), "rb");
@@ -37,9 +49,13 @@ bool loadTiff(const std::string& path, GreyImage& out, std::string& error) {
     std::uint32_t h = 0;
     TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &w);
     TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &h);
-    if (w == 0 || h == 0 || w > 16384 || h > 16384) {
-        error = path + ": TIFF image has no usable size (" + std::to_string(w) + " x " +
-                std::to_string(h) + ")";
+    if (w == 0 || h == 0) {
+        error = path + ": TIFF image has no usable size (" + sizeText(w, h) + ")";
+        TIFFClose(tif);
+        return false;
+    }
+    error = sizeRefusal(path, w, h, "declared image size");
+    if (!error.empty()) {
         TIFFClose(tif);
         return false;
     }
@@ -84,6 +100,12 @@ bool loadImage(const std::string& path, GreyImage& out, std::string& error) {
     int w = 0;
     int h = 0;
     int channels = 0;
+    // The header alone first: stb would allocate the declared size.
+    if (stbi_info(path.c_str(), &w, &h, &channels) != 0) {
+        error = sizeRefusal(path, static_cast<std::uint64_t>(std::max(w, 0)), static_cast<std::uint64_t>(std::max(h, 0)),
+                            "declared image size");
+        if (!error.empty()) return false;
+    }
     stbi_uc* data = stbi_load(path.c_str(), &w, &h, &channels, 1);
     if (data == nullptr) {
         const char* reason = stbi_failure_reason();
@@ -102,12 +124,26 @@ bool loadImage(const std::string& path, GreyImage& out, std::string& error) {
     return true;
 }
 
+void resampledSize(std::int32_t width, std::int32_t height, int dpi, std::int64_t& outWidth, std::int64_t& outHeight) {
+    if (dpi == 500 || dpi <= 0) {
+        outWidth = width;
+        outHeight = height;
+        return;
+    }
+    const double scale = 500.0 / dpi;
+    outWidth = std::max<std::int64_t>(1, std::llround(width * scale));
+    outHeight = std::max<std::int64_t>(1, std::llround(height * scale));
+}
+
 GreyImage resampleTo500Dpi(const GreyImage& image, int dpi) {
     if (dpi == 500 || dpi <= 0) return image;
     const double scale = 500.0 / dpi;
+    std::int64_t width = 0;
+    std::int64_t height = 0;
+    resampledSize(image.width, image.height, dpi, width, height);
     GreyImage out;
-    out.width = std::max(1, static_cast<int>(std::lround(image.width * scale)));
-    out.height = std::max(1, static_cast<int>(std::lround(image.height * scale)));
+    out.width = static_cast<std::int32_t>(width);
+    out.height = static_cast<std::int32_t>(height);
     out.pixels.resize(static_cast<std::size_t>(out.width) * out.height);
     for (int y = 0; y < out.height; ++y) {
         const double sy = std::clamp((y + 0.5) / scale - 0.5, 0.0, image.height - 1.0);
@@ -220,10 +256,21 @@ std::vector<std::uint8_t> fitToSensor(const GreyImage& image, std::string& note)
 
 bool loadSensorImage(const std::string& path, int dpi, std::vector<std::uint8_t>& sensor,
                      std::string& note, std::string& error) {
+    static std::counting_semaphore<kMaxImagesInFlight> slots(kMaxImagesInFlight);
+    struct Slot {
+        Slot() { slots.acquire(); }
+        ~Slot() { slots.release(); }
+    } slot;
     GreyImage image;
     if (!loadImage(path, image, error)) return false;
     std::string resampled;
     if (dpi != 500) {
+        std::int64_t width = 0;
+        std::int64_t height = 0;
+        resampledSize(image.width, image.height, dpi, width, height);
+        error = sizeRefusal(path, static_cast<std::uint64_t>(width), static_cast<std::uint64_t>(height),
+                            ("size after resampling from " + std::to_string(dpi) + " to 500 dpi,").c_str());
+        if (!error.empty()) return false;
         image = resampleTo500Dpi(image, dpi);
         resampled = "resampled from " + std::to_string(dpi) + " to 500 dpi; ";
     }

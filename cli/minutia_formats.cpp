@@ -1,10 +1,10 @@
 #include "minutia_formats.h"
 
+#include "core/rules.h"
+
 namespace zpcli {
 namespace {
 
-constexpr std::int32_t kWindowWidth = 232;
-constexpr std::int32_t kWindowHeight = 280;
 constexpr std::int32_t kPixelsPerCm = 197;  // 500 dpi
 
 void put16(std::vector<std::uint8_t>& out, std::uint32_t v) {
@@ -28,8 +28,8 @@ void set32(std::vector<std::uint8_t>& out, std::size_t at, std::uint32_t v) {
 // both record formats.
 void putImageBlock(std::vector<std::uint8_t>& out) {
     put16(out, 0);  // capture equipment: unreported
-    put16(out, kWindowWidth);
-    put16(out, kWindowHeight);
+    put16(out, zp::kWindowWidth);
+    put16(out, zp::kWindowHeight);
     put16(out, kPixelsPerCm);
     put16(out, kPixelsPerCm);
     out.push_back(1);  // one finger view
@@ -94,8 +94,8 @@ std::string toXyt(const Template& t) {
 Json templateJson(const Template& t) {
     Json j;
     j["format"] = t[0];
-    j["minutiae_count"] = templateCount(t);
-    j["candidate_yield"] = templateYield(t);
+    j["minutiae"] = templateCount(t);
+    j["yield"] = templateYield(t);
     j["quality"] = templateQuality(t);
     j["stored_width"] = t[11] | (t[12] << 8);
     j["stored_height"] = t[13] | (t[14] << 8);
@@ -105,7 +105,7 @@ Json templateJson(const Template& t) {
         list.push_back({{"x", m.x}, {"y", m.y}, {"direction", m.direction},
                         {"type", m.type == 1 ? "ending" : m.type == 2 ? "bifurcation" : "other"}});
     }
-    j["minutiae"] = list;
+    j["points"] = list;
     return j;
 }
 

@@ -27,6 +27,7 @@ namespace zpcli {
 std::vector<std::uint8_t> toIso19794_2(const Template& t);
 std::vector<std::uint8_t> toAnsi378(const Template& t);
 std::string toXyt(const Template& t);
+// Header fields and the minutiae ("points": x, y, direction, type) of a template.
 Json templateJson(const Template& t);
 
 // Counter-clockwise degrees 0..359 of a stored direction.

@@ -2,9 +2,10 @@
 
 #include <png.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
+
+#include "tool_output.h"
 
 namespace zpcli {
 namespace {
@@ -13,7 +14,8 @@ void setError(std::string* error, const std::string& message) {
     if (error != nullptr) *error = message;
 }
 
-// libpng's simplified API: no setjmp, errors come back in the image record.
+// libpng's simplified API (no setjmp, errors come back in the image
+// record), encoding to memory; the file is then written atomically.
 bool writePng(const std::string& path, int width, int height, const std::uint8_t* pixels, png_uint_32 format,
               std::string* error) {
     if (width <= 0 || height <= 0 || pixels == nullptr) {
@@ -26,9 +28,21 @@ bool writePng(const std::string& path, int width, int height, const std::uint8_t
     image.width = static_cast<png_uint_32>(width);
     image.height = static_cast<png_uint_32>(height);
     image.format = format;
-    if (!png_image_write_to_file(&image, path.c_str(), 0, pixels, 0, nullptr)) {
-        setError(error, path + ": " + (errno != 0 ? std::strerror(errno) : image.message));
+    png_alloc_size_t size = 0;
+    std::vector<std::uint8_t> encoded;
+    if (png_image_write_to_memory(&image, nullptr, &size, 0, pixels, 0, nullptr)) {
+        encoded.resize(size);
+        if (!png_image_write_to_memory(&image, encoded.data(), &size, 0, pixels, 0, nullptr)) size = 0;
+    }
+    if (size == 0) {
+        setError(error, path + ": " + image.message);
         png_image_free(&image);
+        return false;
+    }
+    try {
+        writeFileAtomically(path, encoded.data(), size);
+    } catch (const InputError& e) {
+        setError(error, e.message);
         return false;
     }
     return true;
@@ -37,12 +51,10 @@ bool writePng(const std::string& path, int width, int height, const std::uint8_t
 }  // namespace
 
 bool writePngGrey(const std::string& path, int width, int height, const std::uint8_t* pixels, std::string* error) {
-    errno = 0;
     return writePng(path, width, height, pixels, PNG_FORMAT_GRAY, error);
 }
 
 bool writePngRgb(const std::string& path, int width, int height, const std::uint8_t* pixels, std::string* error) {
-    errno = 0;
     return writePng(path, width, height, pixels, PNG_FORMAT_RGB, error);
 }
 

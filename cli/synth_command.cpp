@@ -1,18 +1,25 @@
 #include "synth_command.h"
 
+#include <CLI/CLI.hpp>
+#include <unistd.h>
+
 #include <cerrno>
-#include <cinttypes>
+#include <cmath>
+#include <cstdlib>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <system_error>
 #include <vector>
 
 #include "png_io.h"
 #include "synth/synth.h"
+#include "tool_output.h"
 
 namespace zpcli {
 namespace {
@@ -23,228 +30,165 @@ constexpr int kFirstFinger = 101;  // finger ids start here, as in the FVC sets
 constexpr int kMaxFingers = 899;   // ids stay three digits
 constexpr int kMaxImpressions = 99;
 
-const char kUsage[] =
-    "usage: zpapi synth --fingers N --impressions K --seed S -o DIR [--master] [--class NAME] [--quiet]\n"
-    "\n"
-    "Writes synthetic fingerprints made from the seed: for each finger FFF (101, 102, ...)\n"
-    "and impression I (1 to K), DIR/FFF_I.png (256 x 384, 8-bit grey, 500 dpi, dark\n"
-    "ridges on a bright background) and DIR/FFF_I.json with its ground-truth minutiae.\n"
-    "The same options always give the same files.\n"
-    "\n"
-    "options:\n"
-    "  --fingers N       number of fingers, 1 to 899 (default 1)\n"
-    "  --impressions K   impressions per finger, 1 to 99 (default 8)\n"
-    "  --seed S          seed of the set, a whole number 0 to 2^64-1 (default 1)\n"
-    "  -o, --output DIR  output folder, created when missing (required)\n"
-    "  --master          also write each master fingerprint as FFF_master.png/.json\n"
-    "  --class NAME      make every finger of one pattern class: arch, tented-arch,\n"
-    "                    left-loop, right-loop or whorl (default: drawn per finger)\n"
-    "  --quiet           no progress on stderr\n"
-    "  -h, --help        this help\n";
-
 struct Options {
     int fingers = 1;
     int impressions = 8;
-    std::uint64_t seed = 1;
+    std::string seed = "1";
     std::string output;
     bool master = false;
-    bool quiet = false;
-    bool forceClass = false;
-    synth::PatternClass patternClass = synth::PatternClass::Arch;
+    bool json = false;
+    std::string patternClass;  // empty: drawn per finger
 };
 
-int usageError(const std::string& message) {
-    std::fprintf(stderr, "zpapi synth: %s\n(see 'zpapi synth --help')\n", message.c_str());
-    return 2;
-}
+// Pattern classes by their option names.
+const std::map<std::string, synth::PatternClass> kClasses = {{"arch", synth::PatternClass::Arch},
+                                                             {"tented-arch", synth::PatternClass::TentedArch},
+                                                             {"left-loop", synth::PatternClass::LeftLoop},
+                                                             {"right-loop", synth::PatternClass::RightLoop},
+                                                             {"whorl", synth::PatternClass::Whorl}};
 
-bool parseWhole(const char* text, std::uint64_t max, std::uint64_t& value) {
-    if (text == nullptr || *text < '0' || *text > '9') return false;
-    errno = 0;
-    char* end = nullptr;
-    const unsigned long long v = std::strtoull(text, &end, 10);
-    if (errno != 0 || *end != '\0' || v > max) return false;
-    value = v;
-    return true;
-}
+// Positions and angles to a tenth, as the ground truth has always been written.
+double tenth(double v) { return std::round(v * 10.0) / 10.0; }
 
-bool parseClass(const std::string& name, synth::PatternClass& out) {
-    const struct {
-        const char* name;
-        synth::PatternClass value;
-    } table[] = {{"arch", synth::PatternClass::Arch},
-                 {"tented-arch", synth::PatternClass::TentedArch},
-                 {"left-loop", synth::PatternClass::LeftLoop},
-                 {"right-loop", synth::PatternClass::RightLoop},
-                 {"whorl", synth::PatternClass::Whorl}};
-    for (const auto& entry : table)
-        if (name == entry.name) {
-            out = entry.value;
-            return true;
-        }
-    return false;
-}
-
-// 0 parsed, 1 help shown, 2 usage error reported.
-int parseOptions(int argc, char** argv, Options& o) {
-    bool haveOutput = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        auto value = [&](const char** out) {
-            if (i + 1 >= argc) return false;
-            *out = argv[++i];
-            return true;
-        };
-        const char* text = nullptr;
-        std::uint64_t number = 0;
-        if (arg == "-h" || arg == "--help") {
-            std::fputs(kUsage, stdout);
-            return 1;
-        } else if (arg == "--fingers") {
-            if (!value(&text)) return usageError("--fingers needs a number");
-            if (!parseWhole(text, kMaxFingers, number) || number == 0)
-                return usageError("--fingers must be a whole number from 1 to 899, not '" + std::string(text) + "'");
-            o.fingers = static_cast<int>(number);
-        } else if (arg == "--impressions") {
-            if (!value(&text)) return usageError("--impressions needs a number");
-            if (!parseWhole(text, kMaxImpressions, number) || number == 0)
-                return usageError("--impressions must be a whole number from 1 to 99, not '" + std::string(text) + "'");
-            o.impressions = static_cast<int>(number);
-        } else if (arg == "--seed") {
-            if (!value(&text)) return usageError("--seed needs a number");
-            if (!parseWhole(text, UINT64_MAX, number))
-                return usageError("--seed must be a whole number from 0 to 18446744073709551615, not '" + std::string(text) + "'");
-            o.seed = number;
-        } else if (arg == "-o" || arg == "--output") {
-            if (!value(&text)) return usageError(arg + " needs a folder");
-            if (*text == '\0') return usageError(arg + " needs a folder, not an empty name");
-            o.output = text;
-            haveOutput = true;
-        } else if (arg == "--master") {
-            o.master = true;
-        } else if (arg == "--quiet") {
-            o.quiet = true;
-        } else if (arg == "--class") {
-            if (!value(&text)) return usageError("--class needs a name");
-            if (!parseClass(text, o.patternClass))
-                return usageError("unknown pattern class '" + std::string(text) +
-                                  "' (arch, tented-arch, left-loop, right-loop, whorl)");
-            o.forceClass = true;
-        } else {
-            return usageError("unknown option '" + arg + "'");
-        }
-    }
-    if (!haveOutput) return usageError("missing output folder (-o DIR)");
-    return 0;
-}
-
-void appendNumber(std::string& out, double v) {
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%.1f", v);
-    out += buffer;
-}
-
-std::string groundTruthJson(int finger, const char* impression, std::uint64_t seed, synth::PatternClass pc, int width,
-                            int height, const std::vector<synth::SingularPoint>& points,
+std::string groundTruthJson(int finger, const nlohmann::ordered_json& impression, std::uint64_t seed,
+                            synth::PatternClass pc, int width, int height,
+                            const std::vector<synth::SingularPoint>& points,
                             const std::vector<synth::Minutia>& minutiae) {
-    std::string j = "{\n";
-    j += "  \"finger\": " + std::to_string(finger) + ",\n";
-    j += std::string("  \"impression\": ") + impression + ",\n";
-    j += "  \"seed\": " + std::to_string(seed) + ",\n";
-    j += "  \"class\": \"" + std::string(synth::patternClassName(pc)) + "\",\n";
-    j += "  \"width\": " + std::to_string(width) + ",\n";
-    j += "  \"height\": " + std::to_string(height) + ",\n";
-    j += "  \"dpi\": " + std::to_string(synth::kDpi) + ",\n";
-    j += "  \"singular_points\": [";
-    for (std::size_t i = 0; i < points.size(); ++i) {
-        j += i == 0 ? "\n    " : ",\n    ";
-        j += std::string("{\"kind\": \"") + (points[i].kind == synth::SingularKind::Core ? "core" : "delta") + "\", \"x\": ";
-        appendNumber(j, points[i].x);
-        j += ", \"y\": ";
-        appendNumber(j, points[i].y);
-        j += "}";
-    }
-    j += points.empty() ? "],\n" : "\n  ],\n";
-    j += "  \"minutiae\": [";
-    for (std::size_t i = 0; i < minutiae.size(); ++i) {
-        j += i == 0 ? "\n    " : ",\n    ";
-        j += "{\"x\": ";
-        appendNumber(j, minutiae[i].x);
-        j += ", \"y\": ";
-        appendNumber(j, minutiae[i].y);
-        j += ", \"direction\": ";
-        appendNumber(j, minutiae[i].direction);
-        j += ", \"type\": " + std::to_string(static_cast<int>(minutiae[i].type)) + "}";
-    }
-    j += minutiae.empty() ? "]\n" : "\n  ]\n";
-    j += "}\n";
-    return j;
+    nlohmann::ordered_json singular = nlohmann::ordered_json::array();
+    for (const synth::SingularPoint& p : points)
+        singular.push_back({{"kind", p.kind == synth::SingularKind::Core ? "core" : "delta"}, {"x", tenth(p.x)}, {"y", tenth(p.y)}});
+    nlohmann::ordered_json list = nlohmann::ordered_json::array();
+    for (const synth::Minutia& m : minutiae)
+        list.push_back({{"x", tenth(m.x)}, {"y", tenth(m.y)}, {"direction", tenth(m.direction)},
+                        {"type", static_cast<int>(m.type)}});
+    const nlohmann::ordered_json j = {{"finger", finger},
+                                      {"impression", impression},
+                                      {"seed", seed},
+                                      {"class", std::string(synth::patternClassName(pc))},
+                                      {"width", width},
+                                      {"height", height},
+                                      {"dpi", synth::kDpi},
+                                      {"singular_points", singular},
+                                      {"minutiae", list}};
+    return j.dump(2) + "\n";
 }
 
-bool writeText(const std::string& path, const std::string& text) {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (f == nullptr) {
-        std::fprintf(stderr, "zpapi synth: cannot write %s: %s\n", path.c_str(), std::strerror(errno));
-        return false;
-    }
-    const bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-    if (std::fclose(f) != 0 || !ok) {
-        std::fprintf(stderr, "zpapi synth: cannot write %s\n", path.c_str());
-        return false;
-    }
-    return true;
-}
-
-bool writeImage(const std::string& path, int width, int height, const std::vector<std::uint8_t>& pixels) {
+void writeImage(const std::string& path, int width, int height, const std::vector<std::uint8_t>& pixels) {
     std::string error;
-    if (writePngGrey(path, width, height, pixels.data(), &error)) return true;
-    std::fprintf(stderr, "zpapi synth: cannot write %s\n", error.c_str());
-    return false;
+    if (!writePngGrey(path, width, height, pixels.data(), &error)) throw InputError{error};
 }
 
-}  // namespace
-
-int runSynthCommand(int argc, char** argv) {
-    Options o;
-    const int parsed = parseOptions(argc, argv, o);
-    if (parsed == 1) return 0;
-    if (parsed != 0) return parsed;
-
+void run(const Options& o, int& exitCode) {
     std::error_code ec;
     std::filesystem::create_directories(o.output, ec);
     if (ec || !std::filesystem::is_directory(o.output)) {
-        std::fprintf(stderr, "zpapi synth: cannot create output folder %s: %s\n", o.output.c_str(),
-                     ec ? ec.message().c_str() : "a file of that name exists");
-        return 1;
+        throw InputError{"cannot create output folder " + o.output + ": " +
+                         (ec ? ec.message() : std::string("a file of that name exists"))};
     }
-
+    const std::uint64_t setSeed = std::stoull(o.seed);  // checked by the option
+    const bool lines = !o.json && !quiet() && isatty(STDERR_FILENO) == 0;  // a terminal gets the bar instead
+    Progress progress("synth", static_cast<std::size_t>(o.fingers));
+    std::size_t files = 0;
     for (int f = 0; f < o.fingers; ++f) {
         const int id = kFirstFinger + f;
-        const std::uint64_t seed = synth::fingerSeed(o.seed, id);
-        const synth::MasterFingerprint master = o.forceClass ? synth::makeMaster(seed, o.patternClass) : synth::makeMaster(seed);
-        if (!o.quiet)
+        const std::uint64_t seed = synth::fingerSeed(setSeed, id);
+        const synth::MasterFingerprint master =
+            o.patternClass.empty() ? synth::makeMaster(seed) : synth::makeMaster(seed, kClasses.at(o.patternClass));
+        if (lines)
             std::fprintf(stderr, "zpapi synth: finger %d (%d of %d), %s, %zu minutiae\n", id, f + 1, o.fingers,
                          std::string(synth::patternClassName(master.patternClass)).c_str(), master.minutiae.size());
         const std::string base = o.output + "/" + std::to_string(id) + "_";
         if (o.master) {
-            if (!writeImage(base + "master.png", master.width, master.height, synth::renderMaster(master))) return 1;
-            if (!writeText(base + "master.json", groundTruthJson(id, "\"master\"", o.seed, master.patternClass, master.width,
-                                                                  master.height, master.singularPoints, master.minutiae)))
-                return 1;
+            writeImage(base + "master.png", master.width, master.height, synth::renderMaster(master));
+            writeFileAtomically(base + "master.json", groundTruthJson(id, "master", setSeed, master.patternClass, master.width,
+                                                                      master.height, master.singularPoints, master.minutiae));
+            files += 2;
         }
         for (int k = 1; k <= o.impressions; ++k) {
             const synth::Impression imp = synth::makeImpression(master, synth::impressionSeed(seed, k));
             const std::string name = base + std::to_string(k);
-            if (!writeImage(name + ".png", imp.width, imp.height, imp.pixels)) return 1;
-            if (!writeText(name + ".json", groundTruthJson(id, std::to_string(k).c_str(), o.seed, master.patternClass,
-                                                            imp.width, imp.height, imp.singularPoints, imp.minutiae)))
-                return 1;
+            writeImage(name + ".png", imp.width, imp.height, imp.pixels);
+            writeFileAtomically(name + ".json", groundTruthJson(id, k, setSeed, master.patternClass, imp.width, imp.height,
+                                                                imp.singularPoints, imp.minutiae));
+            files += 2;
         }
+        progress.step(static_cast<std::size_t>(f + 1));
     }
-    if (!o.quiet)
+    if (o.json) {
+        std::cout << nlohmann::ordered_json({{"output", o.output},
+                                             {"seed", setSeed},
+                                             {"fingers", o.fingers},
+                                             {"impressions", o.impressions},
+                                             {"master", o.master},
+                                             {"files", files}})
+                         .dump(2)
+                  << "\n";
+    } else if (!quiet()) {
         std::fprintf(stderr, "zpapi synth: wrote %d fingers x %d impressions to %s\n", o.fingers, o.impressions,
                      o.output.c_str());
-    return 0;
+    }
+    exitCode = 0;
+}
+
+}  // namespace
+
+void addSynthCommand(CLI::App& app, int& exitCode) {
+    auto o = std::make_shared<Options>();
+    auto* cmd = app.add_subcommand(
+        "synth",
+        "Make synthetic fingerprints with known minutiae: for each finger FFF (101, 102, ...) and impression I, "
+        "DIR/FFF_I.png (256 x 384, 8-bit grey, 500 dpi, dark ridges on a bright background) and DIR/FFF_I.json with "
+        "its ground-truth minutiae. The same options always give the same files.");
+    cmd->add_option("--fingers", o->fingers, "Number of fingers, 1 to 899")
+        ->check(CLI::Range(1, kMaxFingers))
+        ->capture_default_str();
+    cmd->add_option("--impressions", o->impressions, "Impressions per finger, 1 to 99")
+        ->check(CLI::Range(1, kMaxImpressions))
+        ->capture_default_str();
+    cmd->add_option("--seed", o->seed, "Seed of the set, a whole number 0 to 2^64-1")
+        ->check(CLI::Validator(
+            [](const std::string& v) {
+                errno = 0;
+                char* end = nullptr;
+                const bool digits = !v.empty() && v.find_first_not_of("0123456789") == std::string::npos;
+                std::strtoull(v.c_str(), &end, 10);
+                return digits && errno == 0 && *end == '\0' ? std::string() : "not a whole number 0 to 2^64-1: " + v;
+            },
+            "UINT64", "seed"))
+        ->capture_default_str();
+    cmd->add_option("-o,--output", o->output, "Output folder, created when missing")
+        ->required()
+        ->check(CLI::Validator([](const std::string& v) { return v.empty() ? std::string("an empty folder name") : std::string(); },
+                               "DIR", "not empty"));
+    cmd->add_flag("--master", o->master, "Also write each master fingerprint as FFF_master.png/.json");
+    std::vector<std::string> classes;
+    for (const auto& [name, value] : kClasses) classes.push_back(name);
+    cmd->add_option("--class", o->patternClass, "Make every finger of one pattern class (default: drawn per finger)")
+        ->check(CLI::IsMember(classes));
+    cmd->add_flag("--json", o->json, "Print one JSON document on stdout saying what was written");
+    cmd->callback([o, &exitCode] { run(*o, exitCode); });
+}
+
+int runSynthCommand(int argc, char** argv) {
+    CLI::App app{"zpapi"};
+    app.require_subcommand(1);
+    int exitCode = 0;
+    addSynthCommand(app, exitCode);
+    addQuietFlags(app);
+    std::vector<const char*> args = {"zpapi"};
+    for (int i = 0; i < argc; ++i) args.push_back(argv[i]);
+    try {
+        app.parse(static_cast<int>(args.size()), args.data());
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        app.exit(e);
+        return 2;
+    } catch (const InputError& e) {
+        std::fprintf(stderr, "zpapi synth: %s\n", e.message.c_str());
+        return 2;
+    }
+    return exitCode;
 }
 
 }  // namespace zpcli

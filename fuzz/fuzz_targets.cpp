@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "api/records.h"
+#include "core/records.h"
 #include "api/zpapi.h"
 #include "match/match_driver.h"
 #include "match/matching_model.h"

@@ -2,8 +2,8 @@
 
 #include <array>
 
-#include "api/records.h"
-#include "match/enrolment_limits.h"
+#include "core/records.h"
+#include "core/rules.h"
 #include "match/match_driver.h"
 #include "match/template_validity.h"
 #include "minutiae/template_format.h"

@@ -7,17 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "gallery/error.h"
 #include "zpapi.h"
 
 namespace zpg {
 
 using Template = std::array<std::uint8_t, ZP_TEMPLATE_SIZE>;
-
-// Bad input, or a gallery that cannot do what was asked. The message names
-// the file or row and the problem; front ends print it and exit 2.
-struct Error {
-    std::string message;
-};
 
 // A matching workspace on the heap (the store's, not the library's).
 struct Workspace {

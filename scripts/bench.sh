@@ -68,10 +68,10 @@ sets+=("$synth_set")
 echo "== evaluation"
 rm -f "$results"/det_*.png
 eval_started=$(date +%s)
-"$zpapi" eval "${sets[@]}" --enrol 3 --impostors all --json "$results/evaluation.json" \
+"$zpapi" eval "${sets[@]}" --enrol 3 --impostors all --report "$results/evaluation.json" \
   --markdown "$work/evaluation.md" --plot "$results/det.png" | tee "$work/evaluation.txt"
 echo "== fused search over $large_fingers generated fingers"
-"$zpapi" eval "$large_set" --enrol 3 --json "$results/evaluation_large.json" --markdown "$work/evaluation_large.md" \
+"$zpapi" eval "$large_set" --enrol 3 --report "$results/evaluation_large.json" --markdown "$work/evaluation_large.md" \
   | tee "$work/evaluation_large.txt"
 {
   echo

@@ -1,6 +1,6 @@
 #include <array>
 
-#include "api/records.h"
+#include "core/records.h"
 #include "api/zpapi.h"
 #include "image/quality_score.h"
 

@@ -1,5 +1,5 @@
 #include "api/extraction_driver.h"
-#include "api/records.h"
+#include "core/records.h"
 #include "api/zpapi.h"
 #include "math/integer_math.h"
 

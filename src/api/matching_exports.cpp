@@ -3,19 +3,15 @@
 #include <array>
 #include <cstring>
 
-#include "api/records.h"
+#include "core/records.h"
+#include "core/rules.h"
 #include "api/zpapi.h"
-#include "match/enrolment_limits.h"
 #include "match/match_driver.h"
 #include "match/quick_match.h"
 #include "match/template_loading.h"
 #include "minutiae/template_format.h"
 
 namespace {
-
-// Score a match must reach at security levels 1..5; other levels act as 3.
-constexpr std::array<std::int32_t, 5> kLevelThresholds = {10, 20, 30, 40, 50};
-constexpr std::int32_t kDefaultThreshold = 30;
 
 zp::BufferDescriptor templateBuffer(const std::uint8_t* templ) {
     // The inner stages only read templates.
@@ -30,9 +26,7 @@ zp::BufferDescriptor workspaceBuffer(std::uint8_t* workspace) {
 
 extern "C" int32_t ZPMatch(const uint8_t* first, const uint8_t* second, uint8_t* workspace,
                            int32_t level) {
-    const std::int32_t threshold =
-        (level >= 1 && level <= 5) ? kLevelThresholds[static_cast<std::size_t>(level - 1)]
-                                   : kDefaultThreshold;
+    const std::int32_t threshold = zp::levelThreshold(level);
     const std::int32_t score =
         zp::matchTemplates(templateBuffer(first), templateBuffer(second), workspaceBuffer(workspace));
     return (score >= 1 && score >= threshold) ? 1 : 0;

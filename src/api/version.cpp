@@ -1,6 +1,6 @@
 #include <cstring>
 
-#include "api/records.h"
+#include "core/records.h"
 #include "api/zpapi.h"
 
 namespace {

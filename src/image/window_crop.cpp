@@ -10,21 +10,6 @@ namespace {
 constexpr std::int32_t kHalfWidth = kWindowWidth / 2;
 constexpr std::int32_t kHalfHeight = kWindowHeight / 2;
 
-// Start and end of the window along one axis, kept a block away from both
-// image borders.
-void windowSpan(std::int32_t centre, std::int32_t half, std::int32_t extent, std::int32_t block,
-                std::int32_t& start, std::int32_t& end) {
-    start = centre - half;
-    end = centre + half;
-    if (start < block) {
-        start = block;
-        end = block + 2 * half;
-    } else if (end > extent - block) {
-        end = extent - block;
-        start = end - 2 * half;
-    }
-}
-
 }  // namespace
 
 std::int32_t windowCrop(ImageDescriptor& desc) {

@@ -4,12 +4,10 @@
 
 #include <cstdint>
 
-#include "api/records.h"
+#include "core/records.h"
+#include "core/rules.h"
 
 namespace zp {
-
-inline constexpr std::int32_t kWindowWidth = 232;
-inline constexpr std::int32_t kWindowHeight = 280;
 
 // Needs a descriptor on which the quality score succeeded (centre and block
 // map set). The window [x0, x0 + 232) x [y0, y0 + 280) lies centred on

@@ -6,7 +6,7 @@
 #include <array>
 #include <cstdint>
 
-#include "api/records.h"
+#include "core/records.h"
 #include "match/matching_model.h"
 
 namespace zp {

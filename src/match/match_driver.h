@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "api/records.h"
+#include "core/records.h"
 
 namespace zp {
 

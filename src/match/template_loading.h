@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "api/records.h"
+#include "core/records.h"
 
 namespace zp {
 

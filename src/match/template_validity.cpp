@@ -1,6 +1,6 @@
 #include "match/template_validity.h"
 
-#include "api/records.h"
+#include "core/records.h"
 #include "match/matching_model.h"
 #include "match/template_loading.h"
 #include "minutiae/template_format.h"

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "api/extraction_driver.h"
-#include "api/records.h"
+#include "core/records.h"
 #include "api/zpapi.h"
 #include "match/match_driver.h"
 #include "match/matching_model.h"

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "api/records.h"
+#include "core/records.h"
 #include "enhance/binarisation.h"
 #include "enhance/binary_smoothing.h"
 #include "enhance/directional_enhancement.h"

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "api/records.h"
+#include "core/records.h"
 #include "api/zpapi.h"
 #include "hardening_support.h"
 #include "match/match_driver.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "api/records.h"
+#include "core/records.h"
 #include "image/quality_score.h"
 #include "support/real_images.h"
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "api/records.h"
+#include "core/records.h"
 #include "image/window_crop.h"
 
 namespace {

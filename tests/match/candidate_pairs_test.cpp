@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "api/records.h"
+#include "core/records.h"
 #include "match/candidate_pairs.h"
 #include "match/matching_model.h"
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "api/records.h"
+#include "core/records.h"
 #include "match/match_driver.h"
 #include "match/synthetic_templates.h"
 

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "api/records.h"
+#include "core/records.h"
 #include "match/match_driver.h"
 #include "match/matching_model.h"
 #include "match/quick_match.h"

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "api/records.h"
+#include "core/records.h"
 #include "match/alignment_search.h"
 #include "match/box_map.h"
 #include "match/candidate_pairs.h"

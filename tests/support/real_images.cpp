@@ -15,6 +15,11 @@ std::string dataDir() {
     return std::filesystem::is_directory(dir, ec) ? dir : std::string();
 }
 
+bool dataRequired() {
+    const char* env = std::getenv("ZPAPI_REQUIRE_DATA");
+    return env != nullptr && std::string(env) == "1";
+}
+
 std::string setImage(const std::string& set, int finger, int impression) {
     const std::string dir = dataDir();
     if (dir.empty()) return {};

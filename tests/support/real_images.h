@@ -49,12 +49,21 @@ std::vector<std::uint8_t> randomGrey(Rng& rng, std::size_t n) {
     return image;
 }
 
+// True when $ZPAPI_REQUIRE_DATA is 1: CI sets it, so that missing real sets
+// fail the real-image tests instead of skipping them.
+bool dataRequired();
+
 }  // namespace zptest
 
-// Skips the current test when the real sets are not beside the checkout.
-#define ZP_REQUIRE_DATA()                                                              \
-    do {                                                                               \
-        if (::zptest::dataDir().empty())                                               \
-            GTEST_SKIP() << "real fingerprint sets not found (../shared/data or "      \
-                            "$ZPAPI_DATA_DIR); skipping";                              \
+// Skips the current test when the real sets are not beside the checkout,
+// or fails it when they are required.
+#define ZP_REQUIRE_DATA()                                                                   \
+    do {                                                                                    \
+        if (::zptest::dataDir().empty()) {                                                  \
+            if (::zptest::dataRequired())                                                   \
+                FAIL() << "real fingerprint sets not found (../shared/data or "             \
+                          "$ZPAPI_DATA_DIR) and ZPAPI_REQUIRE_DATA=1";                      \
+            GTEST_SKIP() << "real fingerprint sets not found (../shared/data or "           \
+                            "$ZPAPI_DATA_DIR); skipping";                                   \
+        }                                                                                   \
     } while (0)

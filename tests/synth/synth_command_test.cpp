@@ -91,8 +91,8 @@ TEST(SynthCommand, ForcedClassAndUnwritableFolder) {
     const std::filesystem::path dir = scratchFolder("class");
     ASSERT_EQ(run({"--fingers", "1", "--impressions", "1", "--class", "tented-arch", "-o", dir.string(), "--quiet"}), 0);
     EXPECT_NE(readText(dir / "101_1.json").find("\"class\": \"tented arch\""), std::string::npos);
-    // An output "folder" that is a file cannot be written.
-    EXPECT_EQ(run({"--fingers", "1", "--impressions", "1", "-o", (dir / "101_1.json").string(), "--quiet"}), 1);
+    // An output "folder" that is a file cannot be written: bad input.
+    EXPECT_EQ(run({"--fingers", "1", "--impressions", "1", "-o", (dir / "101_1.json").string(), "--quiet"}), 2);
     std::filesystem::remove_all(dir);
 }
 

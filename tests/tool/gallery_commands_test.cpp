@@ -133,7 +133,7 @@ TEST_F(GalleryTool, BatchEnrolment) {
     const json out = zpapiJson("enroll" + db + " --batch " + list, code);
     EXPECT_EQ(code, 2) << out.dump(1);
     EXPECT_EQ(out["images"], 12);
-    EXPECT_EQ(out["enrolled"], 3);
+    EXPECT_EQ(out["fingers_enrolled"], 3);
     EXPECT_EQ(out["failed"], 1);
     EXPECT_GT(out["images_per_second"].get<double>(), 0.0);
     ASSERT_EQ(out["results"].size(), 4U);
@@ -258,7 +258,7 @@ TEST_F(GalleryTool, DamagedPagesAreReportedNeverASilentShorterSearch) {
         EXPECT_EQ(zpapi("identify --db " + damaged + " " + finger(101, 1)).code, 2) << round;
         for (const std::string& cmd : std::vector<std::string>{"list", "identify --skip-damaged " + finger(101, 1)}) {
             const json out = zpapiJson(cmd + " --db " + damaged, code);
-            if (code == 2 && out.is_discarded()) continue;  // the database's own error
+            if (code == 2 && out.contains("error")) continue;  // the database's own error
             ASSERT_TRUE(out.is_object()) << cmd;
             const std::size_t named = out["damaged"].size();
             EXPECT_GT(named, 0U) << cmd;

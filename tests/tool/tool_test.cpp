@@ -1,50 +1,23 @@
 // Runs the built zpapi tool as a user would and checks its output and exit
 // codes, on synthetic fingers it makes itself and on real ones when present.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <array>
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include <sqlite3.h>
 
 #include "support/real_images.h"
+#include "tool/tool_run.h"
 
 namespace fs = std::filesystem;
+using zptool::readBytes;
+using zptool::ToolRun;
+using zptool::writeBytes;
+using zptool::zpapi;
 
 namespace {
-
-struct ToolRun {
-    int code = -1;
-    std::string out;  // stdout and stderr together
-};
-
-ToolRun zpapi(const std::string& args) {
-    const std::string command = std::string(ZPAPI_TOOL) + " " + args + " 2>&1";
-    ToolRun r;
-    FILE* p = popen(command.c_str(), "r");
-    if (p == nullptr) return r;
-    std::array<char, 4096> buf{};
-    std::size_t n = 0;
-    while ((n = std::fread(buf.data(), 1, buf.size(), p)) > 0) r.out.append(buf.data(), n);
-    const int status = pclose(p);
-    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
-}
-
-std::vector<std::uint8_t> readBytes(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void writeBytes(const fs::path& p, const std::vector<std::uint8_t>& bytes) {
-    std::ofstream out(p, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
 
 // Three synthetic fingers with four impressions each, made once (a seed
 // whose impressions all enrol: some generated captures are too poor to).
@@ -126,6 +99,7 @@ TEST_F(Tool, MatchAgreesWithItsDecision) {
         EXPECT_EQ(r->code == 0, r->out.find("\"match\": true") != std::string::npos) << r->out;
     }
     EXPECT_EQ(same.code, 0) << same.out;
+    EXPECT_EQ(diff.code, 1) << diff.out;  // different fingers are rejected
 }
 
 TEST_F(Tool, BadInputsAreNamedAndExitTwo) {

@@ -27,7 +27,7 @@ namespace {
 namespace synth = zp::synth;
 
 constexpr int kFirstFinger = 101;  // finger ids start here, as in the FVC sets
-constexpr int kMaxFingers = 899;   // ids stay three digits
+constexpr int kMaxFingers = 9899;  // ids 101 to 9999
 constexpr int kMaxImpressions = 99;
 
 struct Options {
@@ -139,7 +139,7 @@ void addSynthCommand(CLI::App& app, int& exitCode) {
         "Make synthetic fingerprints with known minutiae: for each finger FFF (101, 102, ...) and impression I, "
         "DIR/FFF_I.png (256 x 384, 8-bit grey, 500 dpi, dark ridges on a bright background) and DIR/FFF_I.json with "
         "its ground-truth minutiae. The same options always give the same files.");
-    cmd->add_option("--fingers", o->fingers, "Number of fingers, 1 to 899")
+    cmd->add_option("--fingers", o->fingers, "Number of fingers, 1 to 9899")
         ->check(CLI::Range(1, kMaxFingers))
         ->capture_default_str();
     cmd->add_option("--impressions", o->impressions, "Impressions per finger, 1 to 99")

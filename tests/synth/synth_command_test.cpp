@@ -40,7 +40,7 @@ TEST(SynthCommand, BadUsageExitsWithTwo) {
     const std::vector<std::vector<std::string>> cases = {
         {},                                          // no output folder
         {"--fingers", "0", "-o", "x"},
-        {"--fingers", "900", "-o", "x"},
+        {"--fingers", "9900", "-o", "x"},
         {"--fingers", "abc", "-o", "x"},
         {"--fingers", "-3", "-o", "x"},
         {"--impressions", "0", "-o", "x"},

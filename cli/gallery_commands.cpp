@@ -586,7 +586,7 @@ void addRemove(CLI::App& app, int& exitCode) {
     addFinger(cmd, opts->finger, "Remove this finger only (default: the whole subject)");
     cmd->callback([opts, &exitCode] {
         const int finger = opts->finger.empty() ? zpg::Store::kAllFingers : zpg::parseFinger(opts->finger);
-        auto store = zpg::openGallery(opts->g.db, zpg::Access::Write);
+        auto store = zpg::openGallery(opts->g.db, zpg::Access::Modify);
         const std::size_t removed = store->remove(opts->id, finger);
         const std::string what = finger == zpg::Store::kAllFingers ? "subject '" + opts->id + "'"
                                                                     : opts->id + "'s " + zpg::fingerName(finger) + " finger";

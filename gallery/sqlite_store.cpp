@@ -229,7 +229,7 @@ bool Statement::blob(int i, Template& t) const {
 SqliteStore::SqliteStore(const std::string& path, Access access) : path_(path) {
     std::error_code ec;
     const bool exists = std::filesystem::exists(path, ec);
-    if (access == Access::Read && !exists) throw Error{path + ": no such gallery (enrol a finger first)"};
+    if (access != Access::Write && !exists) throw Error{path + ": no such gallery (enrol a finger first)"};
     // One connection serves one thread: SQLite's own locking of it is not needed.
     const int flags = SQLITE_OPEN_NOMUTEX |
                       (access == Access::Read ? SQLITE_OPEN_READONLY : (SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE));

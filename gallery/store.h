@@ -94,9 +94,9 @@ class Store {
 };
 
 // Opens a gallery. Read-only opens never create or change anything; a
-// write open creates the file when missing and brings a gallery of an
-// earlier layout up to date in one transaction.
-enum class Access { Read, Write };
+// write open creates the file when missing (Modify: only an existing one)
+// and brings a gallery of an earlier layout up to date in one transaction.
+enum class Access { Read, Write, Modify };
 std::unique_ptr<Store> openGallery(const std::string& location, Access access);
 
 }  // namespace zpg

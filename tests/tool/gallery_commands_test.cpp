@@ -170,7 +170,9 @@ TEST_F(GalleryTool, ConcurrentEnrolmentsAndSearchLoseNothing) {
 
 TEST_F(GalleryTool, ReadOnlyCommandsCreateNothing) {
     const std::string missing = path("missing.db");
-    for (const std::string& cmd : std::vector<std::string>{"list", "check", "identify " + finger(101, 1), "verify --id a " + finger(101, 1)}) {
+    for (const std::string& cmd : std::vector<std::string>{"list", "check", "identify " + finger(101, 1),
+                                                           "verify --id a " + finger(101, 1), "remove --id a",
+                                                           "backup -o " + path("copy.db")}) {
         const zptest::ToolRun r = zpapi(cmd + " --db " + missing);
         EXPECT_EQ(r.code, 2) << cmd;
         EXPECT_NE(r.out.find("no such gallery"), std::string::npos) << r.out;

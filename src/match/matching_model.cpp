@@ -2,8 +2,8 @@
 
 namespace zp {
 
-std::int32_t decodeTemplate(const std::uint8_t* templ, MatchingModel& model) {
-    if (templ[kMarkerOffset] == 0) return 0;
+HeaderRefusal decodeHeader(const std::uint8_t* templ, MatchingModel& model) {
+    if (templ[kMarkerOffset] == 0) return HeaderRefusal::NoTemplate;
 
     const std::int32_t count = templ[kCountOffset];
     const std::int32_t yield = templ[kYieldOffset];
@@ -18,10 +18,16 @@ std::int32_t decodeTemplate(const std::uint8_t* templ, MatchingModel& model) {
     model.height = height;
     model.classCode = templ[kClassCodeOffset];
 
-    if (count > model.maxCount) return 0;
-    if (yield > kMaxYield) return 0;
-    if (quality > (height / 4) * (width / 4)) return 0;
+    if (count > model.maxCount) return HeaderRefusal::TooManyMinutiae;
+    if (yield > kMaxYield) return HeaderRefusal::YieldAbove100;
+    if (quality > (height / 4) * (width / 4)) return HeaderRefusal::QualityAboveLimit;
+    return HeaderRefusal::None;
+}
 
+std::int32_t decodeTemplate(const std::uint8_t* templ, MatchingModel& model) {
+    if (decodeHeader(templ, model) != HeaderRefusal::None) return 0;
+
+    const std::int32_t count = model.count;
     for (std::int32_t i = 0; i < count; ++i) {
         const TemplateMinutia m = decodeMinutiaEntry(readEntryWord(templ, i));
         MinutiaRecord& r = model.minutiae[static_cast<std::size_t>(i)];

@@ -40,6 +40,19 @@ inline constexpr std::int32_t kModelBytes = 832;
 // Largest candidate yield (percent) the decoder accepts.
 inline constexpr std::int32_t kMaxYield = 100;
 
+// Why the decoder refuses a template, judged on its header alone.
+enum class HeaderRefusal : std::int32_t {
+    None,
+    NoTemplate,         // format marker 0
+    TooManyMinutiae,    // count above what the stored size may hold
+    YieldAbove100,
+    QualityAboveLimit,  // quality above (height / 4) * (width / 4)
+};
+
+// Decodes words 0-6 of the model from the template's header and answers
+// whether the decoder refuses the template (nothing else is written).
+HeaderRefusal decodeHeader(const std::uint8_t* templ, MatchingModel& model);
+
 // Decodes and validates a 256-byte template into model: 1 accepted, 0
 // rejected (the model may then be partly written). Words 0-6 and records
 // 0..N-1 are written; the workspace base and everything else stay as they

@@ -12,11 +12,14 @@ TemplateVerdict storedTemplateVerdict(const std::uint8_t* templ) {
     if (!storedAreaFits(storedWidth(templ), storedHeight(templ), kWorkspaceSize)) {
         return TemplateVerdict::AreaTooLarge;
     }
+    // The decoder refuses on the header alone; the minutiae need no decoding.
     MatchingModel model{};
-    if (decodeTemplate(templ, model) == 0) {
-        if (model.count > model.maxCount) return TemplateVerdict::TooManyMinutiae;
-        if (model.yield > kMaxYield) return TemplateVerdict::YieldAbove100;
-        return TemplateVerdict::QualityAboveLimit;
+    switch (decodeHeader(templ, model)) {
+        case HeaderRefusal::None: break;
+        case HeaderRefusal::NoTemplate: return TemplateVerdict::NoTemplate;
+        case HeaderRefusal::TooManyMinutiae: return TemplateVerdict::TooManyMinutiae;
+        case HeaderRefusal::YieldAbove100: return TemplateVerdict::YieldAbove100;
+        case HeaderRefusal::QualityAboveLimit: return TemplateVerdict::QualityAboveLimit;
     }
     return model.classCode == 0 ? TemplateVerdict::Usable : TemplateVerdict::ClassCodeNotZero;
 }

@@ -16,7 +16,7 @@
 
 #include "cli_common.h"
 #include "commands.h"
-#include "gallery/enrolment.h"
+#include "gallery/enrol.h"
 #include "gallery/search.h"
 
 namespace zpcli {
@@ -89,53 +89,7 @@ zpg::Impression offeredImpression(const std::string& path, int dpi, bool quiet) 
     return im;
 }
 
-struct EnrolOptions {
-    zpg::Existing existing = zpg::Existing::Refuse;
-    int keep = zpg::kDefaultKeep;
-    bool checkDuplicates = false;
-    int level = 3;
-};
-
-// What became of one finger's enrolment.
-struct EnrolOutcome {
-    zpg::EnrolmentDecision decision;
-    std::optional<zpg::SubjectCandidate> duplicate;
-    bool enrolled() const { return decision.enrolled && !duplicate; }
-    std::string reason(int level) const {
-        if (!duplicate) return decision.reason;
-        const zpg::ProbeScore& s = duplicate->probes.front();
-        return "the finger matches " + duplicate->subject + "'s " + zpg::fingerName(s.finger) + " finger (score " +
-               std::to_string(s.score) + ", level " + std::to_string(level) + ")";
-    }
-};
-
-// Decides and stores one finger in one write transaction.
-EnrolOutcome enrolFinger(zpg::Store& store, const std::string& subject, int finger,
-                         const std::vector<zpg::Impression>& offered, const EnrolOptions& o) {
-    EnrolOutcome out;
-    store.enrol(subject, finger, o.existing, [&](const std::vector<zpg::StoredTemplate>& kept) {
-        std::vector<zpg::Impression> all;
-        for (const zpg::StoredTemplate& k : kept)
-            all.push_back({"enrolled " + zpg::rowName(k.subject, k.finger, k.slot) +
-                               (k.impression.empty() ? "" : " (" + k.impression + ")"),
-                           k.templ, {}});
-        all.insert(all.end(), offered.begin(), offered.end());
-        out.decision = zpg::decideEnrolment(all, o.keep);
-        std::vector<zpg::NewTemplate> chosen;
-        if (!out.decision.enrolled) return chosen;
-        if (o.checkDuplicates) {
-            std::vector<zpg::Template> templates;
-            for (const zpg::KeptTemplate& k : out.decision.kept) templates.push_back(k.templ);
-            out.duplicate = zpg::findDuplicate(store.snapshot(), templates, subject, o.level, 0);
-            if (out.duplicate) return chosen;
-        }
-        for (const zpg::KeptTemplate& k : out.decision.kept) chosen.push_back({k.templ, k.label});
-        return chosen;
-    });
-    return out;
-}
-
-Json enrolJson(const std::string& subject, int finger, const EnrolOutcome& r, int level) {
+Json enrolJson(const std::string& subject, int finger, const zpg::EnrolOutcome& r, int level) {
     Json impressions = Json::array();
     for (const zpg::ImpressionOutcome& o : r.decision.outcomes) {
         Json j = {{"image", o.label}, {"outcome", zpg::fateName(o.fate)}};
@@ -146,13 +100,13 @@ Json enrolJson(const std::string& subject, int finger, const EnrolOutcome& r, in
     }
     Json j = {{"subject", subject}, {"finger", zpg::fingerName(finger)}, {"enrolled", r.enrolled()},
               {"templates", r.enrolled() ? r.decision.kept.size() : 0}};
-    if (!r.enrolled()) j["reason"] = r.reason(level);
+    if (!r.enrolled()) j["reason"] = r.reason();
     if (r.duplicate) j["duplicate_of"] = r.duplicate->subject;
     j["impressions"] = impressions;
     return j;
 }
 
-void printEnrolment(const std::string& subject, int finger, const EnrolOutcome& r, int level) {
+void printEnrolment(const std::string& subject, int finger, const zpg::EnrolOutcome& r, int level) {
     for (const zpg::ImpressionOutcome& o : r.decision.outcomes)
         std::printf("  %-40s %-15s %s\n", o.label.c_str(), zpg::fateName(o.fate), o.why.c_str());
     if (r.enrolled())
@@ -160,7 +114,7 @@ void printEnrolment(const std::string& subject, int finger, const EnrolOutcome& 
                     r.decision.kept.size());
     else
         std::printf("%s's %s finger not enrolled: %s\n", subject.c_str(), zpg::fingerName(finger),
-                    r.reason(level).c_str());
+                    r.reason().c_str());
 }
 
 // One line of an enrolment list: SUBJECT FINGER IMAGE..., blank lines and
@@ -208,7 +162,7 @@ std::vector<BatchLine> readBatch(const std::string& path) {
 
 // Enrols every line of a list: images extracted on all cores, fingers
 // stored one transaction each as their images are ready.
-int enrolBatch(zpg::Store& store, const std::string& list, const EnrolOptions& o, int dpi, unsigned threads,
+int enrolBatch(zpg::Store& store, const std::string& list, const zpg::EnrolOptions& o, int dpi, unsigned threads,
                bool json) {
     const auto start = std::chrono::steady_clock::now();
     const std::vector<BatchLine> lines = readBatch(list);
@@ -273,13 +227,13 @@ int enrolBatch(zpg::Store& store, const std::string& list, const EnrolOptions& o
             for (const std::string& u : unreadable[l]) problem += (problem.empty() ? "" : "; ") + u;
         } else {
             try {
-                const EnrolOutcome r = enrolFinger(store, line.subject, line.finger, offered[l], o);
+                const zpg::EnrolOutcome r = zpg::enrolFinger(store, line.subject, line.finger, offered[l], o);
                 j = enrolJson(line.subject, line.finger, r, o.level);
                 (r.enrolled() ? enrolled : refused)++;
                 if (!json) std::printf("%s:%zu: %s %s: %s\n", list.c_str(), line.number, line.subject.c_str(),
                                        zpg::fingerName(line.finger),
                                        r.enrolled() ? ("enrolled, " + std::to_string(r.decision.kept.size()) + " templates").c_str()
-                                                    : ("not enrolled: " + r.reason(o.level)).c_str());
+                                                    : ("not enrolled: " + r.reason()).c_str());
             } catch (const InputError& e) {
                 problem = e.message;
             }
@@ -317,7 +271,7 @@ void addEnroll(CLI::App& app, int& exitCode) {
         std::string finger = "unknown";
         std::vector<std::string> images;
         std::string batch;
-        EnrolOptions enrol;
+        zpg::EnrolOptions enrol;
         bool replace = false;
         bool add = false;
         int dpi = 500;
@@ -371,7 +325,7 @@ void addEnroll(CLI::App& app, int& exitCode) {
         }
         if (!unreadable.empty()) throw InputError{unreadable + " (nothing enrolled)"};
 
-        const EnrolOutcome r = enrolFinger(*store, opts->id, finger, offered, opts->enrol);
+        const zpg::EnrolOutcome r = zpg::enrolFinger(*store, opts->id, finger, offered, opts->enrol);
         if (opts->g.json) {
             Json j = {{"gallery", opts->g.db}};
             j.update(enrolJson(opts->id, finger, r, opts->enrol.level));

@@ -8,7 +8,7 @@
 # make determinism: six compiler / optimisation builds against the golden file.
 # make golden-update: rewrite tests/golden/golden.txt (only on purpose).
 JOBS ?= $(shell nproc)
-DEBIAN_PACKAGES := cmake g++ make pkg-config binutils libgtest-dev libbenchmark-dev libtiff-dev libpng-dev libstb-dev libsqlite3-dev libcli11-dev nlohmann-json3-dev clang-14 libclang-rt-14-dev
+DEBIAN_PACKAGES := cmake g++ make pkg-config binutils libgtest-dev libbenchmark-dev libtiff-dev libpng-dev libstb-dev libsqlite3-dev libxxhash-dev libcli11-dev nlohmann-json3-dev clang-14 libclang-rt-14-dev python3
 
 # make synth-pictures: regenerates the README's synthetic master and impressions.
 .PHONY: synth-pictures all deps build build-asan test test-release test-asan demo bench clean \

@@ -13,25 +13,6 @@
 
 namespace zpcli {
 
-std::string templateRejection(const Template& t) {
-    if (t[0] == 0) return "no template: format byte 0 is 0";
-    const std::int32_t width = zp::storedWidth(t.data());
-    const std::int32_t height = zp::storedHeight(t.data());
-    const std::int32_t maxCount = zp::maxMinutiaeCount(width, height);
-    if (templateCount(t) > maxCount) {
-        return "minutiae count " + std::to_string(templateCount(t)) + " above the " +
-               std::to_string(maxCount) + " a " + std::to_string(width) + " x " +
-               std::to_string(height) + " template may hold";
-    }
-    if (templateYield(t) > 100) return "candidate yield " + std::to_string(templateYield(t)) + " above 100";
-    const std::int32_t qualityLimit = (height / 4) * (width / 4);
-    if (templateQuality(t) > qualityLimit) {
-        return "quality score " + std::to_string(templateQuality(t)) + " above its limit " +
-               std::to_string(qualityLimit);
-    }
-    return {};
-}
-
 std::vector<std::string> templateOddities(const Template& t) {
     std::vector<std::string> odd;
     const std::uint8_t constants[7] = {2, 0, 1, 0, 0, 0, 1};

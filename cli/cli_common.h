@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/records.h"
+#include "gallery/records.h"
 #include "tool_output.h"
 #include "zpapi.h"
 
@@ -20,17 +21,15 @@ inline constexpr int kExitOk = 0;        // success, positive answer
 inline constexpr int kExitNegative = 1;  // no match, no finger, not confirmed
 inline constexpr int kExitBadInput = 2;  // bad usage, unreadable or invalid input
 
-using Template = std::array<std::uint8_t, ZP_TEMPLATE_SIZE>;
+using Template = zpg::Template;
 using Json = nlohmann::ordered_json;
 
-// A workspace on the heap (the tool's, not the library's).
-struct Workspace {
-    std::vector<std::uint8_t> bytes = std::vector<std::uint8_t>(ZP_WORKSPACE_SIZE);
-    std::uint8_t* data() { return bytes.data(); }
-};
-
-// Why the library's template decoder rejects t, or "" when it accepts it.
-std::string templateRejection(const Template& t);
+using Workspace = zpg::Workspace;
+using zpg::matchScore;
+using zpg::templateCount;
+using zpg::templateQuality;
+using zpg::templateRejection;
+using zpg::templateYield;
 // Ways in which an accepted template differs from what the extractor writes
 // (constant bytes, reserved bytes, ranges): hints of corruption.
 std::vector<std::string> templateOddities(const Template& t);
@@ -63,8 +62,6 @@ const char* extractResultText(std::int32_t result);
 // InputError on a rejected template or a failed extraction.
 Template templateFromPath(const std::string& path, int dpi, bool quiet);
 
-// The match driver's score 0..100 of two templates.
-std::int32_t matchScore(const Template& first, const Template& second, Workspace& workspace);
 // The quality score's view of a sensor image: whether a finger was found,
 // its quality, centre and extent (the descriptor's work area is not kept).
 struct Detection {
@@ -79,11 +76,6 @@ void windowOrigin(std::int32_t centreX, std::int32_t centreY, std::int32_t& x0, 
 
 // Threshold of ZPMatch's security level (other levels act as level 3).
 std::int32_t levelThreshold(std::int32_t level);
-
-// Header fields of a template.
-inline std::int32_t templateCount(const Template& t) { return t[7]; }
-inline std::int32_t templateYield(const Template& t) { return t[8]; }
-inline std::int32_t templateQuality(const Template& t) { return t[9] | (t[10] << 8); }
 
 // Decoded minutiae for display and export, in working-window pixels.
 struct PixelMinutia {

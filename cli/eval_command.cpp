@@ -30,12 +30,14 @@
 #include <iostream>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "cli_common.h"
 #include "det_plot.h"
+#include "eval_enrolment.h"
 #include "eval_metrics.h"
 
 namespace zpcli {
@@ -165,6 +167,8 @@ struct Options {
     int dpi = 500;
     unsigned threads = 0;
     std::size_t shortList = 20;
+    int enrol = 0;              // --enrol K: the enroll command's protocol too
+    bool allImpostors = false;  // every cross-finger pair, not first impressions only
 };
 
 struct Identification {
@@ -183,6 +187,7 @@ struct SetResult {
     double matchSeconds = 0.0;  // mean CPU time per comparison made
     VerificationMetrics metrics;
     Identification identification;
+    std::optional<EnrolmentProtocol> enrolment;
     double seconds = 0.0;  // the whole set, wall clock
 };
 
@@ -214,11 +219,17 @@ struct Comparison {
     bool genuine = false;
 };
 
-std::vector<Comparison> protocolComparisons(const ImageSet& set) {
+std::vector<Comparison> protocolComparisons(const ImageSet& set, bool allImpostors) {
     std::vector<Comparison> list;
     for (const auto& [finger, impressions] : set.byFinger) {
         for (std::size_t i = 0; i < impressions.size(); ++i)
             for (std::size_t j = i + 1; j < impressions.size(); ++j) list.push_back({impressions[j], impressions[i], true});
+    }
+    if (allImpostors) {
+        for (std::size_t i = 0; i < set.images.size(); ++i)
+            for (std::size_t j = i + 1; j < set.images.size(); ++j)
+                if (set.images[i].finger != set.images[j].finger) list.push_back({j, i, false});
+        return list;
     }
     std::vector<std::size_t> firsts;
     for (const auto& [finger, impressions] : set.byFinger) firsts.push_back(impressions.front());
@@ -227,8 +238,8 @@ std::vector<Comparison> protocolComparisons(const ImageSet& set) {
     return list;
 }
 
-void compareAll(SetResult& r, unsigned threads) {
-    const std::vector<Comparison> list = protocolComparisons(r.set);
+void compareAll(SetResult& r, unsigned threads, bool allImpostors) {
+    const std::vector<Comparison> list = protocolComparisons(r.set, allImpostors);
     std::vector<int> scores(list.size(), kRejected);
     std::vector<double> seconds(list.size(), 0.0);
     std::vector<Workspace> workspaces(std::max(1U, threads));
@@ -319,9 +330,19 @@ SetResult evaluateSet(const std::string& dir, const Options& opts, unsigned thre
         }
     }
     r.extractSeconds = extracted ? extractTotal / static_cast<double>(extracted) : 0.0;
-    compareAll(r, threads);
+    compareAll(r, threads, opts.allImpostors);
     r.metrics = verificationMetrics(r.scores);
     identifyAll(r, threads, opts.shortList);
+    if (opts.enrol > 0) {
+        std::vector<FingerImpressions> fingers;
+        for (const auto& [finger, impressions] : r.set.byFinger) {
+            FingerImpressions f{finger, {}};
+            for (std::size_t i : impressions)
+                f.templates.push_back(r.enrolments[i].ok ? std::optional<Template>(r.enrolments[i].templ) : std::nullopt);
+            fingers.push_back(std::move(f));
+        }
+        r.enrolment = evaluateEnrolment(fingers, opts.enrol, opts.allImpostors, threads);
+    }
     r.seconds = secondsSince(start);
     return r;
 }
@@ -387,6 +408,7 @@ Json toJson(const SetResult& r, const Options& opts) {
           {"short_list", opts.shortList},
           {"quick_match", {{"rank1", round4(id.quick.rank1)}, {"rank10", round4(id.quick.rank10)}}},
           {"rescored", {{"rank1", round4(id.rescored.rank1)}, {"rank10", round4(id.rescored.rank10)}}}}},
+        {"enrolment", r.enrolment ? enrolmentJson(*r.enrolment) : Json(nullptr)},
         {"extract_ms", round4(r.extractSeconds * 1000.0)},
         {"match_ms", round4(r.matchSeconds * 1000.0)},
         {"seconds", round4(r.seconds)},
@@ -428,6 +450,7 @@ void printSet(const SetResult& r) {
     std::printf("  identification, gallery %zu, %zu probes: quick match rank-1 %s rank-10 %s; re-scored rank-1 %s rank-10 %s\n",
                 id.gallery, id.quick.probes, pct(id.quick.rank1).c_str(), pct(id.quick.rank10).c_str(),
                 pct(id.rescored.rank1).c_str(), pct(id.rescored.rank10).c_str());
+    if (r.enrolment) printEnrolment(*r.enrolment);
     std::printf("  %.1f s in all\n", r.seconds);
 }
 
@@ -466,6 +489,10 @@ std::string markdownTables(const std::vector<SetResult>& results) {
                       pct(id.rescored.rank1).c_str(), pct(id.rescored.rank10).c_str());
         md += buf;
     }
+    std::vector<std::pair<std::string, EnrolmentProtocol>> enrolments;
+    for (const SetResult& r : results)
+        if (r.enrolment) enrolments.emplace_back(r.set.name, *r.enrolment);
+    md += enrolmentMarkdown(enrolments);
     return md;
 }
 
@@ -499,6 +526,15 @@ void addEvalCommand(CLI::App& app, int& exitCode) {
     cmd->add_option("--short-list", opts->shortList, "Quick-match candidates re-scored by the full match")
         ->check(CLI::Range(1, 100000))
         ->capture_default_str();
+    cmd->add_option("--enrol", opts->enrol,
+                    "Also enrol each finger from its first K impressions as zpapi enroll does, probe with the "
+                    "others, and compare with the one-template protocol")
+        ->check(CLI::Range(2, 10));
+    cmd->add_option("--impostors", opts->allImpostors,
+                    "Impostor attempts: first (first impressions of every pair of fingers) or all (every cross-finger "
+                    "pair)")
+        ->transform(CLI::CheckedTransformer(std::map<std::string, bool>{{"first", false}, {"all", true}}))
+        ->default_str("first");
     cmd->callback([opts, &exitCode] {
         const unsigned threads = opts->threads ? opts->threads : std::max(1U, std::thread::hardware_concurrency());
         std::vector<SetResult> results;

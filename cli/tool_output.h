@@ -8,16 +8,17 @@
 #include <cstdint>
 #include <string>
 
+#include "gallery/records.h"
+
 namespace CLI {
 class App;
 }
 
 namespace zpcli {
 
-// Raised for bad input; main prints the message and exits with 2.
-struct InputError {
-    std::string message;
-};
+// Raised for bad input (the store's error, so that one type reaches main
+// from every layer); main prints the message and exits with 2.
+using InputError = zpg::Error;
 
 // --quiet: no notes and no progress on stderr (errors are still printed).
 void setQuiet(bool quiet);

@@ -14,6 +14,11 @@ synth_fingers=100
 synth_impressions=8
 synth_seed=2026
 synth_set=$work/synthetic_${synth_fingers}x${synth_impressions}
+# A gallery of many generated fingers for the fused search's short-list table.
+large_fingers=1000
+large_impressions=4
+large_seed=2027
+large_set=$work/synthetic_${large_fingers}x${large_impressions}
 
 for tool in "$zpapi" "$suite"; do
   [ -x "$tool" ] || { echo "bench: $tool not built" >&2; exit 2; }
@@ -38,28 +43,58 @@ else
   echo "bench: $data not found; evaluating the generated set only"
 fi
 
-# The generated set is the same for the same seed and generator: made once,
+# A generated set is the same for the same seed and generator: made once,
 # then reused while a fresh first impression still equals the kept one.
-stamp="$synth_set/.complete"
-if [ -f "$stamp" ]; then
-  probe_dir=$(mktemp -d)
-  "$zpapi" synth --fingers 1 --impressions 1 --seed "$synth_seed" -o "$probe_dir" --quiet
-  cmp -s "$probe_dir/101_1.png" "$synth_set/101_1.png" || rm -f "$stamp"
-  rm -rf "$probe_dir"
-fi
-if [ ! -f "$stamp" ]; then
-  echo "== generating $synth_fingers fingers x $synth_impressions impressions (seed $synth_seed)"
-  rm -rf "$synth_set"
-  "$zpapi" synth --fingers "$synth_fingers" --impressions "$synth_impressions" --seed "$synth_seed" -o "$synth_set"
-  touch "$stamp"
-fi
+generated_set() {  # DIR FINGERS IMPRESSIONS SEED
+  local dir=$1 fingers=$2 impressions=$3 seed=$4 stamp probe_dir
+  stamp="$dir/.complete"
+  if [ -f "$stamp" ]; then
+    probe_dir=$(mktemp -d)
+    "$zpapi" synth --fingers 1 --impressions 1 --seed "$seed" -o "$probe_dir" --quiet
+    cmp -s "$probe_dir/101_1.png" "$dir/101_1.png" || rm -f "$stamp"
+    rm -rf "$probe_dir"
+  fi
+  if [ ! -f "$stamp" ]; then
+    echo "== generating $fingers fingers x $impressions impressions (seed $seed)"
+    rm -rf "$dir"
+    "$zpapi" synth --fingers "$fingers" --impressions "$impressions" --seed "$seed" -o "$dir" --quiet
+    touch "$stamp"
+  fi
+}
+generated_set "$synth_set" "$synth_fingers" "$synth_impressions" "$synth_seed"
+generated_set "$large_set" "$large_fingers" "$large_impressions" "$large_seed"
 sets+=("$synth_set")
 
 echo "== evaluation"
 rm -f "$results"/det_*.png
 eval_started=$(date +%s)
-"$zpapi" eval "${sets[@]}" --report "$results/evaluation.json" --markdown "$work/evaluation.md" \
-  --plot "$results/det.png" | tee "$work/evaluation.txt"
+"$zpapi" eval "${sets[@]}" --enrol 3 --impostors all --report "$results/evaluation.json" \
+  --markdown "$work/evaluation.md" --plot "$results/det.png" | tee "$work/evaluation.txt"
+echo "== fused search over $large_fingers generated fingers"
+"$zpapi" eval "$large_set" --enrol 3 --report "$results/evaluation_large.json" --markdown "$work/evaluation_large.md" \
+  | tee "$work/evaluation_large.txt"
+{
+  echo
+  echo "#### A generated gallery of $large_fingers fingers"
+  echo
+  echo "\`zpapi synth --fingers $large_fingers --impressions $large_impressions --seed $large_seed\`: each finger"
+  echo "enrolled from impressions 1-3, impression 4 searched over every enrolled finger."
+  echo
+  sed -n '/^Fused identification over the enrolled fingers/,$p' "$work/evaluation_large.md"
+} >> "$work/evaluation.md"
+if [ "$real_sets" -gt 0 ]; then
+  echo "== the real sets pooled into one gallery, searched through zpapi identify"
+  {
+    echo
+    echo "#### The real sets pooled into one gallery"
+    echo
+    echo "Every finger of every set enrolled with \`zpapi enroll\` from impressions 1-3 into one gallery, every"
+    echo "other impression searched with \`zpapi identify\` at level 3 (finger N of fvc2000_db1_b and fvc2000_db2_b"
+    echo "is one finger on two sensors, so one identity):"
+    echo
+    python3 scripts/pooled_identification.py "$zpapi" "$data"
+  } >> "$work/evaluation.md"
+fi
 eval_done=$(date +%s)
 
 # A single set's plot is written as det.png; name it after its set as well.

@@ -28,19 +28,39 @@ image() {
 }
 
 db=$out/gallery.db
-echo "== enrolling each finger from impressions 1 to 3"
+# A person, alice, with two fingers: the first two fingers of the set that
+# enrol become her right index and right middle.
+echo "== enrolling a person, alice, with two fingers, several templates each"
+first=""
+second=""
 for f in $fingers; do
-  "$zpapi" enroll --db "$db" --id "$f" "$(image "$f" 1)" "$(image "$f" 2)" "$(image "$f" 3)" 2>/dev/null || true
+  position=right-index
+  [ -n "$first" ] && position=right-middle
+  echo "-- finger $f as alice's $position"
+  if "$zpapi" enroll --db "$db" --id alice --finger "$position" "$(image "$f" 1)" "$(image "$f" 2)" "$(image "$f" 3)" 2>/dev/null; then
+    if [ -z "$first" ]; then first=$f; else second=$f; break; fi
+  fi
+done
+[ -n "$second" ] || { echo "demo: fewer than two fingers of $data enrol" >&2; exit 1; }
+others=$(printf '%s\n' $fingers | grep -vx -e "$first" -e "$second")
+echo "== verifying alice with another impression of her right index"
+"$zpapi" verify --db "$db" --id alice "$(image "$first" 4)" 2>/dev/null || true
+echo "== identifying her from two fingers at once (the subjects' scores add up)"
+"$zpapi" identify --db "$db" --top 3 --finger right-index "$(image "$first" 5)" --finger right-middle "$(image "$second" 5)" 2>/dev/null || true
+
+echo "== enrolling every other finger as a subject of its own, from impressions 1 to 3"
+for f in $others; do
+  "$zpapi" enroll --db "$db" --id "$f" "$(image "$f" 1)" "$(image "$f" 2)" "$(image "$f" 3)" 2>/dev/null | tail -n 1 || true
 done
 "$zpapi" list --db "$db" || true
-enrolled=$("$zpapi" list --db "$db" --json 2>/dev/null | sed -n 's/.*"id": "\([^"]*\)".*/\1/p')
+enrolled=$("$zpapi" list --db "$db" --json 2>/dev/null | sed -n 's/.*"subject": "\([^"]*\)".*/\1/p' | sort -u)
 
 # A probe is answered right when it is identified as its own finger, or,
 # for a finger that could not be enrolled, when no one matches it.
 echo "== identifying the other impressions"
 right=0
 total=0
-for f in $fingers; do
+for f in $others; do
   known=no
   printf '%s\n' "$enrolled" | grep -qx "$f" && known=yes
   for i in 4 5 6 7 8; do
@@ -59,6 +79,5 @@ for f in $fingers; do
 done
 echo "== $right of $total impressions answered correctly"
 
-first=$(echo "$fingers" | head -n 1)
 "$zpapi" show "$(image "$first" 4)" -o "$out/show.png" || true
 echo "== picture of one impression with its minutiae: $out/show.png"

@@ -105,19 +105,27 @@ $heading Accuracy
 
 The verification protocol of the FVC competitions, run by \`zpapi eval\` on every set: each image is fitted
 to the sensor's 256 × 384 and extracted; genuine comparisons between every pair of impressions of a finger
-(28 per finger of 8 impressions), impostor comparisons between the first impressions of every pair of
-fingers; the score is the match driver's 0–100 and a comparison is accepted when its score reaches the
+(28 per finger of 8 impressions), impostor comparisons between every pair of impressions of different
+fingers (\`--impostors all\`: 2,880 in a set of 10 fingers, where the FVC protocol's first impressions give
+only 45); the score is the match driver's 0–100 and a comparison is accepted when its score reaches the
 threshold. An image that fails to enrol (FTE) stays in the experiment: its comparisons count as rejections
 (false non-matches when genuine). EER as FVC estimates it (the middle of the interval where FNMR and FMR
 cross); FMR100 and FMR1000: lowest FNMR with FMR ≤ 1 % and ≤ 0.1 %; ZeroFMR: lowest FNMR with no false
-match. With 10 fingers a set has only 45 impostor comparisons, so FMR100 and FMR1000 both equal ZeroFMR
-there. Times are CPU time per extraction and per comparison.
+match. Times are CPU time per extraction and per comparison.
+
+\`--enrol 3\` adds the protocol of the gallery: each finger enrolled from its first three impressions the way
+\`zpapi enroll\` enrols it (the best impression, confirmed by another, kept with the others that confirm it),
+the other impressions as probes scored against the best of the finger's templates; beside it the one-template
+rule of earlier releases (the best impression alone, enrolled only when the runner-up confirms it). A finger
+that does not enrol rejects its probes.
 
 EOF
   cat "$evaluation"
   echo
   echo "Identification ranks ties against the true finger; the re-scored figures re-rank the quick match's"
-  echo "20 best candidates with the full match, as \`zpapi identify\` does."
+  echo "20 best candidates with the full match. The fused search is \`zpapi identify\`'s: each enrolled finger's"
+  echo "best quick score over its templates short-lists fingers, the full match re-scores every template of a"
+  echo "short-listed finger."
   echo
   if [ -n "$synthetic" ]; then
     echo "The generated set: \`zpapi synth\`, $synthetic."

@@ -1,11 +1,6 @@
 #include "match/matching_model.h"
 
 namespace zp {
-namespace {
-
-constexpr std::int32_t kMaxYield = 100;
-
-}  // namespace
 
 std::int32_t decodeTemplate(const std::uint8_t* templ, MatchingModel& model) {
     if (templ[kMarkerOffset] == 0) return 0;

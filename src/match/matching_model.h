@@ -37,6 +37,8 @@ static_assert(sizeof(MinutiaRecord) == 16);
 static_assert(sizeof(MatchingModel) == 832);
 
 inline constexpr std::int32_t kModelBytes = 832;
+// Largest candidate yield (percent) the decoder accepts.
+inline constexpr std::int32_t kMaxYield = 100;
 
 // Decodes and validates a 256-byte template into model: 1 accepted, 0
 // rejected (the model may then be partly written). Words 0-6 and records

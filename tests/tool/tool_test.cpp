@@ -9,15 +9,16 @@
 #include <sqlite3.h>
 
 #include "support/real_images.h"
-#include "tool/tool_run.h"
+#include "support/tool_run.h"
 
 namespace fs = std::filesystem;
-using zptool::readBytes;
-using zptool::ToolRun;
-using zptool::writeBytes;
-using zptool::zpapi;
+using zptest::readBytes;
+using zptest::ToolRun;
+using zptest::writeBytes;
 
 namespace {
+
+ToolRun zpapi(const std::string& args) { return zptest::runTool(ZPAPI_TOOL, args); }
 
 // Three synthetic fingers with four impressions each, made once (a seed
 // whose impressions all enrol: some generated captures are too poor to).
@@ -140,64 +141,6 @@ TEST_F(Tool, BadInputsAreNamedAndExitTwo) {
     const ToolRun w = zpapi("info " + path("entry.zpt"));
     EXPECT_EQ(w.code, 0) << w.out;
     EXPECT_NE(w.out.find("warning: minutia 0 has type"), std::string::npos) << w.out;
-}
-
-TEST_F(Tool, GalleryEnrolVerifyIdentifyRemove) {
-    const std::string db = " --db " + path("g.db");
-    for (int f : {101, 102, 103}) {
-        const std::string id = std::to_string(f);
-        const ToolRun r = zpapi("enroll" + db + " --id " + id + " " + finger(f, 1) + " " + finger(f, 2) + " " + finger(f, 3));
-        EXPECT_EQ(r.code, 0) << r.out;
-    }
-    const ToolRun list = zpapi("list" + db);
-    EXPECT_EQ(list.code, 0);
-    EXPECT_NE(list.out.find("3 fingers"), std::string::npos) << list.out;
-
-    EXPECT_EQ(zpapi("verify" + db + " --id 102 " + finger(102, 4)).code, 0);
-    const ToolRun unknown = zpapi("verify" + db + " --id nobody " + finger(102, 4));
-    EXPECT_EQ(unknown.code, 2);
-    EXPECT_NE(unknown.out.find("no finger enrolled as 'nobody'"), std::string::npos);
-
-    const ToolRun who = zpapi("identify" + db + " " + finger(103, 4) + " --top 3");
-    EXPECT_EQ(who.code, 0) << who.out;
-    EXPECT_NE(who.out.find("   1  103 "), std::string::npos) << who.out;
-
-    EXPECT_EQ(zpapi("remove" + db + " --id 101").code, 0);
-    EXPECT_EQ(zpapi("remove" + db + " --id 101").code, 2);
-
-    // An enrolment that cannot be confirmed stores nothing.
-    const ToolRun lone = zpapi("enroll" + db + " --id lone " + finger(101, 1) + " " + finger(103, 2));
-    EXPECT_EQ(lone.code, 1) << lone.out;
-    EXPECT_NE(lone.out.find("not enrolled"), std::string::npos);
-    EXPECT_EQ(zpapi("verify" + db + " --id lone " + finger(101, 1)).code, 2);
-
-    // An empty gallery is an error, not a crash.
-    const std::string empty = " --db " + path("empty.db");
-    ASSERT_EQ(zpapi("populate" + empty + " --count 1").code, 0);
-    ASSERT_EQ(zpapi("remove" + empty + " --id random-0").code, 0);
-    const ToolRun none = zpapi("identify" + empty + " " + finger(101, 1));
-    EXPECT_EQ(none.code, 2);
-    EXPECT_NE(none.out.find("gallery is empty"), std::string::npos) << none.out;
-}
-
-TEST_F(Tool, CorruptGalleryRowIsSkipped) {
-    const std::string db = path("c.db");
-    ASSERT_EQ(zpapi("populate --db " + db + " --count 5").code, 0);
-    // Damage one stored template behind the tool's back.
-    sqlite3* handle = nullptr;
-    ASSERT_EQ(sqlite3_open(db.c_str(), &handle), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(handle, "UPDATE templates SET template = zeroblob(256) WHERE id = 'random-2'", nullptr,
-                           nullptr, nullptr),
-              SQLITE_OK);
-    sqlite3_close(handle);
-
-    const ToolRun l = zpapi("list --db " + db);
-    EXPECT_EQ(l.code, 0) << l.out;
-    EXPECT_NE(l.out.find("4 fingers, 1 corrupt rows skipped"), std::string::npos) << l.out;
-    const ToolRun i = zpapi("identify --db " + db + " " + finger(101, 1));
-    EXPECT_TRUE(i.code == 0 || i.code == 1) << i.out;
-    EXPECT_NE(i.out.find("random-2' is corrupt; skipped"), std::string::npos) << i.out;
-    EXPECT_NE(i.out.find("4 templates searched"), std::string::npos) << i.out;
 }
 
 TEST_F(Tool, RealImagesFromEverySet) {

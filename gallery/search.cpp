@@ -1,0 +1,244 @@
+#include "gallery/search.h"
+
+#include <algorithm>
+#include <atomic>
+#include <map>
+#include <memory>
+#include <thread>
+
+namespace zpg {
+namespace {
+
+unsigned threadCount(unsigned asked, std::size_t work) {
+    const unsigned cores = asked ? asked : std::max(1U, std::thread::hardware_concurrency());
+    // Below a thousand templates a thread costs more than it saves.
+    return std::max(1U, std::min<unsigned>(cores, static_cast<unsigned>(work / 1000 + 1)));
+}
+
+bool comparable(int probeFinger, int galleryFinger) {
+    return probeFinger == kUnknownFinger || galleryFinger == kUnknownFinger || probeFinger == galleryFinger;
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> quickScores(const Template& probe, const std::vector<Template>& templates,
+                                      unsigned threads, const std::function<void(std::size_t, std::size_t)>& progress) {
+    Workspace loaded;
+    if (ZPLoadFeature(probe.data(), loaded.data()) != 1) throw Error{"the probe template is refused by the loader"};
+    std::vector<std::uint8_t> scores(templates.size());
+    threads = threadCount(threads, templates.size());
+    auto work = [&](unsigned t) {
+        Workspace ws = loaded;  // a loaded workspace may be copied
+        const std::size_t begin = templates.size() * t / threads;
+        const std::size_t end = templates.size() * (t + 1) / threads;
+        for (std::size_t i = begin; i < end; ++i) {
+            scores[i] = static_cast<std::uint8_t>(ZPQuickMatch(templates[i].data(), ws.data()));
+            if (t == 0 && progress && (i & 65535) == 0) progress((i - begin) * threads, templates.size());
+        }
+    };
+    std::vector<std::thread> pool;
+    for (unsigned t = 1; t < threads; ++t) pool.emplace_back(work, t);
+    work(0);
+    for (std::thread& th : pool) th.join();
+    if (progress) progress(templates.size(), templates.size());
+    return scores;
+}
+
+namespace {
+
+// Quick scores of every probe against every template: one loaded
+// workspace per probe and thread, templates taken in chunks as they arrive.
+class QuickScoring {
+  public:
+    QuickScoring(const std::vector<Probe>& probes, std::size_t capacity) : scores_(probes.size()) {
+        for (const Probe& p : probes) {
+            Workspace ws;
+            if (ZPLoadFeature(p.templ.data(), ws.data()) != 1)
+                throw Error{p.label + ": the probe template is refused by the loader"};
+            loaded_.push_back(std::move(ws));
+        }
+        for (auto& s : scores_) s.resize(capacity);
+    }
+
+    // Scores chunks below the arrived count until every template is done.
+    void work(const Template* templates) {
+        std::vector<Workspace> mine = loaded_;  // a loaded workspace may be copied
+        for (;;) {
+            const std::size_t begin = next_.fetch_add(kChunk);
+            for (;;) {
+                const std::size_t ready = arrived_.load(std::memory_order_acquire);
+                if (begin < ready || finished_.load(std::memory_order_acquire)) break;
+                std::this_thread::yield();
+            }
+            const std::size_t end = std::min(begin + kChunk, arrived_.load(std::memory_order_acquire));
+            if (begin >= end) return;  // read and scored to the end
+            for (std::size_t p = 0; p < mine.size(); ++p)
+                for (std::size_t i = begin; i < end; ++i)
+                    scores_[p][i] = static_cast<std::uint8_t>(ZPQuickMatch(templates[i].data(), mine[p].data()));
+        }
+    }
+    void arrived(std::size_t n) { arrived_.store(n, std::memory_order_release); }
+    void finish() { finished_.store(true, std::memory_order_release); }
+    std::vector<std::vector<std::uint8_t>>& scores() { return scores_; }
+
+  private:
+    static constexpr std::size_t kChunk = 1024;
+    std::vector<Workspace> loaded_;
+    std::vector<std::vector<std::uint8_t>> scores_;
+    std::atomic<std::size_t> next_{0};
+    std::atomic<std::size_t> arrived_{0};
+    std::atomic<bool> finished_{false};
+};
+
+// Short lists and fuses the quick scores of each probe (scores[p][i] for
+// template i), re-scoring the short list with the full match.
+SearchResult rankSubjects(const Snapshot& gallery, const std::vector<Probe>& probes,
+                          const std::vector<std::vector<std::uint8_t>>& quickScores, const SearchOptions& options) {
+    SearchResult result;
+    result.templates = gallery.templates.size();
+    result.fingers = gallery.fingers.size();
+    result.shortList = options.shortList ? options.shortList : std::max(options.top, kDefaultShortList);
+    std::map<std::string, SubjectCandidate> bySubject;
+    Workspace ws;
+    for (std::size_t p = 0; p < probes.size(); ++p) {
+        const Probe& probe = probes[p];
+        const std::vector<std::uint8_t>& quick = quickScores[p];
+        // Each finger's best quick score; the best fingers make the short list
+        // (ties in gallery order).
+        std::vector<std::pair<int, std::uint32_t>> fingers;
+        for (std::uint32_t f = 0; f < gallery.fingers.size(); ++f) {
+            const Snapshot::Finger& finger = gallery.fingers[f];
+            if (!comparable(probe.finger, finger.position)) continue;
+            int best = 0;
+            for (std::uint32_t i = finger.begin; i < finger.end; ++i) best = std::max<int>(best, quick[i]);
+            fingers.emplace_back(best, f);
+        }
+        const std::size_t keep = std::min(result.shortList, fingers.size());
+        std::partial_sort(fingers.begin(), fingers.begin() + static_cast<std::ptrdiff_t>(keep), fingers.end(),
+                          [](const auto& a, const auto& b) { return a.first != b.first ? a.first > b.first : a.second < b.second; });
+        for (std::size_t k = 0; k < keep; ++k) {
+            const Snapshot::Finger& finger = gallery.fingers[fingers[k].second];
+            ProbeScore s;
+            s.finger = finger.position;
+            s.quick = fingers[k].first;
+            for (std::uint32_t i = finger.begin; i < finger.end; ++i) {
+                const int score = matchScore(probe.templ, gallery.templates[i], ws);
+                if (score > s.score) {
+                    s.score = score;
+                    s.slot = static_cast<int>(i - finger.begin);
+                }
+            }
+            SubjectCandidate& c = bySubject[finger.subject];
+            if (c.probes.empty()) {
+                c.subject = finger.subject;
+                c.probes.resize(probes.size());
+            }
+            ProbeScore& mine = c.probes[p];
+            if (s.score > mine.score || (s.score == mine.score && s.quick > mine.quick)) mine = s;
+        }
+    }
+    std::vector<SubjectCandidate> ranked;
+    ranked.reserve(bySubject.size());
+    for (auto& [subject, c] : bySubject) {
+        for (const ProbeScore& s : c.probes) c.total += std::max(s.score, 0);
+        ranked.push_back(std::move(c));
+    }
+    std::stable_sort(ranked.begin(), ranked.end(),
+                     [](const SubjectCandidate& a, const SubjectCandidate& b) { return a.total > b.total; });
+    if (ranked.size() > options.top) ranked.resize(options.top);
+    // The decision is ZPMatch's own, with each probe's best template.
+    for (SubjectCandidate& c : ranked) {
+        for (std::size_t p = 0; p < probes.size(); ++p) {
+            ProbeScore& s = c.probes[p];
+            if (s.score < 0) continue;
+            const auto finger = std::find_if(gallery.fingers.begin(), gallery.fingers.end(), [&](const Snapshot::Finger& f) {
+                return f.subject == c.subject && f.position == s.finger;
+            });
+            const Template& t = gallery.templates[finger->begin + static_cast<std::uint32_t>(s.slot)];
+            s.match = ZPMatch(probes[p].templ.data(), t.data(), ws.data(), options.level) == 1;
+            c.match = c.match || s.match;
+        }
+    }
+    result.candidates = std::move(ranked);
+    return result;
+}
+
+}  // namespace
+
+SearchResult identify(const Snapshot& gallery, const std::vector<Probe>& probes, const SearchOptions& options) {
+    std::vector<std::vector<std::uint8_t>> quick;
+    for (const Probe& p : probes) quick.push_back(quickScores(p.templ, gallery.templates, options.threads, options.progress));
+    return rankSubjects(gallery, probes, quick, options);
+}
+
+SearchResult identify(Store& store, const std::vector<Probe>& probes, const SearchOptions& options,
+                      Snapshot& gallery) {
+    // The reading thread scores too once the read is done.
+    const unsigned helpers = std::max(1U, options.threads ? options.threads : std::thread::hardware_concurrency()) - 1;
+    std::unique_ptr<QuickScoring> scoring;
+    std::vector<std::thread> pool;
+    const auto stop = [&] {
+        if (scoring) scoring->finish();
+        for (std::thread& t : pool) t.join();
+        pool.clear();
+    };
+    try {
+        store.readSnapshot(gallery, [&](std::size_t arrived) {
+            if (!scoring) {
+                scoring = std::make_unique<QuickScoring>(probes, gallery.templates.capacity());
+                const Template* templates = gallery.templates.data();
+                for (unsigned t = 0; t < helpers; ++t) pool.emplace_back([&, templates] { scoring->work(templates); });
+            }
+            scoring->arrived(arrived);
+            if (options.progress) options.progress(arrived, gallery.templates.capacity());
+        });
+    } catch (...) {
+        stop();
+        throw;
+    }
+    if (!scoring || gallery.templates.empty()) {
+        stop();
+        return identify(gallery, probes, options);
+    }
+    scoring->finish();
+    scoring->work(gallery.templates.data());
+    stop();
+    for (auto& s : scoring->scores()) s.resize(gallery.templates.size());
+    return rankSubjects(gallery, probes, scoring->scores(), options);
+}
+
+VerifyResult verify(const Template& probe, const std::vector<StoredTemplate>& enrolled, int level) {
+    VerifyResult r;
+    Workspace ws;
+    const StoredTemplate* best = nullptr;
+    for (const StoredTemplate& t : enrolled) {
+        const int score = matchScore(probe, t.templ, ws);
+        if (best == nullptr || score > r.score) {
+            r.score = score;
+            best = &t;
+        }
+    }
+    r.compared = enrolled.size();
+    if (best != nullptr) {
+        r.finger = best->finger;
+        r.slot = best->slot;
+        r.match = ZPMatch(probe.data(), best->templ.data(), ws.data(), level) == 1;
+    }
+    return r;
+}
+
+std::optional<SubjectCandidate> findDuplicate(const Snapshot& gallery, const std::vector<Template>& templates,
+                                              const std::string& subject, int level, unsigned threads) {
+    SearchOptions options;
+    options.top = 10;
+    options.level = level;
+    options.threads = threads;
+    for (const Template& t : templates) {
+        const SearchResult r = identify(gallery, {Probe{t, kUnknownFinger, {}}}, options);
+        for (const SubjectCandidate& c : r.candidates)
+            if (c.match && c.subject != subject) return c;
+    }
+    return std::nullopt;
+}
+
+}  // namespace zpg

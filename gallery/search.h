@@ -1,0 +1,89 @@
+// Searching a gallery: quick match of every template on all cores, the
+// best fingers re-scored with the full match against all their templates,
+// and subjects ranked by their fused scores.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "gallery/store.h"
+
+namespace zpg {
+
+// A probe template and the finger it was taken from (unknown: any finger).
+struct Probe {
+    Template templ{};
+    int finger = kUnknownFinger;
+    std::string label;
+};
+
+// Fingers re-scored with the full match when no short list is asked for:
+// max(top, this).
+inline constexpr std::size_t kDefaultShortList = 50;
+
+struct SearchOptions {
+    std::size_t top = 5;        // subjects answered
+    std::size_t shortList = 0;  // fingers re-scored per probe; 0: the default
+    int level = 3;
+    unsigned threads = 0;       // 0: every core
+    // Called now and then with (templates scored, templates to score).
+    std::function<void(std::size_t, std::size_t)> progress;
+};
+
+// How one probe fared against one subject.
+struct ProbeScore {
+    int finger = kUnknownFinger;  // the subject's best finger for this probe
+    int slot = -1;                // and its best template
+    int quick = -1;               // best quick score of that finger; -1: not short-listed
+    int score = -1;               // best full-match score; -1: not re-scored
+    bool match = false;           // ZPMatch at the level with that template
+};
+
+struct SubjectCandidate {
+    std::string subject;
+    int total = 0;                    // sum over the probes of the best scores
+    bool match = false;               // some probe matches at the level
+    std::vector<ProbeScore> probes;   // one per probe, in the order given
+};
+
+struct SearchResult {
+    std::vector<SubjectCandidate> candidates;  // best first, at most top
+    std::size_t templates = 0;                 // templates searched per probe
+    std::size_t fingers = 0;
+    std::size_t shortList = 0;                 // fingers re-scored per probe
+};
+
+// Probes of different fingers of one person rank subjects by the sum of
+// their per-finger best scores; a probe of a known finger is compared with
+// that finger and with fingers of unknown position only.
+SearchResult identify(const Snapshot& gallery, const std::vector<Probe>& probes, const SearchOptions& options);
+// The same search over a store, quick-matching the templates while they are
+// read; the gallery read is left in gallery (its damaged rows, its counts).
+SearchResult identify(Store& store, const std::vector<Probe>& probes, const SearchOptions& options,
+                      Snapshot& gallery);
+
+// ZPQuickMatch of every template against probe, on threads threads (one
+// loaded workspace each). Throws Error when the probe cannot be loaded.
+std::vector<std::uint8_t> quickScores(const Template& probe, const std::vector<Template>& templates,
+                                      unsigned threads,
+                                      const std::function<void(std::size_t, std::size_t)>& progress = {});
+
+// 1:1 against a subject's enrolled templates: the best score decides.
+struct VerifyResult {
+    int score = 0;
+    int finger = kUnknownFinger;
+    int slot = 0;
+    bool match = false;         // ZPMatch at the level with the best template
+    std::size_t compared = 0;
+};
+VerifyResult verify(const Template& probe, const std::vector<StoredTemplate>& enrolled, int level);
+
+// The first subject other than subject with a finger that matches one of
+// the templates at the level (de-duplication at enrolment).
+std::optional<SubjectCandidate> findDuplicate(const Snapshot& gallery, const std::vector<Template>& templates,
+                                              const std::string& subject, int level, unsigned threads);
+
+}  // namespace zpg

@@ -1,0 +1,100 @@
+// Enrolment keeps the best impression with those that confirm it, asking
+// each impression in turn when the runner-up does not.
+#include "gallery/enrolment.h"
+
+#include <gtest/gtest.h>
+
+#include "gallery_fixtures.h"
+#include "support/real_images.h"
+
+namespace {
+
+using zpg::Fate;
+
+// An impression with its quality byte set, so that the merge orders the
+// impressions as the test needs (the score does not read it).
+zpg::Impression withQuality(const std::string& label, zpg::Template t, int quality) {
+    t[9] = static_cast<std::uint8_t>(quality);
+    return {label, t, {}};
+}
+
+const char* kSet = "fvc2002_db1_b";
+
+TEST(Enrolment, FewerThanTwoTemplatesEnrolNothing) {
+    const zpg::EnrolmentDecision none = zpg::decideEnrolment({}, 3);
+    EXPECT_FALSE(none.enrolled);
+    const zpg::EnrolmentDecision one =
+        zpg::decideEnrolment({{"a", zptest::plainTemplate(1), {}}, {"b", std::nullopt, "no finger"}}, 3);
+    EXPECT_FALSE(one.enrolled);
+    EXPECT_EQ(one.reason, "fewer than two usable impressions");
+    ASSERT_EQ(one.outcomes.size(), 2U);
+    EXPECT_EQ(one.outcomes[1].fate, Fate::NoTemplate);
+    EXPECT_EQ(one.outcomes[1].why, "no finger");
+}
+
+TEST(Enrolment, BestMissingALimitIsNamed) {
+    const zpg::EnrolmentDecision d = zpg::decideEnrolment(
+        {withQuality("few", zptest::plainTemplate(1, 9), 90), withQuality("b", zptest::plainTemplate(2), 60)}, 3);
+    EXPECT_FALSE(d.enrolled);
+    EXPECT_NE(d.reason.find("fewer than 10 minutiae"), std::string::npos) << d.reason;
+}
+
+// The runner-up is another finger; the third impression confirms the best.
+// The merge alone refuses this finger; asking the next impression enrols it.
+TEST(Enrolment, NextImpressionConfirmsWhenTheRunnerUpDoesNot) {
+    ZP_REQUIRE_DATA();
+    const zpg::Template a1 = zptest::realTemplate(kSet, 101, 1);
+    const zpg::Template a2 = zptest::realTemplate(kSet, 101, 2);
+    const zpg::Template other = zptest::realTemplate(kSet, 104, 1);
+    const std::vector<zpg::Impression> offered = {withQuality("third", a2, 60), withQuality("best", a1, 80),
+                                                  withQuality("stranger", other, 70)};
+    {
+        std::vector<std::uint8_t> array;
+        for (const auto& im : offered) array.insert(array.end(), im.templ->begin(), im.templ->end());
+        zpg::Template best{};
+        zpg::Workspace ws;
+        ASSERT_EQ(ZPFingerMerge(array.data(), 3, best.data(), ws.data()), 0) << "fixture: the runner-up must not confirm";
+    }
+    const zpg::EnrolmentDecision d = zpg::decideEnrolment(offered, 3);
+    ASSERT_TRUE(d.enrolled) << d.reason;
+    ASSERT_EQ(d.outcomes.size(), 3U);  // in the order offered
+    EXPECT_EQ(d.outcomes[0].fate, Fate::Kept);
+    EXPECT_EQ(d.outcomes[0].slot, 1);
+    EXPECT_GE(d.outcomes[0].score, 50);
+    EXPECT_EQ(d.outcomes[1].fate, Fate::Best);
+    EXPECT_EQ(d.outcomes[1].slot, 0);
+    EXPECT_EQ(d.outcomes[2].fate, Fate::NotConfirming);
+    EXPECT_LT(d.outcomes[2].score, 50);
+    ASSERT_EQ(d.kept.size(), 2U);
+    EXPECT_EQ(d.kept[0].label, "best");
+    EXPECT_EQ(d.kept[1].label, "third");
+}
+
+TEST(Enrolment, KeepsTheBestKThatConfirm) {
+    ZP_REQUIRE_DATA();
+    std::vector<zpg::Impression> offered;
+    for (int i = 1; i <= 4; ++i)
+        offered.push_back(withQuality("i" + std::to_string(i), zptest::realTemplate(kSet, 102, i), 50 + 10 * i));
+    const zpg::EnrolmentDecision d = zpg::decideEnrolment(offered, 2);
+    ASSERT_TRUE(d.enrolled) << d.reason;
+    ASSERT_EQ(d.kept.size(), 2U);
+    EXPECT_EQ(d.kept[0].label, "i4");
+    EXPECT_EQ(d.kept[1].label, "i3");
+    int beyond = 0;
+    for (const auto& o : d.outcomes) beyond += o.fate == Fate::BeyondKeep ? 1 : 0;
+    EXPECT_EQ(beyond + d.kept.size(), 4U) << "every impression of this finger confirms the best";
+}
+
+TEST(Enrolment, NoConfirmingImpressionEnrolsNothing) {
+    ZP_REQUIRE_DATA();
+    const zpg::EnrolmentDecision d =
+        zpg::decideEnrolment({withQuality("a", zptest::realTemplate(kSet, 101, 1), 80),
+                              withQuality("b", zptest::realTemplate(kSet, 105, 1), 70),
+                              withQuality("c", zptest::realTemplate(kSet, 106, 1), 60)},
+                             3);
+    EXPECT_FALSE(d.enrolled);
+    EXPECT_NE(d.reason.find("no other impression confirms"), std::string::npos) << d.reason;
+    EXPECT_TRUE(d.kept.empty());
+}
+
+}  // namespace

@@ -10,19 +10,19 @@
 #include <random>
 #include <thread>
 
-#include "tool_run.h"
+#include "support/tool_run.h"
 
 namespace fs = std::filesystem;
 using nlohmann::json;
 
 namespace {
 
-using zptool::zpapi;
+zptest::ToolRun zpapi(const std::string& args) { return zptest::runTool(ZPAPI_TOOL, args); }
 
 // The JSON document a command writes to stdout, or a discarded value when
 // there is none.
 json zpapiJson(const std::string& args, int& code) {
-    const zptool::ToolRun r = zpapi(args + " --json", true);
+    const zptest::ToolRun r = zptest::runTool(ZPAPI_TOOL, args + " --json", false);
     code = r.code;
     return json::parse(r.out, nullptr, false);
 }
@@ -39,7 +39,7 @@ class GalleryTool : public ::testing::Test {
     static void SetUpTestSuite() {
         dir_ = fs::temp_directory_path() / ("zpapi-gallery-tool-test-" + std::to_string(::getpid()));
         fs::create_directories(dir_);
-        const zptool::ToolRun r = zpapi("synth --fingers 8 --impressions 5 --seed 3 -o " + (dir_ / "fingers").string());
+        const zptest::ToolRun r = zpapi("synth --fingers 8 --impressions 5 --seed 3 -o " + (dir_ / "fingers").string());
         ASSERT_EQ(r.code, 0) << r.out;
     }
     static void TearDownTestSuite() { fs::remove_all(dir_); }
@@ -75,7 +75,7 @@ TEST_F(GalleryTool, PersonWithTwoFingersEnrolledVerifiedIdentified) {
     EXPECT_EQ(zpapi("verify" + db + " --id alice " + finger(102, 4)).code, 0);
     EXPECT_EQ(zpapi("verify" + db + " --id alice --finger right-middle " + finger(102, 4)).code, 1);
     EXPECT_EQ(zpapi("verify" + db + " --id bob " + finger(102, 4)).code, 1);
-    const zptool::ToolRun nobody = zpapi("verify" + db + " --id nobody " + finger(101, 4));
+    const zptest::ToolRun nobody = zpapi("verify" + db + " --id nobody " + finger(101, 4));
     EXPECT_EQ(nobody.code, 2);
     EXPECT_NE(nobody.out.find("no subject 'nobody'"), std::string::npos) << nobody.out;
 
@@ -86,12 +86,12 @@ TEST_F(GalleryTool, PersonWithTwoFingersEnrolledVerifiedIdentified) {
     const json& top = both["candidates"][0];
     EXPECT_EQ(top["subject"], "alice");
     EXPECT_EQ(top["score"].get<int>(), top["probes"][0]["score"].get<int>() + top["probes"][1]["score"].get<int>());
-    const zptool::ToolRun mismatched = zpapi("identify" + db + " --finger right-index " + finger(101, 5) + " " +
+    const zptest::ToolRun mismatched = zpapi("identify" + db + " --finger right-index " + finger(101, 5) + " " +
                                              finger(102, 5) + " " + finger(103, 5));
     EXPECT_EQ(mismatched.code, 2) << mismatched.out;
 
     // An enrolled finger is refused unless started over or merged.
-    const zptool::ToolRun again = zpapi("enroll" + db + " --id bob --finger right-index" + impressions(106, 1, 3));
+    const zptest::ToolRun again = zpapi("enroll" + db + " --id bob --finger right-index" + impressions(106, 1, 3));
     EXPECT_EQ(again.code, 2);
     EXPECT_NE(again.out.find("--replace"), std::string::npos) << again.out;
     const json added = zpapiJson("enroll" + db + " --id bob --finger right-index --add --keep 4" + impressions(106, 4, 5), code);
@@ -100,14 +100,14 @@ TEST_F(GalleryTool, PersonWithTwoFingersEnrolledVerifiedIdentified) {
     EXPECT_EQ(zpapi("enroll" + db + " --id bob --finger right-index --replace" + impressions(106, 1, 2)).code, 0);
 
     // De-duplication names the subject the finger belongs to.
-    const zptool::ToolRun dup =
+    const zptest::ToolRun dup =
         zpapi("enroll" + db + " --id mallory --check-duplicates" + impressions(102, 1, 3));
     EXPECT_EQ(dup.code, 1) << dup.out;
     EXPECT_NE(dup.out.find("matches alice"), std::string::npos) << dup.out;
 
     // An unreadable file enrols nothing.
     std::ofstream(path("text.png")) << "not an image";
-    const zptool::ToolRun bad = zpapi("enroll" + db + " --id carol" + impressions(104, 1, 2) + " " + path("text.png"));
+    const zptest::ToolRun bad = zpapi("enroll" + db + " --id carol" + impressions(104, 1, 2) + " " + path("text.png"));
     EXPECT_EQ(bad.code, 2) << bad.out;
     EXPECT_NE(bad.out.find("text.png"), std::string::npos) << bad.out;
     EXPECT_EQ(zpapi("verify" + db + " --id carol " + finger(104, 3)).code, 2);
@@ -143,7 +143,7 @@ TEST_F(GalleryTool, BatchEnrolment) {
     EXPECT_EQ(zpapi("verify" + db + " --id ben --finger right-middle " + finger(105, 4)).code, 0);
 
     std::ofstream(path("bad.txt")) << "eve left-toe " << finger(101, 1) << "\n";
-    const zptool::ToolRun bad = zpapi("enroll" + db + " --batch " + path("bad.txt"));
+    const zptest::ToolRun bad = zpapi("enroll" + db + " --batch " + path("bad.txt"));
     EXPECT_EQ(bad.code, 2);
     EXPECT_NE(bad.out.find("bad.txt:1: 'left-toe'"), std::string::npos) << bad.out;
 }
@@ -153,17 +153,17 @@ TEST_F(GalleryTool, ConcurrentEnrolmentsAndSearchLoseNothing) {
     ASSERT_EQ(zpapi("enroll" + db + " --id first" + impressions(108, 1, 3)).code, 0);
     std::vector<std::thread> processes;
     const std::vector<int> fingers = {101, 102, 103, 106, 107};
-    std::vector<zptool::ToolRun> results(fingers.size());
+    std::vector<zptest::ToolRun> results(fingers.size());
     for (std::size_t p = 0; p < fingers.size(); ++p) {
         processes.emplace_back([&, p] {
             results[p] = zpapi("enroll" + db + " --id p" + std::to_string(p) + impressions(fingers[p], 1, 3));
         });
     }
-    std::vector<zptool::ToolRun> searches;
+    std::vector<zptest::ToolRun> searches;
     for (int i = 0; i < 4; ++i) searches.push_back(zpapi("identify" + db + " " + finger(108, 4)));
     for (std::thread& t : processes) t.join();
-    for (const zptool::ToolRun& r : results) EXPECT_EQ(r.code, 0) << r.out;
-    for (const zptool::ToolRun& r : searches) EXPECT_EQ(r.code, 0) << r.out;
+    for (const zptest::ToolRun& r : results) EXPECT_EQ(r.code, 0) << r.out;
+    for (const zptest::ToolRun& r : searches) EXPECT_EQ(r.code, 0) << r.out;
     int code = 0;
     EXPECT_EQ(zpapiJson("list" + db, code)["subjects"], 6);
     EXPECT_EQ(zpapi("check" + db).code, 0);
@@ -174,7 +174,7 @@ TEST_F(GalleryTool, ReadOnlyCommandsCreateNothing) {
     for (const std::string& cmd : std::vector<std::string>{"list", "check", "identify " + finger(101, 1),
                                                            "verify --id a " + finger(101, 1), "remove --id a",
                                                            "backup -o " + path("copy.db")}) {
-        const zptool::ToolRun r = zpapi(cmd + " --db " + missing);
+        const zptest::ToolRun r = zpapi(cmd + " --db " + missing);
         EXPECT_EQ(r.code, 2) << cmd;
         EXPECT_NE(r.out.find("no such gallery"), std::string::npos) << r.out;
     }
@@ -187,7 +187,7 @@ TEST_F(GalleryTool, ReadOnlyCommandsCreateNothing) {
     sqlite3_close(db);
     const std::string before = fileBytes(other);
     for (const std::string& cmd : std::vector<std::string>{"list", "enroll --id a" + impressions(101, 1, 2), "populate --count 1"}) {
-        const zptool::ToolRun r = zpapi(cmd + " --db " + other);
+        const zptest::ToolRun r = zpapi(cmd + " --db " + other);
         EXPECT_EQ(r.code, 2) << cmd;
         EXPECT_NE(r.out.find("not a zpapi gallery"), std::string::npos) << r.out;
     }

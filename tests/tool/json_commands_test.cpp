@@ -6,29 +6,33 @@
 #include <string>
 #include <vector>
 
-#include "tool/tool_run.h"
+#include "support/tool_run.h"
 
 namespace {
 
-using zptool::zpapi;
 using Json = nlohmann::json;
+
+// zpapi ARGS; split keeps stderr apart from stdout.
+zptest::ToolRun zpapi(const std::string& args, bool split = false) {
+    return split ? zptest::runToolSplit(ZPAPI_TOOL, args) : zptest::runTool(ZPAPI_TOOL, args);
+}
 
 class JsonCommands : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        fingers_ = new zptool::SyntheticFingers("json-commands");
-        ASSERT_EQ(fingers_->make(), 0);
-        zptool::writeFlatPgm(fingers_->path("blank.pgm"), 256, 384, 200);
+        fingers_ = new zptest::SyntheticFingers(ZPAPI_TOOL, "json-commands");
+        ASSERT_EQ(fingers_->make(3, 4), 0);
+        zptest::writeFlatPgm(fingers_->path("blank.pgm"), 256, 384, 200);
         ASSERT_EQ(zpapi("extract --quiet " + fingers_->finger(101, 1) + " -o " + fingers_->path("a.zpt")).code, 0);
-        std::vector<std::uint8_t> t = zptool::readBytes(fingers_->path("a.zpt"));
+        std::vector<std::uint8_t> t = zptest::readBytes(fingers_->path("a.zpt"));
         t.resize(200);
-        zptool::writeBytes(fingers_->path("short.zpt"), t);
-        zptool::writeBytes(fingers_->path("file"), {1});
+        zptest::writeBytes(fingers_->path("short.zpt"), t);
+        zptest::writeBytes(fingers_->path("file"), {1});
     }
     static void TearDownTestSuite() { delete fingers_; }
-    static zptool::SyntheticFingers* fingers_;
+    static zptest::SyntheticFingers* fingers_;
 };
-zptool::SyntheticFingers* JsonCommands::fingers_ = nullptr;
+zptest::SyntheticFingers* JsonCommands::fingers_ = nullptr;
 
 // One row of the table. Empty args: the command has no such case.
 struct Row {
@@ -39,7 +43,7 @@ struct Row {
     std::string bad;
 };
 
-Json parseOne(const zptool::ToolRun& r, const std::string& args) {
+Json parseOne(const zptest::ToolRun& r, const std::string& args) {
     try {
         return Json::parse(r.out);  // throws on anything but exactly one document
     } catch (const Json::exception& e) {
@@ -49,7 +53,7 @@ Json parseOne(const zptool::ToolRun& r, const std::string& args) {
 }
 
 TEST_F(JsonCommands, EveryRowOfTheTable) {
-    const zptool::SyntheticFingers& f = *fingers_;
+    const zptest::SyntheticFingers& f = *fingers_;
     const std::string a = f.path("a.zpt");
     const std::string missing = f.path("missing.png");
     const std::vector<Row> rows = {
@@ -74,7 +78,7 @@ TEST_F(JsonCommands, EveryRowOfTheTable) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.command);
         const std::string ok = row.success + " --json --quiet";
-        const zptool::ToolRun r = zpapi(ok, true);
+        const zptest::ToolRun r = zpapi(ok, true);
         EXPECT_EQ(r.code, 0) << ok << "\n" << r.out << r.err;
         EXPECT_EQ(r.err, "") << ok << ": --quiet leaves stderr empty on success";
         const Json doc = parseOne(r, ok);
@@ -82,11 +86,11 @@ TEST_F(JsonCommands, EveryRowOfTheTable) {
         EXPECT_EQ(doc.size(), row.keys.size()) << ok << "\n" << r.out;
 
         if (!row.negative.empty()) {
-            const zptool::ToolRun n = zpapi(row.negative + " --json", true);
+            const zptest::ToolRun n = zpapi(row.negative + " --json", true);
             EXPECT_EQ(n.code, 1) << row.negative << "\n" << n.out << n.err;
             parseOne(n, row.negative);
         }
-        const zptool::ToolRun b = zpapi(row.bad + " --json", true);
+        const zptest::ToolRun b = zpapi(row.bad + " --json", true);
         EXPECT_EQ(b.code, 2) << row.bad << "\n" << b.out << b.err;
         EXPECT_NE(b.err, "") << row.bad << ": bad input is named on stderr";
         if (row.bad.find("--bogus") == std::string::npos) {
@@ -97,7 +101,7 @@ TEST_F(JsonCommands, EveryRowOfTheTable) {
 }
 
 TEST_F(JsonCommands, SameNamesForTheSameThings) {
-    const zptool::SyntheticFingers& f = *fingers_;
+    const zptest::SyntheticFingers& f = *fingers_;
     const Json detect = Json::parse(zpapi("detect --json " + f.finger(101, 1), true).out);
     const Json& d = detect["results"][0];
     EXPECT_EQ(d["image"], f.finger(101, 1));
@@ -129,7 +133,7 @@ TEST_F(JsonCommands, SameNamesForTheSameThings) {
     EXPECT_EQ(set["identification"]["fingers"], 3);
     EXPECT_FALSE(set.contains("curve"));  // the full report goes to --report FILE
     ASSERT_EQ(zpapi("eval --quiet --report " + f.path("report.json") + " " + (f.dir() / "fingers").string()).code, 0);
-    const Json report = Json::parse(zptool::readBytes(f.path("report.json")));
+    const Json report = Json::parse(zptest::readBytes(f.path("report.json")));
     EXPECT_EQ(report["sets"][0]["curve"].size(), 101U);
 }
 

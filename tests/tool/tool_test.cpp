@@ -9,15 +9,16 @@
 #include <sqlite3.h>
 
 #include "support/real_images.h"
-#include "tool/tool_run.h"
+#include "support/tool_run.h"
 
 namespace fs = std::filesystem;
-using zptool::readBytes;
-using zptool::ToolRun;
-using zptool::writeBytes;
-using zptool::zpapi;
+using zptest::readBytes;
+using zptest::ToolRun;
+using zptest::writeBytes;
 
 namespace {
+
+ToolRun zpapi(const std::string& args) { return zptest::runTool(ZPAPI_TOOL, args); }
 
 // Three synthetic fingers with four impressions each, made once (a seed
 // whose impressions all enrol: some generated captures are too poor to).

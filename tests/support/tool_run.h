@@ -7,6 +7,7 @@
 
 #include <array>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -15,21 +16,19 @@
 #include <string>
 #include <vector>
 
-namespace zptool {
-
-namespace fs = std::filesystem;
+namespace zptest {
 
 struct ToolRun {
     int code = -1;
-    std::string out;  // stdout, with stderr after it unless split
-    std::string err;  // stderr when split
+    std::string out;  // stdout and stderr together, or stdout alone
+    std::string err;  // stderr, with runToolSplit
 };
 
-// zpapi ARGS through the shell; split keeps stderr apart from stdout.
-inline ToolRun zpapi(const std::string& args, bool split = false) {
-    const fs::path errFile = fs::temp_directory_path() / ("zpapi-tool-err-" + std::to_string(::getpid()));
-    const std::string command =
-        std::string(ZPAPI_TOOL) + " " + args + (split ? " 2>" + errFile.string() : std::string(" 2>&1"));
+// tool ARGS, with its exit code; stderr joins stdout unless only stdout is
+// wanted (a JSON document).
+inline ToolRun runTool(const std::string& tool, const std::string& args, bool withStderr = true,
+                       const std::string& stderrTo = "/dev/null") {
+    const std::string command = tool + " " + args + (withStderr ? " 2>&1" : " 2>" + stderrTo);
     ToolRun r;
     FILE* p = popen(command.c_str(), "r");
     if (p == nullptr) return r;
@@ -38,13 +37,19 @@ inline ToolRun zpapi(const std::string& args, bool split = false) {
     while ((n = std::fread(buf.data(), 1, buf.size(), p)) > 0) r.out.append(buf.data(), n);
     const int status = pclose(p);
     r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    if (split) {
-        std::ifstream in(errFile);
-        std::stringstream s;
-        s << in.rdbuf();
-        r.err = s.str();
-        fs::remove(errFile);
-    }
+    return r;
+}
+
+// tool ARGS with stdout in out and stderr in err.
+inline ToolRun runToolSplit(const std::string& tool, const std::string& args) {
+    const std::filesystem::path errFile =
+        std::filesystem::temp_directory_path() / ("zpapi-tool-err-" + std::to_string(::getpid()));
+    ToolRun r = runTool(tool, args, false, errFile.string());
+    std::ifstream in(errFile);
+    std::stringstream s;
+    s << in.rdbuf();
+    r.err = s.str();
+    std::filesystem::remove(errFile);
     return r;
 }
 
@@ -55,8 +60,8 @@ struct MeasuredRun {
     double seconds = 0.0;
 };
 
-inline MeasuredRun zpapiMeasured(std::vector<std::string> args) {
-    args.insert(args.begin(), ZPAPI_TOOL);
+inline MeasuredRun runToolMeasured(const std::string& tool, std::vector<std::string> args) {
+    args.insert(args.begin(), tool);
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -79,18 +84,18 @@ inline MeasuredRun zpapiMeasured(std::vector<std::string> args) {
     return m;
 }
 
-inline std::vector<std::uint8_t> readBytes(const fs::path& p) {
+inline std::vector<std::uint8_t> readBytes(const std::filesystem::path& p) {
     std::ifstream in(p, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-inline void writeBytes(const fs::path& p, const std::vector<std::uint8_t>& bytes) {
+inline void writeBytes(const std::filesystem::path& p, const std::vector<std::uint8_t>& bytes) {
     std::ofstream out(p, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
 // A w x h 8-bit grey PGM filled with one level (a finger-less capture).
-inline void writeFlatPgm(const fs::path& p, int w, int h, std::uint8_t level) {
+inline void writeFlatPgm(const std::filesystem::path& p, int w, int h, std::uint8_t level) {
     const std::string header = "P5\n" + std::to_string(w) + " " + std::to_string(h) + "\n255\n";
     std::vector<std::uint8_t> bytes(header.begin(), header.end());
     bytes.resize(bytes.size() + static_cast<std::size_t>(w) * h, level);
@@ -98,29 +103,30 @@ inline void writeFlatPgm(const fs::path& p, int w, int h, std::uint8_t level) {
 }
 
 // A scratch folder holding synthetic fingers (fingers 101.., impressions
-// 1..), made once per test suite with the tool's own generator.
+// 1..), made with the tool's own generator.
 class SyntheticFingers {
   public:
-    explicit SyntheticFingers(const std::string& name) {
-        dir_ = fs::temp_directory_path() / ("zpapi-" + name + "-" + std::to_string(::getpid()));
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
+    SyntheticFingers(std::string tool, const std::string& name) : tool_(std::move(tool)) {
+        dir_ = std::filesystem::temp_directory_path() / ("zpapi-" + name + "-" + std::to_string(::getpid()));
+        std::filesystem::remove_all(dir_);
+        std::filesystem::create_directories(dir_);
     }
-    ~SyntheticFingers() { fs::remove_all(dir_); }
-    // Seed 3 makes three fingers whose four impressions all enrol.
-    int make(int fingers = 3, int impressions = 4) const {
-        return zpapi("synth --quiet --fingers " + std::to_string(fingers) + " --impressions " +
-                     std::to_string(impressions) + " --seed 3 -o " + (dir_ / "fingers").string())
+    ~SyntheticFingers() { std::filesystem::remove_all(dir_); }
+    // Seed 3 makes fingers whose first four impressions all enrol.
+    int make(int fingers, int impressions) const {
+        return runTool(tool_, "synth --quiet --fingers " + std::to_string(fingers) + " --impressions " +
+                                  std::to_string(impressions) + " --seed 3 -o " + (dir_ / "fingers").string())
             .code;
     }
     std::string finger(int f, int i) const {
         return (dir_ / "fingers" / (std::to_string(f) + "_" + std::to_string(i) + ".png")).string();
     }
     std::string path(const std::string& name) const { return (dir_ / name).string(); }
-    const fs::path& dir() const { return dir_; }
+    const std::filesystem::path& dir() const { return dir_; }
 
   private:
-    fs::path dir_;
+    std::string tool_;
+    std::filesystem::path dir_;
 };
 
-}  // namespace zptool
+}  // namespace zptest

@@ -1,11 +1,20 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdint>
 #include <random>
 #include <vector>
 
+#include "api/records.h"
 #include "enhance/directional_enhancement.h"
+#include "enhance/orientation_field.h"
+#include "image/inversion.h"
+#include "image/normalisation.h"
+#include "image/quality_score.h"
+#include "image/smoothing.h"
+#include "image/window_crop.h"
 #include "support/real_images.h"
+#include "support/vector_paths.h"
 
 namespace {
 
@@ -128,6 +137,59 @@ TEST(DirectionalEnhancement, BackgroundBlockBetweenFingerBlocksIsUntouched) {
     for (std::int32_t y = 16; y < 24; ++y)
         for (std::int32_t x = 16; x < 24; ++x) EXPECT_EQ(image[y * w + x], before[y * w + x]);
     EXPECT_EQ(image, want);
+}
+
+// Each vector path against the rule: random greys on sizes that leave
+// partial segments and lone finger blocks, only the extreme greys 0 and 255
+// (sums at their limits, so clamping at both ends), and a real capture's
+// input to the stage.
+TEST(DirectionalEnhancement, EveryVectorPathMatchesTheRule) {
+    const std::int32_t sizes[][2] = {{232, 280}, {256, 384}, {40, 40}, {27, 33}, {64, 24}, {93, 51}};
+    std::mt19937 rng(2024);
+    for (const zp::VectorPath path : zptest::availableVectorPaths()) {
+        for (const auto& s : sizes) {
+            const std::int32_t w = s[0];
+            const std::int32_t h = s[1];
+            for (const bool extremes : {false, true}) {
+                std::vector<std::uint8_t> image = zptest::randomGrey(rng, static_cast<std::size_t>(w * h));
+                if (extremes) {
+                    for (auto& p : image) p = p < 128 ? 0 : 255;
+                }
+                const std::vector<std::uint8_t> map = zptest::randomBlockMap(rng, w, h, 3);
+                const std::vector<std::uint8_t> want = enhancedReference(image, w, h, map);
+                zp::directionalEnhancement(image.data(), w, h, map.data(), path);
+                EXPECT_EQ(image, want) << zptest::vectorPathName(path) << " " << w << "x" << h
+                                       << (extremes ? " extremes" : "");
+            }
+        }
+    }
+}
+
+TEST(DirectionalEnhancement, EveryVectorPathMatchesTheRuleOnRealCaptures) {
+    ZP_REQUIRE_DATA();
+    const char* sets[] = {"fvc2000_db1_b", "fvc2000_db3_b", "fvc2002_db1_b"};
+    for (const char* set : sets) {
+        std::vector<std::uint8_t> image = zptest::loadSensorImage(set, 103, 2);
+        ASSERT_FALSE(image.empty()) << set;
+        std::array<std::uint8_t, zp::kWorkAreaSize> workArea{};
+        zp::ImageDescriptor desc = zp::sensorDescriptor(image.data(), workArea.data());
+        ASSERT_EQ(zp::qualityScore(desc), 1) << set;
+        ASSERT_EQ(zp::windowCrop(desc), 1) << set;
+        const std::int32_t w = desc.width;
+        const std::int32_t h = desc.height;
+        zp::invertImage(image.data(), w, h);
+        ASSERT_EQ(zp::normalise(image.data(), w, h, workArea.data()), 1) << set;
+        zp::smoothImage(image.data(), w, h, workArea.data());
+        zp::orientationField(image.data(), w, h, workArea.data());
+        image.resize(static_cast<std::size_t>(w * h));
+        const std::vector<std::uint8_t> map(workArea.begin(), workArea.begin() + (w >> 3) * (h >> 3));
+        const std::vector<std::uint8_t> want = enhancedReference(image, w, h, map);
+        for (const zp::VectorPath path : zptest::availableVectorPaths()) {
+            std::vector<std::uint8_t> work = image;
+            zp::directionalEnhancement(work.data(), w, h, map.data(), path);
+            EXPECT_EQ(work, want) << zptest::vectorPathName(path) << " " << set;
+        }
+    }
 }
 
 }  // namespace

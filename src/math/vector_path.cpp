@@ -1,0 +1,27 @@
+#include "math/vector_path.h"
+
+namespace zp {
+
+bool vectorPathAvailable(VectorPath path) {
+    switch (path) {
+        case VectorPath::Portable:
+            return true;
+#if defined(__x86_64__) && defined(__SSE2__)
+        case VectorPath::Sse2:
+            return true;
+        case VectorPath::Avx2:
+            // The processor's feature bits, read as the loader found them.
+            return __builtin_cpu_supports("avx2") != 0;
+#endif
+        default:
+            return false;
+    }
+}
+
+VectorPath bestVectorPath() {
+    if (vectorPathAvailable(VectorPath::Avx2)) return VectorPath::Avx2;
+    if (vectorPathAvailable(VectorPath::Sse2)) return VectorPath::Sse2;
+    return VectorPath::Portable;
+}
+
+}  // namespace zp

@@ -2,17 +2,15 @@
 
 #include <cstring>
 
-#if defined(__x86_64__) && defined(__SSE2__)
-#include <immintrin.h>
-#endif
+#include "enhance/segment_rows.h"
 
 namespace zp {
 
 
 namespace {
 
-constexpr std::int32_t kFrame = 8;
-constexpr std::int32_t kBlockShift = 3;
+constexpr std::int32_t kFrame = segments::kFrame;
+constexpr std::int32_t kBlockShift = segments::kBlockShift;
 constexpr std::int32_t kRadius = 3;
 // Results of row y wait in row y - kDelay until the pass ends.
 constexpr std::int32_t kDelay = 8;
@@ -21,7 +19,6 @@ constexpr std::int32_t kScaleShift = 9;
 // Each kernel is unchanged by a half turn, so the 49 taps fold into the
 // centre and 24 pairs (dx, dy) / (-dx, -dy) sharing a weight.
 constexpr std::int32_t kPairs = 24;
-constexpr std::int32_t kSegment = 8;
 
 constexpr bool halfTurnSymmetric() {
     for (const EnhancementKernel& k : kEnhancementKernels)
@@ -41,187 +38,111 @@ struct FoldedKernel {
     // pairs the centre with nothing.
     std::array<std::int32_t, kPairs / 2 + 1> pairedWeights{};
 };
-using FoldedKernels = std::array<FoldedKernel, 8>;
 
-// Filters the n <= 8 pixels from p on with one folded kernel, into out.
-// All eight lanes are computed (the reads stay inside the rows below) so
-// that the loop has a fixed length.
-inline void filterRun(const std::uint8_t* p, std::uint8_t* out, const FoldedKernel& k, std::int32_t n) {
-    constexpr std::int32_t N = kSegment;
-    std::int32_t acc[N];
-    for (std::int32_t i = 0; i < N; ++i) acc[i] = k.centre * p[i];
-    for (std::int32_t t = 0; t < kPairs; ++t) {
-        const std::uint8_t* a = p + k.offsets[t];
-        const std::uint8_t* b = p - k.offsets[t];
-        const std::int32_t w = k.weights[t];
-        for (std::int32_t i = 0; i < N; ++i) {
-            // |w| <= 42 and a pair sums to at most 510: the product fits 16 bits.
-            acc[i] += static_cast<std::int16_t>(w * (a[i] + b[i]));
-        }
-    }
-    for (std::int32_t i = 0; i < n; ++i) {
-        const std::int32_t v = acc[i] <= 0 ? 0 : acc[i] >> kScaleShift;
-        out[i] = static_cast<std::uint8_t>(v > 255 ? 255 : v);
-    }
-}
+struct Enhancement {
+    using Entry = FoldedKernel;
 
-// The kernel of a block entry, or none for background.
-inline const FoldedKernel* kernelOf(const FoldedKernels& kernels, std::uint8_t code) {
-    return code == 0 || code > 8 ? nullptr : &kernels[code - 1];
-}
-
-// Pixels of the segment starting at xs that belong to the filtered columns.
-inline std::int32_t segmentLength(std::int32_t xs, std::int32_t width) {
-    return ((xs | 7) + 1 < width - kFrame ? (xs | 7) + 1 : width - kFrame) - xs;
-}
-
-// Filters the finger segments of one row into out.
-void filterRowPortable(const std::uint8_t* row, std::uint8_t* out, const std::uint8_t* blocks, std::int32_t width,
-                       const FoldedKernels& kernels) {
-    for (std::int32_t xs = kFrame; xs < width - kFrame; xs = (xs | 7) + 1) {
-        const FoldedKernel* k = kernelOf(kernels, blocks[xs >> kBlockShift]);
-        if (k != nullptr) filterRun(row + xs, out + xs, *k, segmentLength(xs, width));
-    }
-}
-
-#if defined(__x86_64__) && defined(__SSE2__)
-// The vector paths sum the same products exactly: a pair of taps is one
-// 16-bit lane (at most 510), two pairs' weights multiply neighbouring lanes
-// into one 32-bit sum. The final shift, then saturation to 16 and to 8 bits,
-// gives 0 for sums up to 511 and for every negative one, 255 from 255 x 512.
-
-// Stores the n <= 8 low bytes of v.
-inline void storeSegment(__m128i v, std::uint8_t* out, std::int32_t n) {
-    if (n == kSegment) {
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(out), v);
-        return;
-    }
-    alignas(16) std::uint8_t bytes[16];
-    _mm_store_si128(reinterpret_cast<__m128i*>(bytes), v);
-    std::memcpy(out, bytes, static_cast<std::size_t>(n));
-}
-
-inline __m128i loadEight(const std::uint8_t* p) { return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)); }
-
-inline __m128i pairSumSse2(const std::uint8_t* p, std::int32_t offset) {
-    const __m128i zero = _mm_setzero_si128();
-    return _mm_add_epi16(_mm_unpacklo_epi8(loadEight(p + offset), zero), _mm_unpacklo_epi8(loadEight(p - offset), zero));
-}
-
-inline void filterRunSse2(const std::uint8_t* p, std::uint8_t* out, const FoldedKernel& k, std::int32_t n) {
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i centre = _mm_unpacklo_epi8(loadEight(p), zero);
-    const __m128i cw = _mm_set1_epi32(k.pairedWeights[kPairs / 2]);
-    __m128i lo = _mm_madd_epi16(_mm_unpacklo_epi16(centre, zero), cw);
-    __m128i hi = _mm_madd_epi16(_mm_unpackhi_epi16(centre, zero), cw);
-    for (std::int32_t t = 0; t < kPairs; t += 2) {
-        const __m128i u0 = pairSumSse2(p, k.offsets[t]);
-        const __m128i u1 = pairSumSse2(p, k.offsets[t + 1]);
-        const __m128i w = _mm_set1_epi32(k.pairedWeights[t / 2]);
-        lo = _mm_add_epi32(lo, _mm_madd_epi16(_mm_unpacklo_epi16(u0, u1), w));
-        hi = _mm_add_epi32(hi, _mm_madd_epi16(_mm_unpackhi_epi16(u0, u1), w));
-    }
-    const __m128i words = _mm_packs_epi32(_mm_srai_epi32(lo, kScaleShift), _mm_srai_epi32(hi, kScaleShift));
-    storeSegment(_mm_packus_epi16(words, zero), out, n);
-}
-
-void filterRowSse2(const std::uint8_t* row, std::uint8_t* out, const std::uint8_t* blocks, std::int32_t width,
-                   const FoldedKernels& kernels) {
-    for (std::int32_t xs = kFrame; xs < width - kFrame; xs = (xs | 7) + 1) {
-        const FoldedKernel* k = kernelOf(kernels, blocks[xs >> kBlockShift]);
-        if (k != nullptr) filterRunSse2(row + xs, out + xs, *k, segmentLength(xs, width));
-    }
-}
-
-// Two neighbouring segments at once, the first in the low 16 bytes of each
-// vector: eight pixels from p (kernel k) and eight from p + 8 (kernel m).
-// With one kernel for both, each tap is a single 16-byte read.
-template <bool kOneKernel>
-__attribute__((target("avx2"))) inline __m256i pairSumAvx2(const std::uint8_t* p, std::int32_t ok,
-                                                           std::int32_t om) {
-    __m128i a;
-    __m128i b;
-    if constexpr (kOneKernel) {
-        a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + ok));
-        b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p - ok));
-    } else {
-        a = _mm_unpacklo_epi64(loadEight(p + ok), loadEight(p + kSegment + om));
-        b = _mm_unpacklo_epi64(loadEight(p - ok), loadEight(p + kSegment - om));
-    }
-    return _mm256_add_epi16(_mm256_cvtepu8_epi16(a), _mm256_cvtepu8_epi16(b));
-}
-
-// Weight word i of kernel k for the low half and of m for the high half.
-template <bool kOneKernel>
-__attribute__((target("avx2"))) inline __m256i weightsAvx2(const FoldedKernel& k, const FoldedKernel& m,
-                                                           std::int32_t i) {
-    if constexpr (kOneKernel) return _mm256_set1_epi32(k.pairedWeights[i]);
-    return _mm256_setr_m128i(_mm_set1_epi32(k.pairedWeights[i]), _mm_set1_epi32(m.pairedWeights[i]));
-}
-
-template <bool kOneKernel>
-__attribute__((target("avx2"))) inline void filterTwoRunsAvx2(const std::uint8_t* p, std::uint8_t* out,
-                                                              const FoldedKernel& k, const FoldedKernel& m,
-                                                              std::int32_t secondLength) {
-    const __m256i zero = _mm256_setzero_si256();
-    const __m256i centre = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
-    const __m256i cw = weightsAvx2<kOneKernel>(k, m, kPairs / 2);
-    __m256i lo = _mm256_madd_epi16(_mm256_unpacklo_epi16(centre, zero), cw);
-    __m256i hi = _mm256_madd_epi16(_mm256_unpackhi_epi16(centre, zero), cw);
-    for (std::int32_t t = 0; t < kPairs; t += 2) {
-        const __m256i u0 = pairSumAvx2<kOneKernel>(p, k.offsets[t], m.offsets[t]);
-        const __m256i u1 = pairSumAvx2<kOneKernel>(p, k.offsets[t + 1], m.offsets[t + 1]);
-        const __m256i w = weightsAvx2<kOneKernel>(k, m, t / 2);
-        lo = _mm256_add_epi32(lo, _mm256_madd_epi16(_mm256_unpacklo_epi16(u0, u1), w));
-        hi = _mm256_add_epi32(hi, _mm256_madd_epi16(_mm256_unpackhi_epi16(u0, u1), w));
-    }
-    // Unpacking and packing keep to each 16-byte half: the first segment's
-    // bytes end up in the low half, the second's in the high one.
-    const __m256i words =
-        _mm256_packs_epi32(_mm256_srai_epi32(lo, kScaleShift), _mm256_srai_epi32(hi, kScaleShift));
-    const __m256i bytes = _mm256_packus_epi16(words, zero);
-    storeSegment(_mm256_castsi256_si128(bytes), out, kSegment);
-    storeSegment(_mm256_extracti128_si256(bytes, 1), out + kSegment, secondLength);
-}
-
-__attribute__((target("avx2"))) void filterRowAvx2(const std::uint8_t* row, std::uint8_t* out,
-                                                   const std::uint8_t* blocks, std::int32_t width,
-                                                   const FoldedKernels& kernels) {
-    std::int32_t xs = kFrame;
-    while (xs < width - kFrame) {
-        const FoldedKernel* k = kernelOf(kernels, blocks[xs >> kBlockShift]);
-        const std::int32_t n = segmentLength(xs, width);
-        const std::int32_t next = xs + n;
-        // A second finger segment right after a full first one goes along.
-        const FoldedKernel* m =
-            n == kSegment && next < width - kFrame ? kernelOf(kernels, blocks[next >> kBlockShift]) : nullptr;
-        if (k != nullptr && m != nullptr) {
-            if (k == m) {
-                filterTwoRunsAvx2<true>(row + xs, out + xs, *k, *m, segmentLength(next, width));
-            } else {
-                filterTwoRunsAvx2<false>(row + xs, out + xs, *k, *m, segmentLength(next, width));
+    // Filters the n <= 8 pixels from p on with one folded kernel, into out.
+    // All eight lanes are computed (the reads stay inside the rows below) so
+    // that the loop has a fixed length.
+    static void run(const std::uint8_t* p, std::uint8_t* out, const FoldedKernel& k, std::int32_t n) {
+        constexpr std::int32_t N = segments::kLength;
+        std::int32_t acc[N];
+        for (std::int32_t i = 0; i < N; ++i) acc[i] = k.centre * p[i];
+        for (std::int32_t t = 0; t < kPairs; ++t) {
+            const std::uint8_t* a = p + k.offsets[t];
+            const std::uint8_t* b = p - k.offsets[t];
+            const std::int32_t w = k.weights[t];
+            for (std::int32_t i = 0; i < N; ++i) {
+                // |w| <= 42 and a pair sums to at most 510: the product fits 16 bits.
+                acc[i] += static_cast<std::int16_t>(w * (a[i] + b[i]));
             }
-            xs = next + segmentLength(next, width);
-            continue;
         }
-        if (k != nullptr) filterRunSse2(row + xs, out + xs, *k, n);
-        xs = next;
+        for (std::int32_t i = 0; i < n; ++i) {
+            const std::int32_t v = acc[i] <= 0 ? 0 : acc[i] >> kScaleShift;
+            out[i] = static_cast<std::uint8_t>(v > 255 ? 255 : v);
+        }
     }
-}
-#endif
 
-using RowFilter = void (*)(const std::uint8_t*, std::uint8_t*, const std::uint8_t*, std::int32_t,
-                           const FoldedKernels&);
+#if defined(ZP_SEGMENT_VECTORS)
+    // The vector paths sum the same products exactly: a pair of taps is one
+    // 16-bit lane (at most 510), two pairs' weights multiply neighbouring
+    // lanes into one 32-bit sum. The final shift, then saturation to 16 and
+    // to 8 bits, gives 0 for sums up to 511 and for every negative one, 255
+    // from 256 x 512 on.
+    static __m128i pairSumSse2(const std::uint8_t* p, std::int32_t offset) {
+        const __m128i zero = _mm_setzero_si128();
+        return _mm_add_epi16(_mm_unpacklo_epi8(segments::loadEight(p + offset), zero),
+                             _mm_unpacklo_epi8(segments::loadEight(p - offset), zero));
+    }
 
-RowFilter rowFilterFor(VectorPath path) {
-#if defined(__x86_64__) && defined(__SSE2__)
-    if (path == VectorPath::Avx2 && vectorPathAvailable(VectorPath::Avx2)) return filterRowAvx2;
-    if (path != VectorPath::Portable) return filterRowSse2;
-#else
-    static_cast<void>(path);
+    static void runSse2(const std::uint8_t* p, std::uint8_t* out, const FoldedKernel& k, std::int32_t n) {
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i centre = _mm_unpacklo_epi8(segments::loadEight(p), zero);
+        const __m128i cw = _mm_set1_epi32(k.pairedWeights[kPairs / 2]);
+        __m128i lo = _mm_madd_epi16(_mm_unpacklo_epi16(centre, zero), cw);
+        __m128i hi = _mm_madd_epi16(_mm_unpackhi_epi16(centre, zero), cw);
+        for (std::int32_t t = 0; t < kPairs; t += 2) {
+            const __m128i u0 = pairSumSse2(p, k.offsets[t]);
+            const __m128i u1 = pairSumSse2(p, k.offsets[t + 1]);
+            const __m128i w = _mm_set1_epi32(k.pairedWeights[t / 2]);
+            lo = _mm_add_epi32(lo, _mm_madd_epi16(_mm_unpacklo_epi16(u0, u1), w));
+            hi = _mm_add_epi32(hi, _mm_madd_epi16(_mm_unpackhi_epi16(u0, u1), w));
+        }
+        const __m128i words = _mm_packs_epi32(_mm_srai_epi32(lo, kScaleShift), _mm_srai_epi32(hi, kScaleShift));
+        segments::storeSegment(_mm_packus_epi16(words, zero), out, n);
+    }
+
+    // Tap pair sums of both segments, the first in the low 16 bytes; with
+    // one kernel for both, each tap is a single 16-byte read.
+    template <bool kSame>
+    __attribute__((target("avx2"))) static __m256i pairSumAvx2(const std::uint8_t* p, std::int32_t ok,
+                                                               std::int32_t om) {
+        __m128i a;
+        __m128i b;
+        if constexpr (kSame) {
+            a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + ok));
+            b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p - ok));
+        } else {
+            a = _mm_unpacklo_epi64(segments::loadEight(p + ok), segments::loadEight(p + segments::kLength + om));
+            b = _mm_unpacklo_epi64(segments::loadEight(p - ok), segments::loadEight(p + segments::kLength - om));
+        }
+        return _mm256_add_epi16(_mm256_cvtepu8_epi16(a), _mm256_cvtepu8_epi16(b));
+    }
+
+    template <bool kSame>
+    __attribute__((target("avx2"))) static __m256i weightsAvx2(const FoldedKernel& k, const FoldedKernel& m,
+                                                               std::int32_t i) {
+        if constexpr (kSame) return _mm256_set1_epi32(k.pairedWeights[i]);
+        return _mm256_setr_m128i(_mm_set1_epi32(k.pairedWeights[i]), _mm_set1_epi32(m.pairedWeights[i]));
+    }
+
+    template <bool kSame>
+    __attribute__((target("avx2"))) static void runTwoAvx2(const std::uint8_t* p, std::uint8_t* out,
+                                                           const FoldedKernel& k, const FoldedKernel& m,
+                                                           std::int32_t secondLength) {
+        const __m256i zero = _mm256_setzero_si256();
+        const __m256i centre = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+        const __m256i cw = weightsAvx2<kSame>(k, m, kPairs / 2);
+        __m256i lo = _mm256_madd_epi16(_mm256_unpacklo_epi16(centre, zero), cw);
+        __m256i hi = _mm256_madd_epi16(_mm256_unpackhi_epi16(centre, zero), cw);
+        for (std::int32_t t = 0; t < kPairs; t += 2) {
+            const __m256i u0 = pairSumAvx2<kSame>(p, k.offsets[t], m.offsets[t]);
+            const __m256i u1 = pairSumAvx2<kSame>(p, k.offsets[t + 1], m.offsets[t + 1]);
+            const __m256i w = weightsAvx2<kSame>(k, m, t / 2);
+            lo = _mm256_add_epi32(lo, _mm256_madd_epi16(_mm256_unpacklo_epi16(u0, u1), w));
+            hi = _mm256_add_epi32(hi, _mm256_madd_epi16(_mm256_unpackhi_epi16(u0, u1), w));
+        }
+        // Unpacking and packing keep to each 16-byte half: the first
+        // segment's bytes end up in the low half, the second's in the high one.
+        const __m256i words =
+            _mm256_packs_epi32(_mm256_srai_epi32(lo, kScaleShift), _mm256_srai_epi32(hi, kScaleShift));
+        const __m256i bytes = _mm256_packus_epi16(words, zero);
+        segments::storeSegment(_mm256_castsi256_si128(bytes), out, segments::kLength);
+        segments::storeSegment(_mm256_extracti128_si256(bytes, 1), out + segments::kLength, secondLength);
+    }
 #endif
-    return filterRowPortable;
-}
+};
 
 }  // namespace
 
@@ -234,7 +155,7 @@ void directionalEnhancement(std::uint8_t* image, std::int32_t width, std::int32_
                             const std::uint8_t* blockMap, VectorPath path) {
     if (width < 1 || height < 12) return;
 
-    FoldedKernels kernels{};
+    std::array<FoldedKernel, 8> kernels{};
     for (std::size_t code = 0; code < kernels.size(); ++code) {
         const EnhancementKernel& k = kEnhancementKernels[code];
         FoldedKernel& f = kernels[code];
@@ -254,7 +175,7 @@ void directionalEnhancement(std::uint8_t* image, std::int32_t width, std::int32_
         }
         f.pairedWeights[kPairs / 2] = static_cast<std::uint16_t>(f.centre);
     }
-    const RowFilter filterRow = rowFilterFor(path);
+    const segments::RowFunction<Enhancement> filterRow = segments::rowFunctionFor<Enhancement>(path);
 
     const auto rowBytes = static_cast<std::size_t>(width);
     // Rows 4..7 are overwritten by parked results; keep them at the bottom.

@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "enhance/binarisation.h"
+#include "ridge_chain.h"
 #include "support/real_images.h"
+#include "support/vector_paths.h"
 
 namespace {
 
@@ -120,6 +122,44 @@ TEST(Binarisation, BrightBandIsRidgeAndBackgroundIsCleared) {
     }
     for (std::int32_t y = 16; y < 24; ++y)
         for (std::int32_t x = 24; x < 32; ++x) EXPECT_EQ(s.image[y * s.w + x], 0);
+}
+
+// Each vector path against the rule: random greys, greys a step or two
+// around 100 (many pixels right at their threshold) on sizes with partial
+// segments, and real captures' input to the stage.
+TEST(Binarisation, EveryVectorPathMatchesTheRule) {
+    const std::int32_t sizes[][2] = {{232, 280}, {256, 384}, {40, 40}, {27, 33}, {93, 51}};
+    std::mt19937 rng(44);
+    for (const zp::VectorPath path : zptest::availableVectorPaths()) {
+        for (const auto& s : sizes) {
+            const std::int32_t w = s[0];
+            const std::int32_t h = s[1];
+            for (const bool nearThreshold : {false, true}) {
+                std::vector<std::uint8_t> image = zptest::randomGrey(rng, static_cast<std::size_t>(w * h));
+                if (nearThreshold) {
+                    for (auto& p : image) p = static_cast<std::uint8_t>(99 + p % 5);
+                }
+                const std::vector<std::uint8_t> map = zptest::randomBlockMap(rng, w, h, 3);
+                const std::vector<std::uint8_t> want = binarisedReference(image, w, h, map);
+                zp::binarise(0, image.data(), w, h, map.data(), path);
+                EXPECT_EQ(image, want) << zptest::vectorPathName(path) << " " << w << "x" << h;
+            }
+        }
+    }
+}
+
+TEST(Binarisation, EveryVectorPathMatchesTheRuleOnRealCaptures) {
+    ZP_REQUIRE_DATA();
+    for (const zptest::Capture& capture : zptest::kPathCaptures) {
+        const zptest::StageInput in = zptest::realStageInput(capture, zptest::RidgeStage::Binarisation);
+        ASSERT_FALSE(in.image.empty()) << capture.set;
+        const std::vector<std::uint8_t> want = binarisedReference(in.image, in.w, in.h, in.map);
+        for (const zp::VectorPath path : zptest::availableVectorPaths()) {
+            std::vector<std::uint8_t> work = in.image;
+            zp::binarise(0, work.data(), in.w, in.h, in.map.data(), path);
+            EXPECT_EQ(work, want) << zptest::vectorPathName(path) << " " << capture.set;
+        }
+    }
 }
 
 }  // namespace

@@ -1,18 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <array>
 #include <cstdint>
 #include <random>
 #include <vector>
 
-#include "api/records.h"
 #include "enhance/directional_enhancement.h"
-#include "enhance/orientation_field.h"
-#include "image/inversion.h"
-#include "image/normalisation.h"
-#include "image/quality_score.h"
-#include "image/smoothing.h"
-#include "image/window_crop.h"
+#include "ridge_chain.h"
 #include "support/real_images.h"
 #include "support/vector_paths.h"
 
@@ -167,27 +160,14 @@ TEST(DirectionalEnhancement, EveryVectorPathMatchesTheRule) {
 
 TEST(DirectionalEnhancement, EveryVectorPathMatchesTheRuleOnRealCaptures) {
     ZP_REQUIRE_DATA();
-    const char* sets[] = {"fvc2000_db1_b", "fvc2000_db3_b", "fvc2002_db1_b"};
-    for (const char* set : sets) {
-        std::vector<std::uint8_t> image = zptest::loadSensorImage(set, 103, 2);
-        ASSERT_FALSE(image.empty()) << set;
-        std::array<std::uint8_t, zp::kWorkAreaSize> workArea{};
-        zp::ImageDescriptor desc = zp::sensorDescriptor(image.data(), workArea.data());
-        ASSERT_EQ(zp::qualityScore(desc), 1) << set;
-        ASSERT_EQ(zp::windowCrop(desc), 1) << set;
-        const std::int32_t w = desc.width;
-        const std::int32_t h = desc.height;
-        zp::invertImage(image.data(), w, h);
-        ASSERT_EQ(zp::normalise(image.data(), w, h, workArea.data()), 1) << set;
-        zp::smoothImage(image.data(), w, h, workArea.data());
-        zp::orientationField(image.data(), w, h, workArea.data());
-        image.resize(static_cast<std::size_t>(w * h));
-        const std::vector<std::uint8_t> map(workArea.begin(), workArea.begin() + (w >> 3) * (h >> 3));
-        const std::vector<std::uint8_t> want = enhancedReference(image, w, h, map);
+    for (const zptest::Capture& capture : zptest::kPathCaptures) {
+        const zptest::StageInput in = zptest::realStageInput(capture, zptest::RidgeStage::Enhancement);
+        ASSERT_FALSE(in.image.empty()) << capture.set;
+        const std::vector<std::uint8_t> want = enhancedReference(in.image, in.w, in.h, in.map);
         for (const zp::VectorPath path : zptest::availableVectorPaths()) {
-            std::vector<std::uint8_t> work = image;
-            zp::directionalEnhancement(work.data(), w, h, map.data(), path);
-            EXPECT_EQ(work, want) << zptest::vectorPathName(path) << " " << set;
+            std::vector<std::uint8_t> work = in.image;
+            zp::directionalEnhancement(work.data(), in.w, in.h, in.map.data(), path);
+            EXPECT_EQ(work, want) << zptest::vectorPathName(path) << " " << capture.set;
         }
     }
 }

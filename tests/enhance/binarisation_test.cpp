@@ -150,16 +150,11 @@ TEST(Binarisation, EveryVectorPathMatchesTheRule) {
 
 TEST(Binarisation, EveryVectorPathMatchesTheRuleOnRealCaptures) {
     ZP_REQUIRE_DATA();
-    for (const zptest::Capture& capture : zptest::kPathCaptures) {
-        const zptest::StageInput in = zptest::realStageInput(capture, zptest::RidgeStage::Binarisation);
-        ASSERT_FALSE(in.image.empty()) << capture.set;
-        const std::vector<std::uint8_t> want = binarisedReference(in.image, in.w, in.h, in.map);
-        for (const zp::VectorPath path : zptest::availableVectorPaths()) {
-            std::vector<std::uint8_t> work = in.image;
-            zp::binarise(0, work.data(), in.w, in.h, in.map.data(), path);
-            EXPECT_EQ(work, want) << zptest::vectorPathName(path) << " " << capture.set;
-        }
-    }
+    zptest::expectEveryPathOnRealCaptures(zptest::RidgeStage::Binarisation, binarisedReference,
+                                          [](std::uint8_t* image, std::int32_t w, std::int32_t h,
+                                             const std::uint8_t* map, zp::VectorPath path) {
+                                              zp::binarise(0, image, w, h, map, path);
+                                          });
 }
 
 }  // namespace

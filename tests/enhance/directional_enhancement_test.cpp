@@ -160,16 +160,11 @@ TEST(DirectionalEnhancement, EveryVectorPathMatchesTheRule) {
 
 TEST(DirectionalEnhancement, EveryVectorPathMatchesTheRuleOnRealCaptures) {
     ZP_REQUIRE_DATA();
-    for (const zptest::Capture& capture : zptest::kPathCaptures) {
-        const zptest::StageInput in = zptest::realStageInput(capture, zptest::RidgeStage::Enhancement);
-        ASSERT_FALSE(in.image.empty()) << capture.set;
-        const std::vector<std::uint8_t> want = enhancedReference(in.image, in.w, in.h, in.map);
-        for (const zp::VectorPath path : zptest::availableVectorPaths()) {
-            std::vector<std::uint8_t> work = in.image;
-            zp::directionalEnhancement(work.data(), in.w, in.h, in.map.data(), path);
-            EXPECT_EQ(work, want) << zptest::vectorPathName(path) << " " << capture.set;
-        }
-    }
+    zptest::expectEveryPathOnRealCaptures(zptest::RidgeStage::Enhancement, enhancedReference,
+                                          [](std::uint8_t* image, std::int32_t w, std::int32_t h,
+                                             const std::uint8_t* map, zp::VectorPath path) {
+                                              zp::directionalEnhancement(image, w, h, map, path);
+                                          });
 }
 
 }  // namespace

@@ -20,6 +20,7 @@
 #include "image/smoothing.h"
 #include "image/window_crop.h"
 #include "support/real_images.h"
+#include "support/vector_paths.h"
 
 namespace zptest {
 
@@ -95,5 +96,22 @@ inline StageInput realStageInput(const Capture& capture, RidgeStage until) {
 // paths' tests.
 inline constexpr Capture kPathCaptures[] = {
     {"fvc2000_db1_b", 103, 2}, {"fvc2000_db3_b", 103, 2}, {"fvc2002_db1_b", 103, 2}, {"fvc2000_db2_b", 107, 5}};
+
+// Runs stage(image, w, h, map, path) on every path capture's input to
+// `until` for every vector path available, expecting reference(image, w, h,
+// map)'s image.
+template <typename Reference, typename Stage>
+void expectEveryPathOnRealCaptures(RidgeStage until, Reference reference, Stage stage) {
+    for (const Capture& capture : kPathCaptures) {
+        const StageInput in = realStageInput(capture, until);
+        ASSERT_FALSE(in.image.empty()) << capture.set;
+        const std::vector<std::uint8_t> want = reference(in.image, in.w, in.h, in.map);
+        for (const zp::VectorPath path : availableVectorPaths()) {
+            std::vector<std::uint8_t> work = in.image;
+            stage(work.data(), in.w, in.h, in.map.data(), path);
+            EXPECT_EQ(work, want) << vectorPathName(path) << " " << capture.set;
+        }
+    }
+}
 
 }  // namespace zptest

@@ -39,7 +39,7 @@ struct Binarisation {
         std::memcpy(out, result, static_cast<std::size_t>(n));
     }
 
-#if defined(ZP_SEGMENT_VECTORS)
+#if defined(ZP_VECTOR_PATHS)
     // The vector paths: a flank sum (at most 2550) fits a 16-bit lane, and
     // the high half of sum x (205 x 32) is (205 x sum) >> 11 exactly. A
     // pixel is ridge where max(pixel, threshold) is the pixel and it is not 0.

@@ -47,7 +47,7 @@ void smoothSegments(const std::uint8_t* n, const std::uint8_t* c, const std::uin
     }
 }
 
-#if defined(__x86_64__) && defined(__SSE2__)
+#if defined(ZP_VECTOR_PATHS)
 // The vector paths decide by the tables' rules as logic on lanes of 0 or
 // all ones (set = non-zero): a ridge pixel stays unless every set
 // neighbour lies in the top row, the bottom row, the left or the right
@@ -111,16 +111,6 @@ void smoothRowPortable(const std::uint8_t* n, const std::uint8_t* c, const std::
 using RowSmoother = void (*)(const std::uint8_t*, const std::uint8_t*, const std::uint8_t*, std::uint8_t*,
                              const std::uint8_t*, std::int32_t);
 
-RowSmoother rowSmootherFor(VectorPath path) {
-#if defined(__x86_64__) && defined(__SSE2__)
-    if (path == VectorPath::Avx2 && vectorPathAvailable(VectorPath::Avx2)) return smoothRowAvx2;
-    if (path != VectorPath::Portable) return smoothRowSse2;
-#else
-    static_cast<void>(path);
-#endif
-    return smoothRowPortable;
-}
-
 }  // namespace
 
 void binarySmoothing(std::uint8_t* image, std::int32_t width, std::int32_t height,
@@ -132,7 +122,11 @@ void binarySmoothing(std::uint8_t* image, std::int32_t width, std::int32_t heigh
                      const std::uint8_t* blockMap, VectorPath path) {
     if (width < 1 || height < 2 * kDelay) return;
     const auto rowBytes = static_cast<std::size_t>(width);
-    const RowSmoother smoothRow = rowSmootherFor(path);
+#if defined(ZP_VECTOR_PATHS)
+    const RowSmoother smoothRow = functionForPath<RowSmoother>(path, smoothRowPortable, smoothRowSse2, smoothRowAvx2);
+#else
+    const RowSmoother smoothRow = smoothRowPortable;
+#endif
     const std::int32_t columns = width >> kBlockShift;
     for (std::int32_t y = kFrame; y < height - kFrame; ++y) {
         const std::uint8_t* n = image + (y - 1) * width;

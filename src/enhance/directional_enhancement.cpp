@@ -64,7 +64,7 @@ struct Enhancement {
         }
     }
 
-#if defined(ZP_SEGMENT_VECTORS)
+#if defined(ZP_VECTOR_PATHS)
     // The vector paths sum the same products exactly: a pair of taps is one
     // 16-bit lane (at most 510), two pairs' weights multiply neighbouring
     // lanes into one 32-bit sum. The final shift, then saturation to 16 and

@@ -10,9 +10,8 @@
 
 #include "math/vector_path.h"
 
-#if defined(__x86_64__) && defined(__SSE2__)
+#if defined(ZP_VECTOR_PATHS)
 #include <immintrin.h>
-#define ZP_SEGMENT_VECTORS 1
 #endif
 
 namespace zp::segments {
@@ -49,7 +48,7 @@ void rowBySegment(const std::uint8_t* row, std::uint8_t* out, const std::uint8_t
     for (std::int32_t xs = kFrame; xs < width - kFrame; xs = (xs | 7) + 1) {
         const auto* e = entryOf(table, blocks[xs >> kBlockShift]);
         if (e == nullptr) continue;
-#if defined(ZP_SEGMENT_VECTORS)
+#if defined(ZP_VECTOR_PATHS)
         if constexpr (kSse2) {
             Stage::runSse2(row + xs, out + xs, *e, lengthAt(xs, width));
             continue;
@@ -59,7 +58,7 @@ void rowBySegment(const std::uint8_t* row, std::uint8_t* out, const std::uint8_t
     }
 }
 
-#if defined(ZP_SEGMENT_VECTORS)
+#if defined(ZP_VECTOR_PATHS)
 inline __m128i loadEight(const std::uint8_t* p) { return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)); }
 
 // Stores the n <= 8 low bytes of v.
@@ -102,13 +101,13 @@ __attribute__((target("avx2"))) void rowAvx2(const std::uint8_t* row, std::uint8
 // The row function of a path (a narrower one where it is not available).
 template <typename Stage>
 RowFunction<Stage> rowFunctionFor(VectorPath path) {
-#if defined(ZP_SEGMENT_VECTORS)
-    if (path == VectorPath::Avx2 && vectorPathAvailable(VectorPath::Avx2)) return rowAvx2<Stage>;
-    if (path != VectorPath::Portable) return rowBySegment<Stage, true>;
+#if defined(ZP_VECTOR_PATHS)
+    return functionForPath<RowFunction<Stage>>(path, rowBySegment<Stage, false>, rowBySegment<Stage, true>,
+                                               rowAvx2<Stage>);
 #else
     static_cast<void>(path);
-#endif
     return rowBySegment<Stage, false>;
+#endif
 }
 
 }  // namespace zp::segments

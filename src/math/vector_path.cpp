@@ -6,7 +6,7 @@ bool vectorPathAvailable(VectorPath path) {
     switch (path) {
         case VectorPath::Portable:
             return true;
-#if defined(__x86_64__) && defined(__SSE2__)
+#if defined(ZP_VECTOR_PATHS)
         case VectorPath::Sse2:
             return true;
         case VectorPath::Avx2:

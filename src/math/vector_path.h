@@ -7,6 +7,11 @@
 #include <array>
 #include <cstdint>
 
+// Defined where this build carries the x86 vector paths.
+#if defined(__x86_64__) && defined(__SSE2__)
+#define ZP_VECTOR_PATHS 1
+#endif
+
 namespace zp {
 
 enum class VectorPath : std::uint8_t {
@@ -23,5 +28,14 @@ bool vectorPathAvailable(VectorPath path);
 
 // The widest available path.
 VectorPath bestVectorPath();
+
+// A stage's version for a path: the AVX2 one where asked for and available,
+// else the SSE2 one for any vector path, else the portable one.
+template <typename F>
+F functionForPath(VectorPath path, F portable, F sse2, F avx2) {
+    if (path == VectorPath::Avx2 && vectorPathAvailable(VectorPath::Avx2)) return avx2;
+    if (path != VectorPath::Portable && vectorPathAvailable(VectorPath::Sse2)) return sse2;
+    return portable;
+}
 
 }  // namespace zp

@@ -111,10 +111,11 @@ inline std::uint64_t westOf(const RowBits& row, std::int32_t k) {
 // Pixels that the thinning table would let go in some sub-pass: crossing
 // number 1, at least two set neighbours, and the side conditions of the row
 // or the column sub-pass. T is one word or a vector of words (bitwise
-// operators only); the result goes through a reference so that no vector
-// crosses a call outside its own target.
+// operators only); values go through references so that no vector crosses
+// a call outside its own target.
 template <typename T>
-[[gnu::always_inline]] inline void deletable(T& out, T e, T ne, T n, T nw, T w, T sw, T s, T se) {
+[[gnu::always_inline]] inline void deletable(T& out, const T& e, const T& ne, const T& n, const T& nw, const T& w,
+                                             const T& sw, const T& s, const T& se) {
     const T t1 = ~e & (ne | n);
     const T t2 = ~n & (nw | w);
     const T t3 = ~w & (sw | s);

@@ -6,6 +6,10 @@
 #include "enhance/median_filter.h"
 #include "math/trig.h"
 
+#if defined(ZP_VECTOR_PATHS)
+#include <emmintrin.h>
+#endif
+
 namespace zp {
 namespace {
 
@@ -28,11 +32,8 @@ constexpr std::array<TangentBin, 8> kTangentBins = {{
     {-400, 5}, {-133, 4}, {-75, 3}, {-25, 2}, {25, 1}, {75, 8}, {133, 7}, {400, 6},
 }};
 
-// Squared-gradient sums of the 8 x 8 block whose top-left pixel is at p:
-// Sxx = sum of gx^2 - gy^2 and Sxy = sum of 2 gx gy, with gx, gy the 3 x 3
-// Sobel sums shifted right by 2 (arithmetic: towards minus infinity).
 // Fixed-length lane loops over local copies, so that they vectorise.
-void blockGradientSums(const std::uint8_t* p, std::int32_t width, std::int32_t& sxx, std::int32_t& sxy) {
+void blockGradientSumsPortable(const std::uint8_t* p, std::int32_t width, std::int32_t& sxx, std::int32_t& sxy) {
     std::array<std::int32_t, kBlock> xxLanes{};
     std::array<std::int32_t, kBlock> xyLanes{};
     std::array<std::int32_t, kBlock + 2> above{};
@@ -65,7 +66,76 @@ void blockGradientSums(const std::uint8_t* p, std::int32_t width, std::int32_t& 
     }
 }
 
+#if defined(ZP_VECTOR_PATHS)
+// The eight columns as 16-bit lanes: Sobel sums stay within +-1020, and one
+// multiply-add of the lanes (gx, gy) with (gx, -gy) gives gx^2 - gy^2, with
+// (gy, gx) gives 2 gx gy, each in 32 bits.
+struct SobelRow {
+    __m128i left;    // pixels x - 1
+    __m128i centre;  // x
+    __m128i right;   // x + 1
+};
+
+inline SobelRow sobelRow(const std::uint8_t* p) {
+    const __m128i zero = _mm_setzero_si128();
+    const auto lanes = [zero](const std::uint8_t* q) {
+        return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(q)), zero);
+    };
+    return SobelRow{lanes(p - 1), lanes(p), lanes(p + 1)};
+}
+
+void blockGradientSumsSse2(const std::uint8_t* p, std::int32_t width, std::int32_t& sxx, std::int32_t& sxy) {
+    SobelRow above = sobelRow(p - width);
+    SobelRow row = sobelRow(p);
+    __m128i xx = _mm_setzero_si128();
+    __m128i xy = _mm_setzero_si128();
+    const __m128i minusHigh = _mm_set1_epi32(static_cast<std::int32_t>(0xFFFF0001U));  // (1, -1) per lane pair
+    for (std::int32_t v = 0; v < kBlock; ++v) {
+        const SobelRow below = sobelRow(p + (v + 1) * width);
+        const __m128i gxSum = _mm_add_epi16(
+            _mm_add_epi16(_mm_sub_epi16(above.right, above.left), _mm_slli_epi16(_mm_sub_epi16(row.right, row.left), 1)),
+            _mm_sub_epi16(below.right, below.left));
+        const __m128i gySum = _mm_sub_epi16(
+            _mm_add_epi16(_mm_add_epi16(below.left, _mm_slli_epi16(below.centre, 1)), below.right),
+            _mm_add_epi16(_mm_add_epi16(above.left, _mm_slli_epi16(above.centre, 1)), above.right));
+        const __m128i gx = _mm_srai_epi16(gxSum, 2);
+        const __m128i gy = _mm_srai_epi16(gySum, 2);
+        const __m128i lo = _mm_unpacklo_epi16(gx, gy);
+        const __m128i hi = _mm_unpackhi_epi16(gx, gy);
+        // (gx, -gy) from (gx, gy) by a lane-pair sign multiply.
+        xx = _mm_add_epi32(xx, _mm_madd_epi16(lo, _mm_mullo_epi16(lo, minusHigh)));
+        xx = _mm_add_epi32(xx, _mm_madd_epi16(hi, _mm_mullo_epi16(hi, minusHigh)));
+        const __m128i swappedLo = _mm_shufflehi_epi16(_mm_shufflelo_epi16(lo, 0xB1), 0xB1);
+        const __m128i swappedHi = _mm_shufflehi_epi16(_mm_shufflelo_epi16(hi, 0xB1), 0xB1);
+        xy = _mm_add_epi32(xy, _mm_madd_epi16(lo, swappedLo));
+        xy = _mm_add_epi32(xy, _mm_madd_epi16(hi, swappedHi));
+        above = row;
+        row = below;
+    }
+    const auto total = [](__m128i v) {
+        v = _mm_add_epi32(v, _mm_shuffle_epi32(v, 0x4E));
+        v = _mm_add_epi32(v, _mm_shuffle_epi32(v, 0xB1));
+        return _mm_cvtsi128_si32(v);
+    };
+    sxx = total(xx);
+    sxy = total(xy);
+}
+#endif
+
 }  // namespace
+
+void blockGradientSums(const std::uint8_t* p, std::int32_t width, std::int32_t& sxx, std::int32_t& sxy,
+                       VectorPath path) {
+#if defined(ZP_VECTOR_PATHS)
+    if (path != VectorPath::Portable) {
+        blockGradientSumsSse2(p, width, sxx, sxy);
+        return;
+    }
+#else
+    static_cast<void>(path);
+#endif
+    blockGradientSumsPortable(p, width, sxx, sxy);
+}
 
 std::uint8_t directionCodeOfTangent(std::int32_t t) {
     for (const TangentBin& bin : kTangentBins) {
@@ -104,6 +174,7 @@ void orientationField(const std::uint8_t* image, std::int32_t width, std::int32_
     std::memset(cosines.data(), kUnmeasured, static_cast<std::size_t>(blocks));
     std::memset(sines.data(), kUnmeasured, static_cast<std::size_t>(blocks));
 
+    const VectorPath path = bestVectorPath();
     // Blocks measured: x = 8, 16, ... while x < width - 8; y likewise.
     for (std::int32_t y = kBlock; y < height - kBlock; y += kBlock) {
         for (std::int32_t x = kBlock; x < width - kBlock; x += kBlock) {
@@ -111,7 +182,7 @@ void orientationField(const std::uint8_t* image, std::int32_t width, std::int32_
             if (blockMap[b] == 0) continue;
             std::int32_t sxx = 0;
             std::int32_t sxy = 0;
-            blockGradientSums(image + y * width + x, width, sxx, sxy);
+            blockGradientSums(image + y * width + x, width, sxx, sxy, path);
             std::int32_t c = 0;
             std::int32_t s = 0;
             if (sxx != 0) {

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "math/vector_path.h"
+
 namespace zp {
 
 // Direction code k stands for a ridge direction of (k - 1) x 22.5 degrees,
@@ -22,6 +24,14 @@ inline constexpr std::uint8_t kVerticalCode = 5;
 // blocks are left unchanged.
 void orientationField(const std::uint8_t* image, std::int32_t width, std::int32_t height,
                       std::uint8_t* blockMap);
+
+// Squared-gradient sums of the 8 x 8 block whose top-left pixel is at p
+// (rows of width bytes; the pixels around it are read too): Sxx = sum of
+// gx^2 - gy^2 and Sxy = sum of 2 gx gy, with gx, gy the 3 x 3 Sobel sums
+// shifted right by 2 (arithmetic: towards minus infinity). Every vector
+// path gives the same sums.
+void blockGradientSums(const std::uint8_t* p, std::int32_t width, std::int32_t& sxx, std::int32_t& sxy,
+                       VectorPath path);
 
 // Direction code of a block from its filtered cosine and sine bytes
 // (100 - c, 100 - s).

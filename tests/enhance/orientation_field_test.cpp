@@ -250,7 +250,8 @@ TEST(OrientationField, MatchesTheRuleOnCurvedRidgesAndPatchyMaps) {
     }
 }
 
-// Each vector path's gradient sums against the rule on every block of
+// The gradient sums of one block, and of two neighbouring ones on every
+// vector path that sums pairs, against the rule on every block of
 // random images (any greys, only 0 and 255 for the largest gradients) and
 // of real captures.
 TEST(OrientationField, GradientSumsOfEveryVectorPathMatchTheRule) {
@@ -279,10 +280,19 @@ TEST(OrientationField, GradientSumsOfEveryVectorPathMatchTheRule) {
                     std::int32_t sxy = 0;
                     std::int32_t wantXx = 0;
                     std::int32_t wantXy = 0;
-                    zp::blockGradientSums(images[i].data() + y * w + x, w, sxx, sxy, path);
+                    zp::blockGradientSums(images[i].data() + y * w + x, w, sxx, sxy);
                     gradientSumsReference(images[i].data(), w, x, y, wantXx, wantXy);
                     ASSERT_EQ(sxx, wantXx) << zptest::vectorPathName(path) << " image " << i << " at " << x << "," << y;
                     ASSERT_EQ(sxy, wantXy) << zptest::vectorPathName(path) << " image " << i << " at " << x << "," << y;
+                    // With the block to the right, where the path sums two at once.
+                    std::array<std::int32_t, 4> pair{};
+                    if (x + 8 < w - 8 && zp::blockPairGradientSums(images[i].data() + y * w + x, w, pair, path)) {
+                        std::int32_t nextXx = 0;
+                        std::int32_t nextXy = 0;
+                        gradientSumsReference(images[i].data(), w, x + 8, y, nextXx, nextXy);
+                        ASSERT_EQ(pair, (std::array<std::int32_t, 4>{wantXx, wantXy, nextXx, nextXy}))
+                            << zptest::vectorPathName(path) << " image " << i << " at " << x << "," << y;
+                    }
                 }
             }
         }

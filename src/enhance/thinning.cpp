@@ -247,12 +247,10 @@ void thinning(std::uint8_t* image, std::int32_t width, std::int32_t height, std:
                 while (bits != 0) {
                     const std::int32_t x = (k << 6) + std::countr_zero(bits);
                     bits &= bits - 1;
-                    if ((kThinningTable[thinningIndex(row + x, width)] & kRowPass) != 0) {
-                        row[x] = 0;
-                    } else {
-                        row[x] = kThinningMark;
-                        survivorBands[x] |= band;
-                    }
+                    // Without branches: the outcome is hard to predict.
+                    const bool survives = (kThinningTable[thinningIndex(row + x, width)] & kRowPass) == 0;
+                    row[x] = survives ? kThinningMark : 0;
+                    survivorBands[x] |= survives ? band : 0;
                 }
             }
             marked[y] = rowMarks != 0;

@@ -86,11 +86,25 @@ template <typename V>
     std::memcpy(out + x, &decided, sizeof(V));
 }
 
+// The pixels left after the whole steps from x: one more 16-pixel step
+// that ends at the last decided column, where it starts a block (it decides
+// a few pixels again, alike, since results go to another row), else one
+// pixel at a time.
+void finishRow(const std::uint8_t* n, const std::uint8_t* c, const std::uint8_t* s, std::uint8_t* out,
+               const std::uint8_t* blocks, std::int32_t x, std::int32_t width) {
+    const std::int32_t lastStep = width - kFrame - 16;
+    if (x < width - kFrame && lastStep >= kFrame && lastStep % 8 == 0) {
+        smoothLanes<Lanes16>(n, c, s, out, blocks, lastStep);
+        return;
+    }
+    smoothSegments(n, c, s, out, blocks, x, width);
+}
+
 void smoothRowSse2(const std::uint8_t* n, const std::uint8_t* c, const std::uint8_t* s, std::uint8_t* out,
                    const std::uint8_t* blocks, std::int32_t width) {
     std::int32_t x = kFrame;
     for (; x + 16 <= width - kFrame; x += 16) smoothLanes<Lanes16>(n, c, s, out, blocks, x);
-    smoothSegments(n, c, s, out, blocks, x, width);
+    finishRow(n, c, s, out, blocks, x, width);
 }
 
 __attribute__((target("avx2"))) void smoothRowAvx2(const std::uint8_t* n, const std::uint8_t* c,
@@ -99,7 +113,7 @@ __attribute__((target("avx2"))) void smoothRowAvx2(const std::uint8_t* n, const 
     std::int32_t x = kFrame;
     for (; x + 32 <= width - kFrame; x += 32) smoothLanes<Lanes32>(n, c, s, out, blocks, x);
     for (; x + 16 <= width - kFrame; x += 16) smoothLanes<Lanes16>(n, c, s, out, blocks, x);
-    smoothSegments(n, c, s, out, blocks, x, width);
+    finishRow(n, c, s, out, blocks, x, width);
 }
 #endif
 

@@ -80,11 +80,25 @@ template <typename Bytes, typename Words>
     std::memcpy(out + x, &result, sizeof(Bytes));
 }
 
+// The pixels left after the whole steps from x: one more 16-pixel step
+// that ends at the last decided column, where it starts a block (it decides
+// a few pixels again, alike, since results go to another row), else one
+// pixel at a time.
+void finishRow(const std::uint8_t* a, const std::uint8_t* b, const std::uint8_t* c, std::uint8_t* out,
+               const std::uint8_t* blocks, std::int32_t x, std::int32_t width) {
+    const std::int32_t lastStep = width - kFrame - 16;
+    if (x < width - kFrame && lastStep >= kFrame && lastStep % 8 == 0) {
+        smoothLanes<Bytes16, Words16>(a, b, c, out, blocks, lastStep);
+        return;
+    }
+    smoothSegments(a, b, c, out, blocks, x, width);
+}
+
 void smoothRowSse2(const std::uint8_t* a, const std::uint8_t* b, const std::uint8_t* c, std::uint8_t* out,
                    const std::uint8_t* blocks, std::int32_t width) {
     std::int32_t x = kFrame;
     for (; x + 16 <= width - kFrame; x += 16) smoothLanes<Bytes16, Words16>(a, b, c, out, blocks, x);
-    smoothSegments(a, b, c, out, blocks, x, width);
+    finishRow(a, b, c, out, blocks, x, width);
 }
 
 __attribute__((target("avx2"))) void smoothRowAvx2(const std::uint8_t* a, const std::uint8_t* b,
@@ -93,7 +107,7 @@ __attribute__((target("avx2"))) void smoothRowAvx2(const std::uint8_t* a, const 
     std::int32_t x = kFrame;
     for (; x + 32 <= width - kFrame; x += 32) smoothLanes<Bytes32, Words32>(a, b, c, out, blocks, x);
     for (; x + 16 <= width - kFrame; x += 16) smoothLanes<Bytes16, Words16>(a, b, c, out, blocks, x);
-    smoothSegments(a, b, c, out, blocks, x, width);
+    finishRow(a, b, c, out, blocks, x, width);
 }
 #endif
 

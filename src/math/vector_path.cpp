@@ -10,7 +10,11 @@ bool vectorPathAvailable(VectorPath path) {
         case VectorPath::Sse2:
             return true;
         case VectorPath::Avx2:
-            // The processor's feature bits, read as the loader found them.
+            // The processor's and the system's feature bits, as the compiler's
+            // runtime records them once; the init call only matters for a
+            // host that calls in from its own static constructors, before
+            // that runtime's.
+            __builtin_cpu_init();
             return __builtin_cpu_supports("avx2") != 0;
 #endif
         default:

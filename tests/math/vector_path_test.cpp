@@ -13,7 +13,9 @@ TEST(VectorPath, PortableAlwaysRunsAndTheBestOneIsAvailable) {
 #endif
     // The best path is the widest available one.
     for (const zp::VectorPath p : zp::kVectorPaths) {
-        if (zp::vectorPathAvailable(p)) EXPECT_GE(static_cast<int>(zp::bestVectorPath()), static_cast<int>(p));
+        if (zp::vectorPathAvailable(p)) {
+            EXPECT_GE(static_cast<int>(zp::bestVectorPath()), static_cast<int>(p));
+        }
     }
 }
 

@@ -124,37 +124,31 @@ TEST(Binarisation, BrightBandIsRidgeAndBackgroundIsCleared) {
         for (std::int32_t x = 24; x < 32; ++x) EXPECT_EQ(s.image[y * s.w + x], 0);
 }
 
+// The stage on a chosen path, for the tests of every path.
+void binariseOnPath(std::uint8_t* image, std::int32_t w, std::int32_t h, const std::uint8_t* map, zp::VectorPath path) {
+    zp::binarise(0, image, w, h, map, path);
+}
+
 // Each vector path against the rule: random greys, greys a step or two
 // around 100 (many pixels right at their threshold) on sizes with partial
 // segments, and real captures' input to the stage.
 TEST(Binarisation, EveryVectorPathMatchesTheRule) {
-    const std::int32_t sizes[][2] = {{232, 280}, {256, 384}, {40, 40}, {27, 33}, {93, 51}};
-    std::mt19937 rng(44);
-    for (const zp::VectorPath path : zptest::availableVectorPaths()) {
-        for (const auto& s : sizes) {
-            const std::int32_t w = s[0];
-            const std::int32_t h = s[1];
-            for (const bool nearThreshold : {false, true}) {
-                std::vector<std::uint8_t> image = zptest::randomGrey(rng, static_cast<std::size_t>(w * h));
-                if (nearThreshold) {
-                    for (auto& p : image) p = static_cast<std::uint8_t>(99 + p % 5);
-                }
-                const std::vector<std::uint8_t> map = zptest::randomBlockMap(rng, w, h, 3);
-                const std::vector<std::uint8_t> want = binarisedReference(image, w, h, map);
-                zp::binarise(0, image.data(), w, h, map.data(), path);
-                EXPECT_EQ(image, want) << zptest::vectorPathName(path) << " " << w << "x" << h;
+    zptest::expectEveryPathOnRandomImages(
+        44, 2,
+        [](std::mt19937& rng, std::int32_t w, std::int32_t h, std::int32_t kind) {
+            std::vector<std::uint8_t> image = zptest::randomGrey(rng, static_cast<std::size_t>(w * h));
+            if (kind == 1) {
+                for (auto& p : image) p = static_cast<std::uint8_t>(99 + p % 5);
             }
-        }
-    }
+            return image;
+        },
+        binarisedReference, binariseOnPath);
 }
 
 TEST(Binarisation, EveryVectorPathMatchesTheRuleOnRealCaptures) {
     ZP_REQUIRE_DATA();
     zptest::expectEveryPathOnRealCaptures(zptest::RidgeStage::Binarisation, binarisedReference,
-                                          [](std::uint8_t* image, std::int32_t w, std::int32_t h,
-                                             const std::uint8_t* map, zp::VectorPath path) {
-                                              zp::binarise(0, image, w, h, map, path);
-                                          });
+                                          binariseOnPath);
 }
 
 }  // namespace

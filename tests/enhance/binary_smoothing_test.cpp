@@ -114,41 +114,35 @@ TEST(BinarySmoothing, RidgeInBackgroundBlockIsCleared) {
         for (std::int32_t x = 8; x < 16; ++x) EXPECT_EQ(image[y * 32 + x], 0);
 }
 
+// The stage on a chosen path, for the tests of every path.
+void smoothOnPath(std::uint8_t* image, std::int32_t w, std::int32_t h, const std::uint8_t* map, zp::VectorPath path) {
+    zp::binarySmoothing(image, w, h, map, path);
+}
+
 // Each vector path against the rule: random 0/1 images and random bytes
 // (any non-zero pixel counts as set) inside a frame of 0, on sizes with
 // partial steps and lone finger blocks, and real captures' binary ridge
 // images.
 TEST(BinarySmoothing, EveryVectorPathMatchesTheRule) {
-    const std::int32_t sizes[][2] = {{232, 280}, {256, 384}, {40, 40}, {27, 33}, {93, 51}, {64, 17}};
-    std::mt19937 rng(45);
-    for (const zp::VectorPath path : zptest::availableVectorPaths()) {
-        for (const auto& s : sizes) {
-            const std::int32_t w = s[0];
-            const std::int32_t h = s[1];
-            for (const bool anyBytes : {false, true}) {
-                std::vector<std::uint8_t> image(static_cast<std::size_t>(w * h), 0);
-                for (std::int32_t y = 8; y < h - 8; ++y) {
-                    for (std::int32_t x = 8; x < w - 8; ++x) {
-                        const auto p = static_cast<std::uint8_t>(rng());
-                        image[y * w + x] = anyBytes ? (p % 3 == 0 ? 0 : p) : p % 2;
-                    }
+    zptest::expectEveryPathOnRandomImages(
+        45, 2,
+        [](std::mt19937& rng, std::int32_t w, std::int32_t h, std::int32_t kind) {
+            std::vector<std::uint8_t> image(static_cast<std::size_t>(w * h), 0);
+            for (std::int32_t y = 8; y < h - 8; ++y) {
+                for (std::int32_t x = 8; x < w - 8; ++x) {
+                    const auto p = static_cast<std::uint8_t>(rng());
+                    image[y * w + x] = kind == 1 ? (p % 3 == 0 ? 0 : p) : p % 2;
                 }
-                const std::vector<std::uint8_t> map = zptest::randomBlockMap(rng, w, h, 3);
-                const std::vector<std::uint8_t> want = smoothedReference(image, w, h, map);
-                zp::binarySmoothing(image.data(), w, h, map.data(), path);
-                EXPECT_EQ(image, want) << zptest::vectorPathName(path) << " " << w << "x" << h;
             }
-        }
-    }
+            return image;
+        },
+        smoothedReference, smoothOnPath);
 }
 
 TEST(BinarySmoothing, EveryVectorPathMatchesTheRuleOnRealCaptures) {
     ZP_REQUIRE_DATA();
     zptest::expectEveryPathOnRealCaptures(zptest::RidgeStage::BinarySmoothing, smoothedReference,
-                                          [](std::uint8_t* image, std::int32_t w, std::int32_t h,
-                                             const std::uint8_t* map, zp::VectorPath path) {
-                                              zp::binarySmoothing(image, w, h, map, path);
-                                          });
+                                          smoothOnPath);
 }
 
 }  // namespace

@@ -132,39 +132,32 @@ TEST(DirectionalEnhancement, BackgroundBlockBetweenFingerBlocksIsUntouched) {
     EXPECT_EQ(image, want);
 }
 
+// The stage on a chosen path, for the tests of every path.
+void enhanceOnPath(std::uint8_t* image, std::int32_t w, std::int32_t h, const std::uint8_t* map, zp::VectorPath path) {
+    zp::directionalEnhancement(image, w, h, map, path);
+}
+
 // Each vector path against the rule: random greys on sizes that leave
 // partial segments and lone finger blocks, only the extreme greys 0 and 255
 // (sums at their limits, so clamping at both ends), and a real capture's
 // input to the stage.
 TEST(DirectionalEnhancement, EveryVectorPathMatchesTheRule) {
-    const std::int32_t sizes[][2] = {{232, 280}, {256, 384}, {40, 40}, {27, 33}, {64, 24}, {93, 51}};
-    std::mt19937 rng(2024);
-    for (const zp::VectorPath path : zptest::availableVectorPaths()) {
-        for (const auto& s : sizes) {
-            const std::int32_t w = s[0];
-            const std::int32_t h = s[1];
-            for (const bool extremes : {false, true}) {
-                std::vector<std::uint8_t> image = zptest::randomGrey(rng, static_cast<std::size_t>(w * h));
-                if (extremes) {
-                    for (auto& p : image) p = p < 128 ? 0 : 255;
-                }
-                const std::vector<std::uint8_t> map = zptest::randomBlockMap(rng, w, h, 3);
-                const std::vector<std::uint8_t> want = enhancedReference(image, w, h, map);
-                zp::directionalEnhancement(image.data(), w, h, map.data(), path);
-                EXPECT_EQ(image, want) << zptest::vectorPathName(path) << " " << w << "x" << h
-                                       << (extremes ? " extremes" : "");
+    zptest::expectEveryPathOnRandomImages(
+        2024, 2,
+        [](std::mt19937& rng, std::int32_t w, std::int32_t h, std::int32_t kind) {
+            std::vector<std::uint8_t> image = zptest::randomGrey(rng, static_cast<std::size_t>(w * h));
+            if (kind == 1) {
+                for (auto& p : image) p = p < 128 ? 0 : 255;
             }
-        }
-    }
+            return image;
+        },
+        enhancedReference, enhanceOnPath);
 }
 
 TEST(DirectionalEnhancement, EveryVectorPathMatchesTheRuleOnRealCaptures) {
     ZP_REQUIRE_DATA();
     zptest::expectEveryPathOnRealCaptures(zptest::RidgeStage::Enhancement, enhancedReference,
-                                          [](std::uint8_t* image, std::int32_t w, std::int32_t h,
-                                             const std::uint8_t* map, zp::VectorPath path) {
-                                              zp::directionalEnhancement(image, w, h, map, path);
-                                          });
+                                          enhanceOnPath);
 }
 
 }  // namespace

@@ -139,6 +139,7 @@ void binarySmoothing(std::uint8_t* image, std::int32_t width, std::int32_t heigh
 #if defined(ZP_VECTOR_PATHS)
     const RowSmoother smoothRow = functionForPath<RowSmoother>(path, smoothRowPortable, smoothRowSse2, smoothRowAvx2);
 #else
+    static_cast<void>(path);
     const RowSmoother smoothRow = smoothRowPortable;
 #endif
     const std::int32_t columns = width >> kBlockShift;

@@ -130,6 +130,7 @@ void smoothImage(std::uint8_t* image, std::int32_t width, std::int32_t height,
 #if defined(ZP_VECTOR_PATHS)
     const RowSmoother smoothRow = functionForPath<RowSmoother>(path, smoothRowPortable, smoothRowSse2, smoothRowAvx2);
 #else
+    static_cast<void>(path);
     const RowSmoother smoothRow = smoothRowPortable;
 #endif
     const std::int32_t columns = width >> kBlockShift;

@@ -2,11 +2,13 @@
 // iteration, and one ZPQuickMatch per probe after a single load.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
 #include "api/zpapi.h"
 #include "match/synthetic_templates.h"
+#include "real_sets.h"
 
 namespace {
 
@@ -54,5 +56,89 @@ void BM_ZPQuickMatch(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_ZPQuickMatch);
+
+// ZPMatch over every unordered pair of enrolled impressions within each real
+// set: median and 90th percentile over all pairs and over the genuine ones
+// (same finger) of one comparison's time, the fastest of a few passes.
+void BM_ZPMatchRealPairs(benchmark::State& state) {
+    const zpbench::RealSets& sets = zpbench::realSets();
+    if (sets.templates.empty()) {
+        state.SkipWithError("real fingerprint sets not found");
+        return;
+    }
+    struct Pair {
+        const std::uint8_t* first;
+        const std::uint8_t* second;
+        bool genuine;
+    };
+    std::vector<Pair> pairs;
+    for (std::size_t i = 0; i < sets.templates.size(); ++i) {
+        for (std::size_t j = i + 1; j < sets.templates.size(); ++j) {
+            const zpbench::RealTemplate& a = sets.templates[i];
+            const zpbench::RealTemplate& b = sets.templates[j];
+            if (a.set == b.set) pairs.push_back({a.bytes.data(), b.bytes.data(), a.finger == b.finger});
+        }
+    }
+    std::vector<std::uint8_t> ws(ZP_WORKSPACE_SIZE);
+    std::vector<double> best(pairs.size(), 1e300);
+    for (auto _ : state) {
+        for (int pass = 0; pass < zpbench::kTimedPasses; ++pass) {
+            for (std::size_t k = 0; k < pairs.size(); ++k) {
+                const auto start = zpbench::Clock::now();
+                benchmark::DoNotOptimize(ZPMatch(pairs[k].first, pairs[k].second, ws.data(), 3));
+                best[k] = std::min(best[k], zpbench::microsecondsSince(start));
+            }
+        }
+    }
+    std::vector<double> genuine;
+    for (std::size_t k = 0; k < pairs.size(); ++k) {
+        if (pairs[k].genuine) genuine.push_back(best[k]);
+    }
+    state.counters["pairs"] = static_cast<double>(pairs.size());
+    state.counters["median_us"] = zpbench::quantile(best, 0.5);
+    state.counters["p90_us"] = zpbench::quantile(best, 0.9);
+    state.counters["genuine_median_us"] = zpbench::quantile(genuine, 0.5);
+}
+BENCHMARK(BM_ZPMatchRealPairs)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// ZPQuickMatch per candidate: each real set's first impression is loaded
+// as the probe and scored against every enrolled template of all sets; the
+// time per candidate of a probe is its fastest pass over the gallery, the
+// figure the median over the probes.
+void BM_ZPQuickMatchRealGallery(benchmark::State& state) {
+    const zpbench::RealSets& sets = zpbench::realSets();
+    if (sets.templates.empty()) {
+        state.SkipWithError("real fingerprint sets not found");
+        return;
+    }
+    std::vector<const zpbench::RealTemplate*> probes;
+    for (std::int32_t set = 0; set < sets.setCount; ++set) {
+        for (const zpbench::RealTemplate& t : sets.templates) {
+            if (t.set == set) {
+                probes.push_back(&t);
+                break;
+            }
+        }
+    }
+    std::vector<std::uint8_t> ws(ZP_WORKSPACE_SIZE);
+    std::vector<double> perCandidate(probes.size(), 1e300);
+    const auto candidates = static_cast<double>(sets.templates.size());
+    for (auto _ : state) {
+        for (std::size_t p = 0; p < probes.size(); ++p) {
+            ZPLoadFeature(probes[p]->bytes.data(), ws.data());
+            for (int pass = 0; pass < zpbench::kTimedPasses; ++pass) {
+                const auto start = zpbench::Clock::now();
+                for (const zpbench::RealTemplate& t : sets.templates) {
+                    benchmark::DoNotOptimize(ZPQuickMatch(t.bytes.data(), ws.data()));
+                }
+                perCandidate[p] = std::min(perCandidate[p], zpbench::microsecondsSince(start) / candidates);
+            }
+        }
+    }
+    state.counters["probes"] = static_cast<double>(probes.size());
+    state.counters["candidates"] = candidates;
+    state.counters["median_us"] = zpbench::quantile(perCandidate, 0.5);
+}
+BENCHMARK(BM_ZPQuickMatchRealGallery)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -6,6 +6,8 @@
 #include <array>
 #include <cstdint>
 
+#include "math/vector_path.h"
+
 namespace zp {
 
 struct FlankOffset {
@@ -35,5 +37,8 @@ inline constexpr std::array<std::array<FlankOffset, 10>, 8> kFlankSets = {{
 // place with a four-row delay. The class code is accepted and not consulted.
 void binarise(std::int32_t classCode, std::uint8_t* image, std::int32_t width, std::int32_t height,
               const std::uint8_t* blockMap);
+// The same on a chosen vector path (a narrower one where it is not available).
+void binarise(std::int32_t classCode, std::uint8_t* image, std::int32_t width, std::int32_t height,
+              const std::uint8_t* blockMap, VectorPath path);
 
 }  // namespace zp

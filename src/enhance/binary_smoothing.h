@@ -5,6 +5,8 @@
 #include <array>
 #include <cstdint>
 
+#include "math/vector_path.h"
+
 namespace zp {
 
 // Valley pixels, indexed by S x 8 + W x 4 + N x 2 + E: 1 (filled) when at
@@ -34,5 +36,8 @@ inline constexpr std::array<std::uint8_t, 256> kRidgeTable = [] {
 // 4..7 end as 0 (the frame of a binary ridge image stays 0).
 void binarySmoothing(std::uint8_t* image, std::int32_t width, std::int32_t height,
                      const std::uint8_t* blockMap);
+// The same on a chosen vector path (a narrower one where it is not available).
+void binarySmoothing(std::uint8_t* image, std::int32_t width, std::int32_t height,
+                     const std::uint8_t* blockMap, VectorPath path);
 
 }  // namespace zp

@@ -6,6 +6,8 @@
 #include <array>
 #include <cstdint>
 
+#include "math/vector_path.h"
+
 namespace zp {
 
 // One kernel per direction code 1..8 (index code - 1), kEnhancementKernels[k][3 + dy][3 + dx]
@@ -83,5 +85,8 @@ inline constexpr std::array<EnhancementKernel, 8> kEnhancementKernels = {{
 // are treated as background.
 void directionalEnhancement(std::uint8_t* image, std::int32_t width, std::int32_t height,
                             const std::uint8_t* blockMap);
+// The same on a chosen vector path (a narrower one where it is not available).
+void directionalEnhancement(std::uint8_t* image, std::int32_t width, std::int32_t height,
+                            const std::uint8_t* blockMap, VectorPath path);
 
 }  // namespace zp

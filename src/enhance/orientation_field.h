@@ -2,7 +2,10 @@
 // to eight direction codes 22.5 degrees apart.
 #pragma once
 
+#include <array>
 #include <cstdint>
+
+#include "math/vector_path.h"
 
 namespace zp {
 
@@ -22,6 +25,18 @@ inline constexpr std::uint8_t kVerticalCode = 5;
 // blocks are left unchanged.
 void orientationField(const std::uint8_t* image, std::int32_t width, std::int32_t height,
                       std::uint8_t* blockMap);
+
+// Squared-gradient sums of the 8 x 8 block whose top-left pixel is at p
+// (rows of width bytes; the pixels around it are read too): Sxx = sum of
+// gx^2 - gy^2 and Sxy = sum of 2 gx gy, with gx, gy the 3 x 3 Sobel sums
+// shifted right by 2 (arithmetic: towards minus infinity).
+void blockGradientSums(const std::uint8_t* p, std::int32_t width, std::int32_t& sxx, std::int32_t& sxy);
+
+// The same sums of the block at p and of the block right of it, as
+// {Sxx, Sxy} of the first then of the second, where the path sums two
+// blocks at once (AVX2); false, sums untouched, where it does not.
+bool blockPairGradientSums(const std::uint8_t* p, std::int32_t width, std::array<std::int32_t, 4>& sums,
+                           VectorPath path);
 
 // Direction code of a block from its filtered cosine and sine bytes
 // (100 - c, 100 - s).

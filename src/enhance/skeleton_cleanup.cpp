@@ -1,6 +1,7 @@
 #include "enhance/skeleton_cleanup.h"
 
 #include "enhance/thinning.h"
+#include "math/integer_math.h"
 #include "minutiae/skeleton_tracing.h"
 
 namespace zp {
@@ -57,7 +58,8 @@ void resolveMarks(std::uint8_t* image, std::int32_t width, std::int32_t height,
                   std::uint8_t value) {
     for (std::int32_t y = kBorder; y < height - kBorder; ++y) {
         std::uint8_t* row = image + y * width;
-        for (std::int32_t x = kBorder; x < width - kBorder; ++x) {
+        for (std::int32_t x = firstNonZero(row, kBorder, width - kBorder); x < width - kBorder;
+             x = firstNonZero(row, x + 1, width - kBorder)) {
             if (row[x] == kMark) row[x] = value;
         }
     }
@@ -177,7 +179,9 @@ void fillLoop(std::uint8_t* image, std::int32_t width, const LoopPath& path) {
 void spurRemoval(std::int32_t /*classCode*/, std::uint8_t* image, std::int32_t width,
                  std::int32_t height) {
     for (std::int32_t y = kBorder; y < height - kBorder; ++y) {
-        for (std::int32_t x = kBorder; x < width - kBorder; ++x) {
+        const std::uint8_t* row = image + y * width;
+        for (std::int32_t x = firstNonZero(row, kBorder, width - kBorder); x < width - kBorder;
+             x = firstNonZero(row, x + 1, width - kBorder)) {
             std::uint8_t* p = image + y * width + x;
             if (*p != 1) continue;
             const std::int32_t s = p[-width - 1] + p[-width] + p[-width + 1] + p[-1] + p[1] +
@@ -196,7 +200,9 @@ void spurRemoval(std::int32_t /*classCode*/, std::uint8_t* image, std::int32_t w
 void loopFilling(std::uint8_t* image, std::int32_t width, std::int32_t height) {
     LoopPath path;
     for (std::int32_t y = kBorder; y < height - kBorder; ++y) {
-        for (std::int32_t x = kBorder; x < width - kBorder; ++x) {
+        const std::uint8_t* row = image + y * width;
+        for (std::int32_t x = firstNonZero(row, kBorder, width - kBorder); x < width - kBorder;
+             x = firstNonZero(row, x + 1, width - kBorder)) {
             std::uint8_t* p = image + y * width + x;
             if (*p != 1) continue;
             const std::int32_t cls = neighbourClass(image, width, y, x);

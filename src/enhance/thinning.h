@@ -5,6 +5,8 @@
 #include <array>
 #include <cstdint>
 
+#include "math/vector_path.h"
+
 namespace zp {
 
 // Value of a pixel marked for deletion during a thinning iteration (odd, so
@@ -47,6 +49,8 @@ inline constexpr std::array<std::uint8_t, 256> kThinningTable = {{
 // written as kThinningMark until the column sub-pass decides them. Images
 // wider than 256 or taller than 384 pixels are left unchanged.
 void thinning(std::uint8_t* image, std::int32_t width, std::int32_t height, std::int32_t border);
+// The same on a chosen vector path (a narrower one where it is not available).
+void thinning(std::uint8_t* image, std::int32_t width, std::int32_t height, std::int32_t border, VectorPath path);
 
 // Neighbour index of the pixel at p in an image with rows of `width` bytes;
 // a neighbour counts as set when its value is odd.

@@ -2,6 +2,12 @@
 
 #include <array>
 
+#include "math/vector_path.h"
+
+#if defined(ZP_VECTOR_PATHS)
+#include <emmintrin.h>
+#endif
+
 namespace zp {
 namespace {
 
@@ -31,6 +37,28 @@ std::int32_t blockContrast(const std::uint8_t* block, std::int32_t width) {
     }
     return deviation / (Size * Size);
 }
+
+#if defined(ZP_VECTOR_PATHS)
+// The 8 x 8 block by sums of absolute differences over two rows at a time:
+// against 0 they give the grey sum, against 255 - mean the deviation
+// |255 - p - mean| (255 - mean is a grey level itself).
+std::int32_t blockContrast8Sse2(const std::uint8_t* block, std::int32_t width) {
+    constexpr std::int32_t kPixels = 64;
+    __m128i rows[4];
+    for (std::int32_t i = 0; i < 4; ++i) {
+        const std::uint8_t* top = block + 2 * i * width;
+        rows[i] = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(top)),
+                                     _mm_loadl_epi64(reinterpret_cast<const __m128i*>(top + width)));
+    }
+    const auto total = [&rows](__m128i against) {
+        __m128i sums = _mm_setzero_si128();
+        for (const __m128i r : rows) sums = _mm_add_epi64(sums, _mm_sad_epu8(r, against));
+        return _mm_cvtsi128_si32(sums) + _mm_cvtsi128_si32(_mm_srli_si128(sums, 8));
+    };
+    const std::int32_t mean = (kPixels * 255 - total(_mm_setzero_si128())) / kPixels;
+    return total(_mm_set1_epi8(static_cast<char>(255 - mean))) / kPixels;
+}
+#endif
 
 // Mean contrast of the lowest blocks from bin `from` up to (not including)
 // `to`, gathering until more than nb / 16 blocks are counted; -1 if none.
@@ -98,6 +126,16 @@ void fillBlockGaps(std::uint8_t* map, std::int32_t bw, std::int32_t bh) {
     for (std::int32_t bx = 1; bx < bw - 1; ++bx) fillLine(map + bx, bw, bh);
 }
 
+std::int32_t blockContrast(const std::uint8_t* block, std::int32_t width, std::int32_t size, VectorPath path) {
+    if (size == 4) return blockContrast<4>(block, width);
+#if defined(ZP_VECTOR_PATHS)
+    if (path != VectorPath::Portable) return blockContrast8Sse2(block, width);
+#else
+    static_cast<void>(path);
+#endif
+    return blockContrast<8>(block, width);
+}
+
 bool blockGeometry(std::int32_t resolution, std::int32_t& size, std::int32_t& shift) {
     if (resolution == 500) {
         size = 8;
@@ -126,12 +164,12 @@ std::int32_t qualityScore(ImageDescriptor& desc) {
     std::array<std::int32_t, 256> histogram{};
     std::array<std::uint8_t, kWorkAreaSize> contrast{};
 
+    const VectorPath path = bestVectorPath();
     std::int32_t total = 0;
     for (std::int32_t by = 0; by < bh; ++by) {
         for (std::int32_t bx = 0; bx < bw; ++bx) {
             const std::uint8_t* block = desc.image + by * size * desc.width + bx * size;
-            const std::int32_t c = size == 8 ? blockContrast<8>(block, desc.width)
-                                             : blockContrast<4>(block, desc.width);
+            const std::int32_t c = blockContrast(block, desc.width, size, path);
             contrast[by * bw + bx] = static_cast<std::uint8_t>(c);
             total += c;
             ++histogram[c];

@@ -6,12 +6,18 @@
 #include <cstdint>
 
 #include "core/records.h"
+#include "math/vector_path.h"
 
 namespace zp {
 
 // Block size and shift for a resolution; false for resolutions other than
 // 250 and 500 dpi.
 bool blockGeometry(std::int32_t resolution, std::int32_t& size, std::int32_t& shift);
+
+// Contrast of one size x size block (size 4 or 8) of an image with rows of
+// width bytes: the mean absolute deviation of its inverted grey levels from
+// their mean, both means rounded down. Every vector path gives the same.
+std::int32_t blockContrast(const std::uint8_t* block, std::int32_t width, std::int32_t size, VectorPath path);
 
 // One 3 x 3 majority vote over the interior of a bw x bh block map: a finger
 // block with 4 or fewer finger blocks in its neighbourhood (itself included)

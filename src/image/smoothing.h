@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "math/vector_path.h"
+
 namespace zp {
 
 // Every pixel with 8 <= x < width - 8 and 8 <= y < height - 8 whose block
@@ -15,5 +17,8 @@ namespace zp {
 // heights below 8 leave the image unchanged.
 void smoothImage(std::uint8_t* image, std::int32_t width, std::int32_t height,
                  const std::uint8_t* workArea);
+// The same on a chosen vector path (a narrower one where it is not available).
+void smoothImage(std::uint8_t* image, std::int32_t width, std::int32_t height,
+                 const std::uint8_t* workArea, VectorPath path);
 
 }  // namespace zp

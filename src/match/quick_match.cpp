@@ -89,21 +89,65 @@ struct LoadedRow {
     bool ordered;
 };
 
-void prepareLoadedRow(const std::uint8_t* row, std::int32_t last, LoadedRow& out) {
+// Packs cells [0, count) of a row as packCell of their two directions and
+// type flags: the portable loop, and lanes of 4 or 8 cells where each cell
+// word d | a1 << 8 | a2 << 16 | f << 24 moves its bytes and flag bits into
+// place (a1's ninth bit is f's bit 6, a2's bit 7, the types f's bits 0-1).
+using CellPacker = void (*)(const std::uint8_t*, std::int32_t, std::uint32_t*);
+
+void packCellsFrom(const std::uint8_t* row, std::int32_t from, std::int32_t count, std::uint32_t* out) {
     constexpr std::uint8_t kTypeBits = kCellFirstBifurcation | kCellSecondBifurcation;
+    for (std::int32_t k = from; k < count; ++k) {
+        const std::uint8_t* cell = row + k * kCellBytes;
+        out[k] = packCell(cellFirstAngle(cell), cellSecondAngle(cell), cell[3] & kTypeBits);
+    }
+}
+
+void packCellsPortable(const std::uint8_t* row, std::int32_t count, std::uint32_t* out) {
+    packCellsFrom(row, 0, count, out);
+}
+
+#if defined(ZP_VECTOR_PATHS)
+using CellWords4 = std::uint32_t __attribute__((vector_size(16)));
+using CellWords8 = std::uint32_t __attribute__((vector_size(32)));
+
+// Inlined into each path's packer, whose target gives the instructions;
+// values stay in memory-like references across the call.
+template <typename V>
+[[gnu::always_inline]] inline void packCellLanes(const std::uint8_t* cells, std::uint32_t* out) {
+    V w;
+    std::memcpy(&w, cells, sizeof(V));
+    const V packed = ((w >> 8) & 0xFF) | ((w >> 22) & 0x100) | ((w >> 14) & 0xC00) | (w & 0xFF0000) |
+                     ((w >> 7) & 0x1000000);
+    std::memcpy(out, &packed, sizeof(V));
+}
+
+void packCellsSse2(const std::uint8_t* row, std::int32_t count, std::uint32_t* out) {
+    std::int32_t k = 0;
+    for (; k + 4 <= count; k += 4) packCellLanes<CellWords4>(row + k * kCellBytes, out + k);
+    packCellsFrom(row, k, count, out);
+}
+
+__attribute__((target("avx2"))) void packCellsAvx2(const std::uint8_t* row, std::int32_t count, std::uint32_t* out) {
+    std::int32_t k = 0;
+    for (; k + 8 <= count; k += 8) packCellLanes<CellWords8>(row + k * kCellBytes, out + k);
+    for (; k + 4 <= count; k += 4) packCellLanes<CellWords4>(row + k * kCellBytes, out + k);
+    packCellsFrom(row, k, count, out);
+}
+#endif
+
+void prepareLoadedRow(const std::uint8_t* row, std::int32_t last, LoadedRow& out, CellPacker pack) {
     WindowTable nearer{};
     constexpr std::int32_t kTop = kFartherEntries - kFartherOffset;
     bool ordered = true;
     std::int32_t previous = 255;
     for (std::int32_t k = 0; k <= last; ++k) {
-        const std::uint8_t* cell = row + k * kCellBytes;
-        const std::int32_t d = cell[0];
+        const std::int32_t d = row[k * kCellBytes];
         if (d > previous) ordered = false;
         previous = d;
         if (d < kTop) ++nearer[static_cast<std::size_t>(d + kFartherOffset)];
-        out.cells[static_cast<std::size_t>(k)] =
-            packCell(cellFirstAngle(cell), cellSecondAngle(cell), cell[3] & kTypeBits);
     }
+    pack(row, last + 1, out.cells.data());
     for (std::int32_t k = last + 1; k <= last + kWindowPadding; ++k) out.cells[static_cast<std::size_t>(k)] = 0;
     out.ordered = ordered;
     fartherCounts(nearer, last + 1, out.farther);
@@ -146,6 +190,10 @@ bool plausibleLoadedModel(const MatchingModel& loaded, const MatchingModel& prob
 }
 
 std::int32_t quickMatch(const BufferDescriptor& templ, const BufferDescriptor& workspace) {
+    return quickMatch(templ, workspace, bestVectorPath());
+}
+
+std::int32_t quickMatch(const BufferDescriptor& templ, const BufferDescriptor& workspace, VectorPath path) {
     const std::int32_t width = storedWidth(templ.data);
     const std::int32_t height = storedHeight(templ.data);
     if (!storedAreaFits(width, height, workspace.length)) return 0;
@@ -193,6 +241,12 @@ std::int32_t quickMatch(const BufferDescriptor& templ, const BufferDescriptor& w
     const std::int32_t leftProbe = smallestLeftProbe(last);
     PackedMinutiae packedProbe;
     packMinutiae(probe, packedProbe);
+#if defined(ZP_VECTOR_PATHS)
+    const CellPacker pack = functionForPath<CellPacker>(path, packCellsPortable, packCellsSse2, packCellsAvx2);
+#else
+    static_cast<void>(path);
+    const CellPacker pack = packCellsPortable;
+#endif
     LoadedRow prepared;
     std::int32_t count = 0;
     for (std::int32_t i = 0; i < loadedCount; ++i) {
@@ -202,7 +256,7 @@ std::int32_t quickMatch(const BufferDescriptor& templ, const BufferDescriptor& w
         // 0..511, checked with the model).
         std::uint64_t passing = pairingMask(mi, packedProbe, kQuickDirectionTolerance);
         if (passing == 0) continue;
-        prepareLoadedRow(row, last, prepared);
+        prepareLoadedRow(row, last, prepared, pack);
         const std::int32_t farthest = row[0];
         const std::int32_t nearest = row[last * kCellBytes];
         for (; passing != 0; passing &= passing - 1) {

@@ -6,6 +6,7 @@
 
 #include "core/records.h"
 #include "match/matching_model.h"
+#include "math/vector_path.h"
 
 namespace zp {
 
@@ -26,5 +27,7 @@ bool plausibleLoadedModel(const MatchingModel& loaded, const MatchingModel& prob
 // capped at 100; 0 for a rejected probe or an implausible workspace. Writes
 // only the probe's successor table at three times the probe's stored area.
 std::int32_t quickMatch(const BufferDescriptor& templ, const BufferDescriptor& workspace);
+// The same on a chosen vector path (a narrower one where it is not available).
+std::int32_t quickMatch(const BufferDescriptor& templ, const BufferDescriptor& workspace, VectorPath path);
 
 }  // namespace zp

@@ -1,5 +1,6 @@
 // Raster scan of the skeleton for minutia candidates.
 #include "minutiae/minutiae_stages.h"
+#include "math/integer_math.h"
 #include "minutiae/skeleton_tracing.h"
 
 namespace zp {
@@ -33,9 +34,10 @@ void scanCandidates(std::uint8_t* image, std::int32_t width, std::int32_t height
     candidates.count = 0;
     border.count = 0;
     for (std::int32_t y = kFrame; y <= height - kFrame - 1; ++y) {
-        for (std::int32_t x = kFrame; x <= width - kFrame - 1; ++x) {
+        const std::uint8_t* row = image + y * width;
+        for (std::int32_t x = firstNonZero(row, kFrame, width - kFrame); x < width - kFrame;
+             x = firstNonZero(row, x + 1, width - kFrame)) {
             std::uint8_t* p = image + y * width + x;
-            if (*p == 0) continue;
             const std::int32_t cls = neighbourClass(image, width, y, x);
             if (cls == -1) {
                 *p = 0;

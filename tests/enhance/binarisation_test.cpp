@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "enhance/binarisation.h"
+#include "ridge_chain.h"
 #include "support/real_images.h"
+#include "support/vector_paths.h"
 
 namespace {
 
@@ -120,6 +122,33 @@ TEST(Binarisation, BrightBandIsRidgeAndBackgroundIsCleared) {
     }
     for (std::int32_t y = 16; y < 24; ++y)
         for (std::int32_t x = 24; x < 32; ++x) EXPECT_EQ(s.image[y * s.w + x], 0);
+}
+
+// The stage on a chosen path, for the tests of every path.
+void binariseOnPath(std::uint8_t* image, std::int32_t w, std::int32_t h, const std::uint8_t* map, zp::VectorPath path) {
+    zp::binarise(0, image, w, h, map, path);
+}
+
+// Each vector path against the rule: random greys, greys a step or two
+// around 100 (many pixels right at their threshold) on sizes with partial
+// segments, and real captures' input to the stage.
+TEST(Binarisation, EveryVectorPathMatchesTheRule) {
+    zptest::expectEveryPathOnRandomImages(
+        44, 2,
+        [](std::mt19937& rng, std::int32_t w, std::int32_t h, std::int32_t kind) {
+            std::vector<std::uint8_t> image = zptest::randomGrey(rng, static_cast<std::size_t>(w * h));
+            if (kind == 1) {
+                for (auto& p : image) p = static_cast<std::uint8_t>(99 + p % 5);
+            }
+            return image;
+        },
+        binarisedReference, binariseOnPath);
+}
+
+TEST(Binarisation, EveryVectorPathMatchesTheRuleOnRealCaptures) {
+    ZP_REQUIRE_DATA();
+    zptest::expectEveryPathOnRealCaptures(zptest::RidgeStage::Binarisation, binarisedReference,
+                                          binariseOnPath);
 }
 
 }  // namespace

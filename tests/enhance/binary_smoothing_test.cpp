@@ -5,7 +5,9 @@
 #include <vector>
 
 #include "enhance/binary_smoothing.h"
+#include "ridge_chain.h"
 #include "support/real_images.h"
+#include "support/vector_paths.h"
 
 namespace {
 
@@ -110,6 +112,37 @@ TEST(BinarySmoothing, RidgeInBackgroundBlockIsCleared) {
     zp::binarySmoothing(image.data(), 32, 32, map.data());
     for (std::int32_t y = 8; y < 16; ++y)
         for (std::int32_t x = 8; x < 16; ++x) EXPECT_EQ(image[y * 32 + x], 0);
+}
+
+// The stage on a chosen path, for the tests of every path.
+void smoothOnPath(std::uint8_t* image, std::int32_t w, std::int32_t h, const std::uint8_t* map, zp::VectorPath path) {
+    zp::binarySmoothing(image, w, h, map, path);
+}
+
+// Each vector path against the rule: random 0/1 images and random bytes
+// (any non-zero pixel counts as set) inside a frame of 0, on sizes with
+// partial steps and lone finger blocks, and real captures' binary ridge
+// images.
+TEST(BinarySmoothing, EveryVectorPathMatchesTheRule) {
+    zptest::expectEveryPathOnRandomImages(
+        45, 2,
+        [](std::mt19937& rng, std::int32_t w, std::int32_t h, std::int32_t kind) {
+            std::vector<std::uint8_t> image(static_cast<std::size_t>(w * h), 0);
+            for (std::int32_t y = 8; y < h - 8; ++y) {
+                for (std::int32_t x = 8; x < w - 8; ++x) {
+                    const auto p = static_cast<std::uint8_t>(rng());
+                    image[y * w + x] = kind == 1 ? (p % 3 == 0 ? 0 : p) : p % 2;
+                }
+            }
+            return image;
+        },
+        smoothedReference, smoothOnPath);
+}
+
+TEST(BinarySmoothing, EveryVectorPathMatchesTheRuleOnRealCaptures) {
+    ZP_REQUIRE_DATA();
+    zptest::expectEveryPathOnRealCaptures(zptest::RidgeStage::BinarySmoothing, smoothedReference,
+                                          smoothOnPath);
 }
 
 }  // namespace

@@ -5,7 +5,9 @@
 #include <vector>
 
 #include "enhance/directional_enhancement.h"
+#include "ridge_chain.h"
 #include "support/real_images.h"
+#include "support/vector_paths.h"
 
 namespace {
 
@@ -128,6 +130,34 @@ TEST(DirectionalEnhancement, BackgroundBlockBetweenFingerBlocksIsUntouched) {
     for (std::int32_t y = 16; y < 24; ++y)
         for (std::int32_t x = 16; x < 24; ++x) EXPECT_EQ(image[y * w + x], before[y * w + x]);
     EXPECT_EQ(image, want);
+}
+
+// The stage on a chosen path, for the tests of every path.
+void enhanceOnPath(std::uint8_t* image, std::int32_t w, std::int32_t h, const std::uint8_t* map, zp::VectorPath path) {
+    zp::directionalEnhancement(image, w, h, map, path);
+}
+
+// Each vector path against the rule: random greys on sizes that leave
+// partial segments and lone finger blocks, only the extreme greys 0 and 255
+// (sums at their limits, so clamping at both ends), and a real capture's
+// input to the stage.
+TEST(DirectionalEnhancement, EveryVectorPathMatchesTheRule) {
+    zptest::expectEveryPathOnRandomImages(
+        2024, 2,
+        [](std::mt19937& rng, std::int32_t w, std::int32_t h, std::int32_t kind) {
+            std::vector<std::uint8_t> image = zptest::randomGrey(rng, static_cast<std::size_t>(w * h));
+            if (kind == 1) {
+                for (auto& p : image) p = p < 128 ? 0 : 255;
+            }
+            return image;
+        },
+        enhancedReference, enhanceOnPath);
+}
+
+TEST(DirectionalEnhancement, EveryVectorPathMatchesTheRuleOnRealCaptures) {
+    ZP_REQUIRE_DATA();
+    zptest::expectEveryPathOnRealCaptures(zptest::RidgeStage::Enhancement, enhancedReference,
+                                          enhanceOnPath);
 }
 
 }  // namespace

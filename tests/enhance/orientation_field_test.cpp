@@ -4,11 +4,14 @@
 #include <cmath>
 #include <cstdint>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "enhance/median_filter.h"
 #include "enhance/orientation_field.h"
 #include "math/trig.h"
+#include "support/real_images.h"
+#include "support/vector_paths.h"
 
 namespace {
 
@@ -145,29 +148,37 @@ TEST(OrientationField, BackgroundAndOuterRingAreNotWrittenAndBackgroundVotes) {
 
 // The stage written out from its rule: per-block gradient sums, vector,
 // median of each 5 x 5 window, code.
+// The squared-gradient sums of the block at (x, y), written out.
+void gradientSumsReference(const std::uint8_t* image, std::int32_t w, std::int32_t x, std::int32_t y, std::int32_t& sxx,
+                           std::int32_t& sxy) {
+    auto p = [&](std::int32_t u, std::int32_t v) { return static_cast<std::int32_t>(image[v * w + u]); };
+    sxx = 0;
+    sxy = 0;
+    for (std::int32_t v = y; v < y + 8; ++v) {
+        for (std::int32_t u = x; u < x + 8; ++u) {
+            const std::int32_t gxs = p(u + 1, v - 1) + 2 * p(u + 1, v) + p(u + 1, v + 1) - p(u - 1, v - 1) -
+                                     2 * p(u - 1, v) - p(u - 1, v + 1);
+            const std::int32_t gys = p(u - 1, v + 1) + 2 * p(u, v + 1) + p(u + 1, v + 1) - p(u - 1, v - 1) -
+                                     2 * p(u, v - 1) - p(u + 1, v - 1);
+            const std::int32_t gx = static_cast<std::int32_t>(std::floor(gxs / 4.0));
+            const std::int32_t gy = static_cast<std::int32_t>(std::floor(gys / 4.0));
+            sxx += gx * gx - gy * gy;
+            sxy += 2 * gx * gy;
+        }
+    }
+}
+
 std::vector<std::uint8_t> orientationReference(const std::vector<std::uint8_t>& image,
                                                std::vector<std::uint8_t> map) {
     std::vector<std::int32_t> cosv(kBw * kBh, 200);
     std::vector<std::int32_t> sinv(kBw * kBh, 200);
-    auto p = [&](std::int32_t u, std::int32_t v) { return static_cast<std::int32_t>(image[v * kW + u]); };
     for (std::int32_t y = 8; y < kH - 8; y += 8) {
         for (std::int32_t x = 8; x < kW - 8; x += 8) {
             const std::int32_t b = (y >> 3) * kBw + (x >> 3);
             if (map[b] == 0) continue;
             std::int32_t sxx = 0;
             std::int32_t sxy = 0;
-            for (std::int32_t v = y; v < y + 8; ++v) {
-                for (std::int32_t u = x; u < x + 8; ++u) {
-                    const std::int32_t gxs = p(u + 1, v - 1) + 2 * p(u + 1, v) + p(u + 1, v + 1) - p(u - 1, v - 1) -
-                                             2 * p(u - 1, v) - p(u - 1, v + 1);
-                    const std::int32_t gys = p(u - 1, v + 1) + 2 * p(u, v + 1) + p(u + 1, v + 1) - p(u - 1, v - 1) -
-                                             2 * p(u, v - 1) - p(u + 1, v - 1);
-                    const std::int32_t gx = static_cast<std::int32_t>(std::floor(gxs / 4.0));
-                    const std::int32_t gy = static_cast<std::int32_t>(std::floor(gys / 4.0));
-                    sxx += gx * gx - gy * gy;
-                    sxy += 2 * gx * gy;
-                }
-            }
+            gradientSumsReference(image.data(), kW, x, y, sxx, sxy);
             std::int32_t c = 0;
             std::int32_t s = 0;
             if (sxx != 0) {
@@ -236,6 +247,55 @@ TEST(OrientationField, MatchesTheRuleOnCurvedRidgesAndPatchyMaps) {
         const std::vector<std::uint8_t> want = orientationReference(image, map);
         zp::orientationField(image.data(), kW, kH, map.data());
         EXPECT_EQ(map, want) << "trial " << trial;
+    }
+}
+
+// The gradient sums of one block, and of two neighbouring ones on every
+// vector path that sums pairs, against the rule on every block of
+// random images (any greys, only 0 and 255 for the largest gradients) and
+// of real captures.
+TEST(OrientationField, GradientSumsOfEveryVectorPathMatchTheRule) {
+    constexpr std::int32_t w = 256;
+    constexpr std::int32_t h = 384;
+    std::mt19937 rng(47);
+    std::vector<std::vector<std::uint8_t>> images;
+    for (const bool extremes : {false, true}) {
+        std::vector<std::uint8_t> image = zptest::randomGrey(rng, static_cast<std::size_t>(w * h));
+        if (extremes) {
+            for (auto& p : image) p = p < 128 ? 0 : 255;
+        }
+        images.push_back(std::move(image));
+    }
+    if (!zptest::dataDir().empty()) {
+        for (const char* set : {"fvc2000_db1_b", "fvc2000_db3_b", "fvc2002_db1_b"}) {
+            images.push_back(zptest::loadSensorImage(set, 108, 6));
+            ASSERT_FALSE(images.back().empty()) << set;
+        }
+    }
+    for (const zp::VectorPath path : zptest::availableVectorPaths()) {
+        for (std::size_t i = 0; i < images.size(); ++i) {
+            for (std::int32_t y = 8; y < h - 8; y += 8) {
+                for (std::int32_t x = 8; x < w - 8; x += 8) {
+                    std::int32_t sxx = 0;
+                    std::int32_t sxy = 0;
+                    std::int32_t wantXx = 0;
+                    std::int32_t wantXy = 0;
+                    zp::blockGradientSums(images[i].data() + y * w + x, w, sxx, sxy);
+                    gradientSumsReference(images[i].data(), w, x, y, wantXx, wantXy);
+                    ASSERT_EQ(sxx, wantXx) << zptest::vectorPathName(path) << " image " << i << " at " << x << "," << y;
+                    ASSERT_EQ(sxy, wantXy) << zptest::vectorPathName(path) << " image " << i << " at " << x << "," << y;
+                    // With the block to the right, where the path sums two at once.
+                    std::array<std::int32_t, 4> pair{};
+                    if (x + 8 < w - 8 && zp::blockPairGradientSums(images[i].data() + y * w + x, w, pair, path)) {
+                        std::int32_t nextXx = 0;
+                        std::int32_t nextXy = 0;
+                        gradientSumsReference(images[i].data(), w, x + 8, y, nextXx, nextXy);
+                        ASSERT_EQ(pair, (std::array<std::int32_t, 4>{wantXx, wantXy, nextXx, nextXy}))
+                            << zptest::vectorPathName(path) << " image " << i << " at " << x << "," << y;
+                    }
+                }
+            }
+        }
     }
 }
 

@@ -11,6 +11,7 @@
 #include "enhance/thinning.h"
 #include "ridge_chain.h"
 #include "support/real_images.h"
+#include "support/vector_paths.h"
 
 namespace {
 
@@ -186,8 +187,12 @@ TEST(Thinning, MatchesTheIterationOnRandomShapes) {
         noiseAroundRegion(image, w, h, m, trial % 2 == 1, rng);
         std::vector<std::uint8_t> want = image;
         thinningReference(want, w, h, m);
-        zp::thinning(image.data(), w, h, border);
-        ASSERT_EQ(image, want) << "trial " << trial << ", " << w << " x " << h << ", border " << border;
+        for (const zp::VectorPath path : zptest::availableVectorPaths()) {
+            std::vector<std::uint8_t> work = image;
+            zp::thinning(work.data(), w, h, border, path);
+            ASSERT_EQ(work, want) << "trial " << trial << ", " << w << " x " << h << ", border " << border << ", "
+                                  << zptest::vectorPathName(path);
+        }
     }
 }
 
@@ -211,8 +216,12 @@ TEST_P(ThinningOnRealCaptures, MatchesTheIteration) {
     image.resize(static_cast<std::size_t>(w * h));
     std::vector<std::uint8_t> want = image;
     thinningReference(want, w, h, 8);
+    for (const zp::VectorPath path : zptest::availableVectorPaths()) {
+        std::vector<std::uint8_t> work = image;
+        zp::thinning(work.data(), w, h, 8, path);
+        ASSERT_EQ(work, want) << zptest::vectorPathName(path);
+    }
     zp::thinning(image.data(), w, h, 8);
-    ASSERT_EQ(image, want);
 
     std::mt19937 rng(static_cast<std::uint32_t>(c.finger * 10 + c.impression));
     for (int s = 0; s < 60; ++s) {
@@ -225,8 +234,11 @@ TEST_P(ThinningOnRealCaptures, MatchesTheIteration) {
     }
     want = image;
     thinningReference(want, w, h, 8);
-    zp::thinning(image.data(), w, h, 8);
-    EXPECT_EQ(image, want);
+    for (const zp::VectorPath path : zptest::availableVectorPaths()) {
+        std::vector<std::uint8_t> work = image;
+        zp::thinning(work.data(), w, h, 8, path);
+        EXPECT_EQ(work, want) << zptest::vectorPathName(path);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Sets, ThinningOnRealCaptures,

@@ -1,13 +1,16 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <random>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "core/records.h"
 #include "image/quality_score.h"
 #include "support/real_images.h"
+#include "support/vector_paths.h"
 
 namespace {
 
@@ -232,6 +235,51 @@ TEST(QualityScore, RealFingerprintsGivePlausibleMeasures) {
         std::printf("%s %d_1: quality %d centre (%d, %d) x %d..%d y %d..%d\n", c.set, c.finger,
                     s.desc.quality, s.desc.centreX, s.desc.centreY, s.desc.left, s.desc.right,
                     s.desc.top, s.desc.bottom);
+    }
+}
+
+// Block contrast written out.
+std::int32_t contrastReference(const std::uint8_t* block, std::int32_t width, std::int32_t size) {
+    std::int32_t sum = 0;
+    for (std::int32_t y = 0; y < size; ++y)
+        for (std::int32_t x = 0; x < size; ++x) sum += 255 - block[y * width + x];
+    const std::int32_t mean = sum / (size * size);
+    std::int32_t deviation = 0;
+    for (std::int32_t y = 0; y < size; ++y)
+        for (std::int32_t x = 0; x < size; ++x) deviation += std::abs(255 - block[y * width + x] - mean);
+    return deviation / (size * size);
+}
+
+// Each vector path against the rule on every block of random images (any
+// greys, only 0 and 255, a narrow band) and of real captures.
+TEST(QualityScore, BlockContrastOfEveryVectorPathMatchesTheRule) {
+    std::mt19937 rng(46);
+    std::vector<std::vector<std::uint8_t>> images;
+    for (int kind = 0; kind < 3; ++kind) {
+        std::vector<std::uint8_t> image = zptest::randomGrey(rng, zp::kImageSize);
+        for (auto& p : image) p = kind == 0 ? p : kind == 1 ? (p < 128 ? 0 : 255) : static_cast<std::uint8_t>(120 + p % 9);
+        images.push_back(std::move(image));
+    }
+    if (!zptest::dataDir().empty()) {
+        for (const char* set : {"fvc2000_db1_b", "fvc2000_db3_b", "fvc2002_db1_b"}) {
+            images.push_back(zptest::loadSensorImage(set, 105, 3));
+            ASSERT_FALSE(images.back().empty()) << set;
+        }
+    }
+    for (const zp::VectorPath path : zptest::availableVectorPaths()) {
+        for (std::size_t i = 0; i < images.size(); ++i) {
+            for (const std::int32_t size : {4, 8}) {
+                for (std::int32_t y = 0; y + size <= zp::kImageHeight; y += size) {
+                    for (std::int32_t x = 0; x + size <= zp::kImageWidth; x += size) {
+                        const std::uint8_t* block = images[i].data() + y * zp::kImageWidth + x;
+                        ASSERT_EQ(zp::blockContrast(block, zp::kImageWidth, size, path),
+                                  contrastReference(block, zp::kImageWidth, size))
+                            << zptest::vectorPathName(path) << " image " << i << " size " << size << " at " << x << ","
+                            << y;
+                    }
+                }
+            }
+        }
     }
 }
 

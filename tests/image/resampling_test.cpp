@@ -2,10 +2,12 @@
 
 #include <cstdint>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "image/inversion.h"
 #include "image/upsampling.h"
+#include "support/real_images.h"
 
 namespace {
 
@@ -13,6 +15,17 @@ TEST(Inversion, MirrorsEveryGreyLevel) {
     std::vector<std::uint8_t> image = {0, 200, 255, 1, 128, 55};
     zp::invertImage(image.data(), 3, 2);
     EXPECT_EQ(image, (std::vector<std::uint8_t>{255, 55, 0, 254, 127, 200}));
+}
+
+TEST(Inversion, MirrorsEveryPixelOfRandomImages) {
+    std::mt19937 rng(12);
+    for (const auto& size : {std::pair{232, 280}, std::pair{27, 33}, std::pair{5, 3}, std::pair{1, 9}}) {
+        const std::vector<std::uint8_t> image =
+            zptest::randomGrey(rng, static_cast<std::size_t>(size.first * size.second));
+        std::vector<std::uint8_t> work = image;
+        zp::invertImage(work.data(), size.first, size.second);
+        for (std::size_t i = 0; i < image.size(); ++i) ASSERT_EQ(work[i], 255 - image[i]) << i;
+    }
 }
 
 TEST(Inversion, EmptyOrNegativeSizeDoesNothing) {

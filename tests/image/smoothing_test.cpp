@@ -6,6 +6,7 @@
 
 #include "image/smoothing.h"
 #include "support/real_images.h"
+#include "support/vector_paths.h"
 
 namespace {
 
@@ -70,6 +71,40 @@ TEST(Smoothing, MatchesTheRuleOnEveryRow) {
         const std::vector<std::uint8_t> want = smoothedReference(image, w, h, map);
         zp::smoothImage(image.data(), w, h, map.data());
         EXPECT_EQ(image, want) << w << "x" << h;
+    }
+}
+
+// Each vector path against the rule: random greys, only 0 and 255 (the
+// largest sums), on sizes with partial steps, and real captures' greys.
+TEST(Smoothing, EveryVectorPathMatchesTheRule) {
+    const std::int32_t sizes[][2] = {{232, 280}, {256, 384}, {40, 17}, {27, 35}, {93, 51}};
+    std::mt19937 rng(34);
+    std::vector<std::vector<std::uint8_t>> real;
+    if (!zptest::dataDir().empty()) {
+        for (const char* set : {"fvc2000_db1_b", "fvc2000_db3_b", "fvc2002_db1_b"}) {
+            real.push_back(zptest::loadSensorImage(set, 106, 4));
+            ASSERT_FALSE(real.back().empty()) << set;
+        }
+    }
+    for (const zp::VectorPath path : zptest::availableVectorPaths()) {
+        for (const auto& s : sizes) {
+            const std::int32_t w = s[0];
+            const std::int32_t h = s[1];
+            for (int kind = 0; kind < 2 + static_cast<int>(real.size()); ++kind) {
+                std::vector<std::uint8_t> image = zptest::randomGrey(rng, static_cast<std::size_t>(w * h));
+                if (kind == 1) {
+                    for (auto& p : image) p = p < 128 ? 0 : 255;
+                } else if (kind >= 2) {
+                    // A real capture's top-left w x h pixels.
+                    for (std::int32_t y = 0; y < h; ++y)
+                        for (std::int32_t x = 0; x < w; ++x) image[y * w + x] = real[kind - 2][y * 256 + x];
+                }
+                const std::vector<std::uint8_t> map = zptest::randomBlockMap(rng, w, h, 3);
+                const std::vector<std::uint8_t> want = smoothedReference(image, w, h, map);
+                zp::smoothImage(image.data(), w, h, map.data(), path);
+                EXPECT_EQ(image, want) << zptest::vectorPathName(path) << " " << w << "x" << h << " kind " << kind;
+            }
+        }
     }
 }
 

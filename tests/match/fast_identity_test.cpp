@@ -20,6 +20,7 @@
 #include "match/similarity.h"
 #include "match/synthetic_templates.h"
 #include "match/template_loading.h"
+#include "support/vector_paths.h"
 
 namespace {
 
@@ -486,6 +487,11 @@ TEST(FastIdentity, LoadAndQuickMatchScoresAndWorkspaces) {
             const std::int32_t expected = zpref::quickMatch(probe.data(), ref);
             ASSERT_EQ(zp::quickMatch(q, fast), expected) << "pair " << k << " step " << step;
             ASSERT_TRUE(wsFast == wsRef) << "workspace after quick match " << k << " step " << step;
+            for (const zp::VectorPath path : zptest::availableVectorPaths()) {
+                ASSERT_EQ(zp::quickMatch(q, fast, path), expected)
+                    << zptest::vectorPathName(path) << " pair " << k << " step " << step;
+                ASSERT_TRUE(wsFast == wsRef) << zptest::vectorPathName(path) << " workspace " << k << " step " << step;
+            }
             positive += expected > 0 ? 1 : 0;
         }
     }
@@ -522,8 +528,44 @@ TEST(FastIdentity, QuickMatchOnShuffledLoadedTables) {
             }
         }
         zp::BufferDescriptor q{const_cast<std::uint8_t*>(probe.data()), 256};
-        ASSERT_EQ(zp::quickMatch(q, fast), zpref::quickMatch(probe.data(), ref)) << "trial " << trial;
+        const std::int32_t expected = zpref::quickMatch(probe.data(), ref);
+        ASSERT_EQ(zp::quickMatch(q, fast), expected) << "trial " << trial;
         ASSERT_TRUE(wsFast == wsRef);
+        for (const zp::VectorPath path : zptest::availableVectorPaths()) {
+            ASSERT_EQ(zp::quickMatch(q, fast, path), expected) << zptest::vectorPathName(path) << " trial " << trial;
+        }
+    }
+}
+
+// Loaded tables whose cells carry stray bits in their flag bytes (bits 2 to
+// 5, which no direction or type uses): every vector path ignores them as
+// the reference does.
+TEST(FastIdentity, QuickMatchIgnoresStrayFlagBitsOnEveryPath) {
+    Rng rng(17);
+    std::vector<std::uint8_t> wsFast(zp::kWorkspaceSize, 0);
+    auto wsRef = wsFast;
+    const zp::BufferDescriptor fast{wsFast.data(), zp::kWorkspaceSize};
+    const zp::BufferDescriptor ref{wsRef.data(), zp::kWorkspaceSize};
+    for (std::int32_t trial = 0; trial < 100; ++trial) {
+        const auto base = zptest::plausibleMinutiae(50000 + static_cast<std::uint32_t>(trial), uniform(rng, 2, 50));
+        const Template enrolled = zptest::makeTemplate(base);
+        const zptest::Transform t{uniform(rng, -20, 20), uniform(rng, -5, 5), uniform(rng, -5, 5), 2, 8, 0.2, 3};
+        const Template probe = zptest::makeTemplate(zptest::transformedCopy(base, t, static_cast<std::uint32_t>(trial)));
+        zp::BufferDescriptor a{const_cast<std::uint8_t*>(enrolled.data()), 256};
+        zp::loadTemplate(a, fast);
+        zpref::load(enrolled.data(), ref);
+        const std::int32_t table = 2 * 116 * 140;
+        for (std::int32_t cell = 0; cell < 50 * 50; ++cell) {
+            const auto at = static_cast<std::size_t>(table + cell * 4 + 3);
+            const auto stray = static_cast<std::uint8_t>(uniform(rng, 0, 15) << 2);
+            wsFast[at] |= stray;
+            wsRef[at] |= stray;
+        }
+        zp::BufferDescriptor q{const_cast<std::uint8_t*>(probe.data()), 256};
+        const std::int32_t expected = zpref::quickMatch(probe.data(), ref);
+        for (const zp::VectorPath path : zptest::availableVectorPaths()) {
+            ASSERT_EQ(zp::quickMatch(q, fast, path), expected) << zptest::vectorPathName(path) << " trial " << trial;
+        }
     }
 }
 

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <algorithm>
 #include <cstdint>
+#include <vector>
 
 #include "math/integer_math.h"
 #include "math/trig.h"
@@ -138,6 +140,24 @@ TEST(IntegerMath, ByteFill) {
     zp::byteFill(buffer, 9, 0);
     zp::byteFill(buffer, 9, -3);
     EXPECT_EQ(buffer[0], 1);
+}
+
+// Every start and end over rows with a few set bytes at every offset
+// (word boundaries included) and with none.
+TEST(IntegerMath, FirstNonZeroFindsTheNextSetByte) {
+    std::vector<std::uint8_t> row(40, 0);
+    for (const std::int32_t set : {-1, 0, 7, 8, 15, 23, 39}) {
+        std::fill(row.begin(), row.end(), 0);
+        if (set >= 0) row[static_cast<std::size_t>(set)] = 1;
+        row[33] = static_cast<std::uint8_t>(set == 39 ? 0 : 200);
+        for (std::int32_t from = 0; from <= 40; ++from) {
+            for (std::int32_t to = from; to <= 40; ++to) {
+                std::int32_t want = from;
+                while (want < to && row[static_cast<std::size_t>(want)] == 0) ++want;
+                ASSERT_EQ(zp::firstNonZero(row.data(), from, to), want) << set << " " << from << " " << to;
+            }
+        }
+    }
 }
 
 }  // namespace

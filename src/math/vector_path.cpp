@@ -1,0 +1,31 @@
+#include "math/vector_path.h"
+
+namespace zp {
+
+bool vectorPathAvailable(VectorPath path) {
+    switch (path) {
+        case VectorPath::Portable:
+            return true;
+#if defined(ZP_VECTOR_PATHS)
+        case VectorPath::Sse2:
+            return true;
+        case VectorPath::Avx2:
+            // The processor's and the system's feature bits, as the compiler's
+            // runtime records them once; the init call only matters for a
+            // host that calls in from its own static constructors, before
+            // that runtime's.
+            __builtin_cpu_init();
+            return __builtin_cpu_supports("avx2") != 0;
+#endif
+        default:
+            return false;
+    }
+}
+
+VectorPath bestVectorPath() {
+    if (vectorPathAvailable(VectorPath::Avx2)) return VectorPath::Avx2;
+    if (vectorPathAvailable(VectorPath::Sse2)) return VectorPath::Sse2;
+    return VectorPath::Portable;
+}
+
+}  // namespace zp

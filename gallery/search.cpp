@@ -64,12 +64,11 @@ class QuickScoring {
     void work(const Template* templates) {
         std::vector<Workspace> mine = loaded_;  // a loaded workspace may be copied
         for (;;) {
+            // A chunk is scored once it has arrived whole, or the read is over.
             const std::size_t begin = next_.fetch_add(kChunk);
-            for (;;) {
-                const std::size_t ready = arrived_.load(std::memory_order_acquire);
-                if (begin < ready || finished_.load(std::memory_order_acquire)) break;
+            while (arrived_.load(std::memory_order_acquire) < begin + kChunk &&
+                   !finished_.load(std::memory_order_acquire))
                 std::this_thread::yield();
-            }
             const std::size_t end = std::min(begin + kChunk, arrived_.load(std::memory_order_acquire));
             if (begin >= end) return;  // read and scored to the end
             for (std::size_t p = 0; p < mine.size(); ++p)

@@ -82,6 +82,40 @@ TEST(Search, BestTemplateOfTheFingerDecidesAndProbesAddUp) {
     ASSERT_EQ(narrow.candidates.size(), 1U);
 }
 
+// Quick-matching while the gallery is read gives the search of the read
+// gallery, whatever the count (here not a multiple of any chunk).
+TEST(Search, WhileReadingEqualsAfterReading) {
+    zptest::TempDir dir;
+    auto store = zpg::openGallery(dir.file("g.db"), zpg::Access::Write);
+    std::vector<zpg::StoredTemplate> rows;
+    for (int i = 0; i < 9173; ++i) {
+        zpg::StoredTemplate r;
+        r.subject = "s" + std::to_string(i / 3);
+        r.finger = i % 3 + 1;
+        r.templ = zptest::plainTemplate(i, 12 + i % 37);
+        rows.push_back(r);
+    }
+    store->add(rows);
+    const std::vector<zpg::Probe> probes = {{zptest::plainTemplate(4000, 12 + 4000 % 37), zpg::kUnknownFinger, "a"},
+                                            {zptest::plainTemplate(77, 12 + 77 % 37), 3, "b"}};
+    for (unsigned threads : {1U, 2U, 3U}) {
+        zpg::SearchOptions options;
+        options.top = 20;
+        options.threads = threads;
+        zpg::Snapshot read;
+        const zpg::SearchResult streamed = zpg::identify(*store, probes, options, read);
+        const zpg::SearchResult after = zpg::identify(store->snapshot(), probes, options);
+        ASSERT_EQ(read.templates.size(), rows.size());
+        ASSERT_EQ(streamed.candidates.size(), after.candidates.size());
+        for (std::size_t i = 0; i < after.candidates.size(); ++i) {
+            EXPECT_EQ(streamed.candidates[i].subject, after.candidates[i].subject) << threads << " " << i;
+            EXPECT_EQ(streamed.candidates[i].total, after.candidates[i].total) << threads << " " << i;
+            for (std::size_t p = 0; p < probes.size(); ++p)
+                EXPECT_EQ(streamed.candidates[i].probes[p].quick, after.candidates[i].probes[p].quick);
+        }
+    }
+}
+
 TEST(Search, VerifyTakesTheBestOfTheFingersTemplates) {
     ZP_REQUIRE_DATA();
     std::vector<zpg::StoredTemplate> enrolled(3);

@@ -69,7 +69,10 @@ echo "== evaluation"
 rm -f "$results"/det_*.png
 eval_started=$(date +%s)
 "$zpapi" eval "${sets[@]}" --enrol 3 --impostors all --report "$results/evaluation.json" \
-  --markdown "$work/evaluation.md" --plot "$results/det.png" | tee "$work/evaluation.txt"
+  --markdown "$work/evaluation.md" | tee "$work/evaluation.txt"
+echo "== pictures: python3 -m zpapi.plot (the package built in $build/python)"
+PYTHONPATH="$build/python${PYTHONPATH:+:$PYTHONPATH}" "${PYTHON:-/usr/bin/python3}" -m zpapi.plot \
+  "$results/evaluation.json" -o "$results/det.png"
 echo "== fused search over $large_fingers generated fingers"
 "$zpapi" eval "$large_set" --enrol 3 --report "$results/evaluation_large.json" --markdown "$work/evaluation_large.md" \
   | tee "$work/evaluation_large.txt"
@@ -97,7 +100,8 @@ if [ "$real_sets" -gt 0 ]; then
 fi
 eval_done=$(date +%s)
 
-# A single set's plot is written as det.png; name it after its set as well.
+# A single set's plot is written as det.png (several sets: det_SET.png each
+# and every DET curve in det.png); name it after its set as well.
 if [ ${#sets[@]} -eq 1 ] && [ -f "$results/det.png" ]; then
   mv "$results/det.png" "$results/det_$(basename "${sets[0]}").png"
 fi

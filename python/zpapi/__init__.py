@@ -119,7 +119,8 @@ class Template:
     def __setattr__(self, name, value):
         raise AttributeError("a Template cannot be changed")
 
-    __delattr__ = __setattr__
+    def __delattr__(self, name):
+        raise AttributeError("a Template cannot be changed")
 
     @classmethod
     def load(cls, path: PathLike) -> "Template":

@@ -1,6 +1,6 @@
 """QuickMatcher.scores against the C library's own batch quick match.
 
-    PYTHONPATH=build/release/python python3 python/bench_quick.py [--count 100000] [--runs 7] [--threads 0]
+    PYTHONPATH=build/release/python python3 python/bench/bench_quick.py [--count 100000] [--runs 7] [--threads 0]
 
 Both score the same templates (generated fingers, extracted, repeated up to
 --count) against the same probe on the same number of threads: the C side

@@ -176,7 +176,7 @@ def test_quick_matcher_on_several_threads_equals_one(fingers):
 
 
 def test_gil_is_released_during_batch_scoring(fingers):
-    batch = _batch(fingers, 300_000)
+    batch = _batch(fingers, 200_000)
     matcher = zpapi.QuickMatcher(fingers[0][0])
     ticks = []
     running = threading.Event()

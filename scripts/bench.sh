@@ -23,6 +23,7 @@ large_set=$work/synthetic_${large_fingers}x${large_impressions}
 for tool in "$zpapi" "$suite"; do
   [ -x "$tool" ] || { echo "bench: $tool not built" >&2; exit 2; }
 done
+[ -f "$build/python/zpapi/_zpapi"*.so ] || { echo "bench: the Python package is not built in $build/python" >&2; exit 2; }
 mkdir -p "$results" "$work"
 started=$(date +%s)
 

@@ -1,18 +1,25 @@
 # make demo: build and run the command-line tool on sample fingers.
 # make test: install missing build packages, build, and run every test twice,
-#            optimised and under AddressSanitizer + UndefinedBehaviorSanitizer,
-#            then a short run of every fuzz target and the stack check.
+#            optimised (with the Python package's pytest suite) and under
+#            AddressSanitizer + UndefinedBehaviorSanitizer, then a short run of
+#            every fuzz target and the stack check, and install the Python
+#            package with pip into build/venv.
+# make python: the Python package, installed offline by pip into build/venv
+#            (Debian's python3 with its site packages); build/release/python
+#            holds it too, for PYTHONPATH.
 # make fuzz [FUZZ_SECONDS=N]: run every fuzz target for N seconds (libFuzzer).
 # make tsan: the concurrency test under ThreadSanitizer.
 # make stack-check: no library function may use over 16 KiB of stack.
 # make determinism: six compiler / optimisation builds against the golden file.
 # make golden-update: rewrite tests/golden/golden.txt (only on purpose).
 JOBS ?= $(shell nproc)
-DEBIAN_PACKAGES := cmake g++ make pkg-config binutils libgtest-dev libbenchmark-dev libtiff-dev libpng-dev libstb-dev libsqlite3-dev libxxhash-dev libcli11-dev nlohmann-json3-dev clang-14 libclang-rt-14-dev python3
+DEBIAN_PACKAGES := cmake g++ make pkg-config binutils libgtest-dev libbenchmark-dev libtiff-dev libpng-dev libstb-dev libsqlite3-dev libxxhash-dev libcli11-dev nlohmann-json3-dev clang-14 libclang-rt-14-dev python3 \
+  python3-dev python3-venv python3-pip python3-setuptools pybind11-dev python3-pybind11 python3-numpy python3-pytest \
+  python3-matplotlib
 
 # make synth-pictures: regenerates the README's synthetic master and impressions.
 .PHONY: synth-pictures all deps build build-asan test test-release test-asan demo bench clean \
-        fuzz fuzz-smoke tsan stack-check determinism golden-update
+        fuzz fuzz-smoke tsan stack-check determinism golden-update python
 
 all: build
 
@@ -44,7 +51,13 @@ test-asan: build-asan
 	ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 	  ctest --test-dir build/asan --output-on-failure -j $(JOBS)
 
-test: test-release test-asan fuzz-smoke stack-check
+test: test-release test-asan fuzz-smoke stack-check python
+
+PYTHON := /usr/bin/python3
+python: build
+	$(PYTHON) -m venv --system-site-packages build/venv
+	build/venv/bin/pip install --quiet --no-build-isolation --no-index ./python
+	build/venv/bin/python -c "import zpapi, zpapi.plot; print('zpapi', zpapi.version(), 'installed in build/venv')"
 
 FUZZ_SECONDS ?= 180
 FUZZ_SMOKE_SECONDS ?= 10

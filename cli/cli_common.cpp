@@ -113,6 +113,42 @@ Template templateFromPath(const std::string& path, int dpi, bool quiet) {
     return e.templ;
 }
 
+std::vector<std::uint8_t> skeletonPicture(const Extraction& e) {
+    std::vector<std::uint8_t> pic(static_cast<std::size_t>(zp::kWindowWidth) * zp::kWindowHeight);
+    for (std::size_t i = 0; i < pic.size(); ++i) pic[i] = e.workImage[i] == 0 ? 255 : e.workImage[i] == 1 ? 0 : 128;
+    return pic;
+}
+
+zpg::Impression offeredImpression(const std::string& path, int dpi, bool quiet) {
+    zpg::Impression im;
+    im.label = path;
+    if (looksLikeTemplate(path)) {
+        im.templ = templateFromPath(path, dpi, quiet);
+        return im;
+    }
+    const Extraction e = extract(loadSensorImageOrThrow(path, dpi, quiet), 0, 0);
+    if (e.result == ZP_EXTRACT_OK) im.templ = e.templ;
+    else im.failure = extractResultText(e.result);
+    return im;
+}
+
+void refuseDamaged(const std::string& db, const std::vector<zpg::DamagedRow>& damaged, bool skip) {
+    if (damaged.empty()) return;
+    if (skip) {
+        for (const zpg::DamagedRow& d : damaged)
+            std::fprintf(stderr, "zpapi: %s: %s is damaged (%s); skipped\n", db.c_str(),
+                         zpg::rowName(d.subject, d.finger, d.slot).c_str(), d.reason.c_str());
+        return;
+    }
+    std::string names;
+    for (std::size_t i = 0; i < damaged.size() && i < 5; ++i)
+        names += (i ? ", " : "") + zpg::rowName(damaged[i].subject, damaged[i].finger, damaged[i].slot) + " (" +
+                 damaged[i].reason + ")";
+    if (damaged.size() > 5) names += ", ...";
+    throw InputError{db + ": " + std::to_string(damaged.size()) + " damaged rows: " + names +
+                     "; zpapi check lists them, --skip-damaged searches the others"};
+}
+
 Detection detectFinger(const std::vector<std::uint8_t>& image) {
     std::array<std::uint8_t, zp::kWorkAreaSize> workArea{};
     Detection d;

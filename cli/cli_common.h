@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/records.h"
+#include "gallery/enrolment.h"
 #include "gallery/records.h"
 #include "tool_output.h"
 #include "zpapi.h"
@@ -58,9 +59,22 @@ Extraction extract(const std::vector<std::uint8_t>& sensorImage, std::int32_t th
 // "template written", "no finger or quality too low", "no usable template", ...
 const char* extractResultText(std::int32_t result);
 
+// The marked skeleton of the working window (kWindowWidth x kWindowHeight,
+// row by row) left in the image buffer by an extraction, as a grey picture:
+// background white, skeleton black, the extractor's marks grey.
+std::vector<std::uint8_t> skeletonPicture(const Extraction& e);
+
 // A template from an image (extracted) or a template file; throws
 // InputError on a rejected template or a failed extraction.
 Template templateFromPath(const std::string& path, int dpi, bool quiet);
+
+// An image or template offered for enrolment; throws InputError when the
+// file cannot be read (a failed extraction is an impression without one).
+zpg::Impression offeredImpression(const std::string& path, int dpi, bool quiet);
+
+// Gallery rows a command found damaged: with skip, each is named on stderr
+// and the command goes on; without, InputError names them.
+void refuseDamaged(const std::string& db, const std::vector<zpg::DamagedRow>& damaged, bool skip);
 
 // The quality score's view of a sensor image: whether a finger was found,
 // its quality, centre and extent (the descriptor's work area is not kept).

@@ -36,7 +36,6 @@
 #include <vector>
 
 #include "cli_common.h"
-#include "det_plot.h"
 #include "eval_enrolment.h"
 #include "eval_metrics.h"
 
@@ -162,7 +161,6 @@ struct Options {
     std::vector<std::string> dirs;
     bool json = false;
     std::string report;
-    std::string plot;
     std::string markdown;
     int dpi = 500;
     unsigned threads = 0;
@@ -496,14 +494,6 @@ std::string markdownTables(const std::vector<SetResult>& results) {
     return md;
 }
 
-// OUT.png for one set; OUT_SET.png for each of several.
-std::string plotPath(const std::string& plot, const std::string& set, bool many) {
-    if (!many) return plot;
-    std::filesystem::path p(plot);
-    const std::string ext = p.has_extension() ? p.extension().string() : ".png";
-    return (p.parent_path() / (p.stem().string() + "_" + set + ext)).string();
-}
-
 }  // namespace
 
 void addEvalCommand(CLI::App& app, int& exitCode) {
@@ -516,10 +506,7 @@ void addEvalCommand(CLI::App& app, int& exitCode) {
     cmd->add_flag("--json", opts->json, "Print every set's results as one JSON document on stdout instead of tables");
     cmd->add_option("--report", opts->report,
                     "Write the full report (the --json document with every set's FMR/FNMR curve and score histograms) "
-                    "here");
-    cmd->add_option("--plot", opts->plot,
-                    "Write score histograms, FMR/FNMR curves and the DET curve as a PNG here (OUT_SET.png with "
-                    "several folders)");
+                    "here; python3 -m zpapi.plot draws it");
     cmd->add_option("--markdown", opts->markdown, "Write the tables of every set as Markdown here");
     cmd->add_option("--dpi", opts->dpi, "Resolution of the images; resampled to 500 dpi")->check(CLI::Range(100, 2000));
     cmd->add_option("--threads", opts->threads, "Threads (default: all cores)");
@@ -544,14 +531,6 @@ void addEvalCommand(CLI::App& app, int& exitCode) {
             const SetResult& r = results.back();
             if (!opts->json) printSet(r);
             all.push_back(toJson(r, *opts));
-        }
-        if (!opts->plot.empty()) {
-            for (const SetResult& r : results) {
-                const std::string path = plotPath(opts->plot, r.set.name, results.size() > 1);
-                std::string error;
-                if (!writeEvaluationPlot(path, r.set.name, r.scores, r.metrics, &error)) throw InputError{error};
-                if (!opts->json) std::printf("plot: %s\n", path.c_str());
-            }
         }
         if (!opts->report.empty()) writeFileAtomically(opts->report, Json({{"threads", threads}, {"sets", all}}).dump(2) + "\n");
         if (opts->json) {

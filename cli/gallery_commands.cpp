@@ -34,28 +34,6 @@ Json damagedJson(const std::vector<zpg::DamagedRow>& damaged) {
     return list;
 }
 
-void reportDamaged(const std::string& db, const std::vector<zpg::DamagedRow>& damaged) {
-    for (const zpg::DamagedRow& d : damaged)
-        std::fprintf(stderr, "zpapi: %s: %s is damaged (%s); skipped\n", db.c_str(),
-                     zpg::rowName(d.subject, d.finger, d.slot).c_str(), d.reason.c_str());
-}
-
-// A search over damaged rows goes on only when asked to, and then names them.
-void refuseDamaged(const std::string& db, const std::vector<zpg::DamagedRow>& damaged, bool skip) {
-    if (damaged.empty()) return;
-    if (skip) {
-        reportDamaged(db, damaged);
-        return;
-    }
-    std::string names;
-    for (std::size_t i = 0; i < damaged.size() && i < 5; ++i)
-        names += (i ? ", " : "") + zpg::rowName(damaged[i].subject, damaged[i].finger, damaged[i].slot) + " (" +
-                 damaged[i].reason + ")";
-    if (damaged.size() > 5) names += ", ...";
-    throw InputError{db + ": " + std::to_string(damaged.size()) + " damaged rows: " + names +
-                     "; zpapi check lists them, --skip-damaged searches the others"};
-}
-
 struct GalleryOpts {
     std::string db = kDefaultDb;
     bool json = false;
@@ -72,21 +50,6 @@ void addLevel(CLI::App* cmd, int& level) {
 
 void addFinger(CLI::App* cmd, std::string& finger, const char* what) {
     cmd->add_option("--finger", finger, what);
-}
-
-// An image or template offered for enrolment; throws InputError when the
-// file cannot be read (a failed extraction is an impression without one).
-zpg::Impression offeredImpression(const std::string& path, int dpi, bool quiet) {
-    zpg::Impression im;
-    im.label = path;
-    if (looksLikeTemplate(path)) {
-        im.templ = templateFromPath(path, dpi, quiet);
-        return im;
-    }
-    const Extraction e = extract(loadSensorImageOrThrow(path, dpi, quiet), 0, 0);
-    if (e.result == ZP_EXTRACT_OK) im.templ = e.templ;
-    else im.failure = extractResultText(e.result);
-    return im;
 }
 
 Json enrolJson(const std::string& subject, int finger, const zpg::EnrolOutcome& r, int level) {

@@ -123,11 +123,9 @@ void addDetect(CLI::App& app, int& exitCode) {
     });
 }
 
-// The marked skeleton of the working window as a grey picture: background
-// white, skeleton black, the extractor's marks grey.
+// The marked skeleton of the working window as a PNG.
 void writeSkeleton(const std::string& path, const Extraction& e) {
-    std::vector<std::uint8_t> pic(static_cast<std::size_t>(zp::kWindowWidth) * zp::kWindowHeight);
-    for (std::size_t i = 0; i < pic.size(); ++i) pic[i] = e.workImage[i] == 0 ? 255 : e.workImage[i] == 1 ? 0 : 128;
+    const std::vector<std::uint8_t> pic = skeletonPicture(e);
     std::string error;
     if (!writePngGrey(path, zp::kWindowWidth, zp::kWindowHeight, pic.data(), &error)) throw InputError{error};
 }

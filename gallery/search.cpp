@@ -23,9 +23,15 @@ bool comparable(int probeFinger, int galleryFinger) {
 
 std::vector<std::uint8_t> quickScores(const Template& probe, const std::vector<Template>& templates,
                                       unsigned threads, const std::function<void(std::size_t, std::size_t)>& progress) {
+    std::vector<std::uint8_t> scores(templates.size());
+    quickScores(probe, templates, scores, threads, progress);
+    return scores;
+}
+
+void quickScores(const Template& probe, std::span<const Template> templates, std::span<std::uint8_t> scores,
+                 unsigned threads, const std::function<void(std::size_t, std::size_t)>& progress) {
     Workspace loaded;
     if (ZPLoadFeature(probe.data(), loaded.data()) != 1) throw Error{"the probe template is refused by the loader"};
-    std::vector<std::uint8_t> scores(templates.size());
     threads = threadCount(threads, templates.size());
     auto work = [&](unsigned t) {
         Workspace ws = loaded;  // a loaded workspace may be copied
@@ -41,7 +47,6 @@ std::vector<std::uint8_t> quickScores(const Template& probe, const std::vector<T
     work(0);
     for (std::thread& th : pool) th.join();
     if (progress) progress(templates.size(), templates.size());
-    return scores;
 }
 
 namespace {

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -70,6 +71,10 @@ SearchResult identify(Store& store, const std::vector<Probe>& probes, const Sear
 std::vector<std::uint8_t> quickScores(const Template& probe, const std::vector<Template>& templates,
                                       unsigned threads,
                                       const std::function<void(std::size_t, std::size_t)>& progress = {});
+// The same over templates lying side by side in the caller's memory (a
+// host's array), into scores (one per template): nothing is copied.
+void quickScores(const Template& probe, std::span<const Template> templates, std::span<std::uint8_t> scores,
+                 unsigned threads, const std::function<void(std::size_t, std::size_t)>& progress = {});
 
 // 1:1 against a subject's enrolled templates: the best score decides.
 struct VerifyResult {

@@ -23,6 +23,7 @@ large_set=$work/synthetic_${large_fingers}x${large_impressions}
 for tool in "$zpapi" "$suite"; do
   [ -x "$tool" ] || { echo "bench: $tool not built" >&2; exit 2; }
 done
+[ -f "$build/python/zpapi/_zpapi"*.so ] || { echo "bench: the Python package is not built in $build/python" >&2; exit 2; }
 mkdir -p "$results" "$work"
 started=$(date +%s)
 
@@ -69,7 +70,10 @@ echo "== evaluation"
 rm -f "$results"/det_*.png
 eval_started=$(date +%s)
 "$zpapi" eval "${sets[@]}" --enrol 3 --impostors all --report "$results/evaluation.json" \
-  --markdown "$work/evaluation.md" --plot "$results/det.png" | tee "$work/evaluation.txt"
+  --markdown "$work/evaluation.md" | tee "$work/evaluation.txt"
+echo "== pictures: python3 -m zpapi.plot (the package built in $build/python)"
+PYTHONPATH="$build/python${PYTHONPATH:+:$PYTHONPATH}" "${PYTHON:-/usr/bin/python3}" -m zpapi.plot \
+  "$results/evaluation.json" -o "$results/det.png"
 echo "== fused search over $large_fingers generated fingers"
 "$zpapi" eval "$large_set" --enrol 3 --report "$results/evaluation_large.json" --markdown "$work/evaluation_large.md" \
   | tee "$work/evaluation_large.txt"
@@ -157,7 +161,8 @@ PY
   printf '| `zpapi enroll --batch`, %s images on %s cores | %.0f images/s | all cores |\n' "$batch_images" "$(nproc)" "$batch_rate"
 } >> "$work/evaluation.md"
 
-# A single set's plot is written as det.png; name it after its set as well.
+# A single set's plot is written as det.png (several sets: det_SET.png each
+# and every DET curve in det.png); name it after its set as well.
 if [ ${#sets[@]} -eq 1 ] && [ -f "$results/det.png" ]; then
   mv "$results/det.png" "$results/det_$(basename "${sets[0]}").png"
 fi

@@ -26,6 +26,7 @@ done
 [ -f "$build/python/zpapi/_zpapi"*.so ] || { echo "bench: the Python package is not built in $build/python" >&2; exit 2; }
 mkdir -p "$results" "$work"
 started=$(date +%s)
+machine=$(scripts/update_readme_results.sh --describe-machine)  # with the load as the run starts
 
 echo "== benchmark suite"
 "$suite" --benchmark_out="$results/benchmarks.json" --benchmark_out_format=json --benchmark_color=false
@@ -127,7 +128,11 @@ echo "== enrolment of 10,000 images through enroll --batch"
 batch_list=$work/batch_10000.txt
 batch_db=$work/batch.db
 images=()
-for dir in "${sets[@]}"; do images+=("$dir"/*_[123].*); done
+for dir in "${sets[@]}"; do
+  for file in "$dir"/*_[123].*; do
+    case $file in *.tif | *.tiff | *.png | *.bmp | *.pgm | *.jpg) images+=("$file") ;; esac
+  done
+done
 : > "$batch_list"
 for ((line = 0; line < 3334; line++)); do
   k=$((line * 3 % ${#images[@]}))
@@ -147,7 +152,7 @@ batch_images=$(sed -n 's/^  "images": \([0-9]*\).*/\1/p' "$work/batch.json")
   echo "|---|---:|---:|"
   python3 - "$results/benchmarks.json" <<'PY'
 import json, sys
-counters = {b["name"]: b for b in json.load(open(sys.argv[1]))["benchmarks"]}
+counters = {b["name"].split("/")[0]: b for b in json.load(open(sys.argv[1]))["benchmarks"]}
 def row(label, name, key, unit, target):
     b = counters.get(name)
     value = f"{b[key]:.2f} {unit}" if b and key in b else "not measured (no real sets)"
@@ -168,7 +173,7 @@ if [ ${#sets[@]} -eq 1 ] && [ -f "$results/det.png" ]; then
 fi
 
 scripts/update_readme_results.sh \
-  --machine "$(scripts/update_readme_results.sh --describe-machine)" \
+  --machine "$machine" \
   --benchmarks "$results/benchmarks.json" \
   --evaluation "$work/evaluation.md" \
   --plots "$results" \

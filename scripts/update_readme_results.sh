@@ -13,8 +13,9 @@ describe_machine() {
   local cpu cores
   cpu=$(awk -F': *' '/^model name/ { print $2; exit }' /proc/cpuinfo 2>/dev/null || true)
   cores=$(nproc 2>/dev/null || echo "?")
-  printf '%s, %s cores, %s %s, %s, %s' "${cpu:-unknown CPU}" "$cores" "$(uname -s)" "$(uname -r)" \
-    "$( (c++ --version 2>/dev/null || echo 'unknown compiler') | head -n 1)" "$(date -u '+%Y-%m-%d %H:%M UTC')"
+  printf '%s, %s cores, %s %s, %s, %s, load average %s when it started' "${cpu:-unknown CPU}" "$cores" \
+    "$(uname -s)" "$(uname -r)" "$( (c++ --version 2>/dev/null || echo 'unknown compiler') | head -n 1)" \
+    "$(date -u '+%Y-%m-%d %H:%M UTC')" "$(cut -d ' ' -f 1 /proc/loadavg 2>/dev/null || echo '?')"
 }
 
 if [ "${1:-}" = "--describe-machine" ]; then

@@ -52,7 +52,7 @@ void addFinger(CLI::App* cmd, std::string& finger, const char* what) {
     cmd->add_option("--finger", finger, what);
 }
 
-Json enrolJson(const std::string& subject, int finger, const zpg::EnrolOutcome& r, int level) {
+Json enrolJson(const std::string& subject, int finger, const zpg::EnrolOutcome& r) {
     Json impressions = Json::array();
     for (const zpg::ImpressionOutcome& o : r.decision.outcomes) {
         Json j = {{"image", o.label}, {"outcome", zpg::fateName(o.fate)}};
@@ -69,7 +69,7 @@ Json enrolJson(const std::string& subject, int finger, const zpg::EnrolOutcome& 
     return j;
 }
 
-void printEnrolment(const std::string& subject, int finger, const zpg::EnrolOutcome& r, int level) {
+void printEnrolment(const std::string& subject, int finger, const zpg::EnrolOutcome& r) {
     for (const zpg::ImpressionOutcome& o : r.decision.outcomes)
         std::printf("  %-40s %-15s %s\n", o.label.c_str(), zpg::fateName(o.fate), o.why.c_str());
     if (r.enrolled())
@@ -191,7 +191,7 @@ int enrolBatch(zpg::Store& store, const std::string& list, const zpg::EnrolOptio
         } else {
             try {
                 const zpg::EnrolOutcome r = zpg::enrolFinger(store, line.subject, line.finger, offered[l], o);
-                j = enrolJson(line.subject, line.finger, r, o.level);
+                j = enrolJson(line.subject, line.finger, r);
                 (r.enrolled() ? enrolled : refused)++;
                 if (!json) std::printf("%s:%zu: %s %s: %s\n", list.c_str(), line.number, line.subject.c_str(),
                                        zpg::fingerName(line.finger),
@@ -291,10 +291,10 @@ void addEnroll(CLI::App& app, int& exitCode) {
         const zpg::EnrolOutcome r = zpg::enrolFinger(*store, opts->id, finger, offered, opts->enrol);
         if (opts->g.json) {
             Json j = {{"gallery", opts->g.db}};
-            j.update(enrolJson(opts->id, finger, r, opts->enrol.level));
+            j.update(enrolJson(opts->id, finger, r));
             printJson(j);
         } else {
-            printEnrolment(opts->id, finger, r, opts->enrol.level);
+            printEnrolment(opts->id, finger, r);
         }
         exitCode = r.enrolled() ? kExitOk : kExitNegative;
     });

@@ -266,7 +266,9 @@ TEST_F(GalleryTool, DamagedPagesAreReportedNeverASilentShorterSearch) {
             const std::size_t named = out["damaged"].size();
             EXPECT_GT(named, 0U) << cmd;
             EXPECT_EQ(out["templates"].get<std::size_t>() + named, static_cast<std::size_t>(kRows)) << cmd;
-            if (cmd == "list") EXPECT_EQ(code, 2);
+            if (cmd == "list") {
+                EXPECT_EQ(code, 2);
+            }
         }
     }
 }

@@ -1,5 +1,7 @@
 #include "gallery/records.h"
 
+#include <xxhash.h>
+
 #include <array>
 
 #include "core/records.h"
@@ -78,6 +80,14 @@ int parseFinger(const std::string& text) {
 
 std::string rowName(const std::string& subject, int finger, int slot) {
     return subject + "/" + fingerName(finger) + "/" + std::to_string(slot);
+}
+
+// The template is hashed unseeded (a seed costs a secret derivation on inputs
+// of its size), then seeds the subject's hash together with the finger.
+std::int64_t rowChecksum(std::string_view subject, int finger, const Template& t) {
+    const XXH64_hash_t bytes = XXH3_64bits(t.data(), t.size());
+    return static_cast<std::int64_t>(
+        XXH3_64bits_withSeed(subject.data(), subject.size(), bytes ^ static_cast<XXH64_hash_t>(finger)));
 }
 
 }  // namespace zpg

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "gallery/error.h"
@@ -70,6 +71,11 @@ struct DamagedRow {
     int slot = 0;
     std::string reason;
 };
+// Checksum stored with every row: XXH3 (64 bits) over the subject, the
+// finger and the template, so that a row moved to another subject or finger
+// fails it too. Every backend stores the same value.
+std::int64_t rowChecksum(std::string_view subject, int finger, const Template& t);
+
 // "subject/right-index/2": how messages name a row.
 std::string rowName(const std::string& subject, int finger, int slot);
 

@@ -94,37 +94,56 @@ class QuickScoring {
     std::atomic<bool> finished_{false};
 };
 
-// Short lists and fuses the quick scores of each probe (scores[p][i] for
-// template i), re-scoring the short list with the full match.
+// Short lists the fingers of each probe by their quick scores (scores[p][i]
+// for template i), then re-scores and fuses.
 SearchResult rankSubjects(const Snapshot& gallery, const std::vector<Probe>& probes,
                           const std::vector<std::vector<std::uint8_t>>& quickScores, const SearchOptions& options) {
+    const std::size_t length = shortListLength(options);
+    std::vector<ShortList> lists(probes.size());
+    for (std::size_t p = 0; p < probes.size(); ++p) {
+        const std::vector<std::uint8_t>& quick = quickScores[p];
+        ShortList& fingers = lists[p];
+        for (std::uint32_t f = 0; f < gallery.fingers.size(); ++f) {
+            const Snapshot::Finger& finger = gallery.fingers[f];
+            if (!comparable(probes[p].finger, finger.position)) continue;
+            int best = 0;
+            for (std::uint32_t i = finger.begin; i < finger.end; ++i) best = std::max<int>(best, quick[i]);
+            fingers.push_back({best, f});
+        }
+        const std::size_t keep = std::min(length, fingers.size());
+        std::partial_sort(fingers.begin(), fingers.begin() + static_cast<std::ptrdiff_t>(keep), fingers.end(),
+                          [](const ShortListed& a, const ShortListed& b) {
+                              return a.quick != b.quick ? a.quick > b.quick : a.finger < b.finger;
+                          });
+        fingers.resize(keep);
+    }
+    SearchResult result = rankShortLists(gallery, probes, lists, options);
+    result.templates = gallery.templates.size();
+    result.fingers = gallery.fingers.size();
+    return result;
+}
+
+}  // namespace
+
+std::size_t shortListLength(const SearchOptions& options) {
+    return options.shortList ? options.shortList : std::max(options.top, kDefaultShortList);
+}
+
+SearchResult rankShortLists(const Snapshot& gallery, const std::vector<Probe>& probes,
+                            const std::vector<ShortList>& shortLists, const SearchOptions& options) {
     SearchResult result;
     result.templates = gallery.templates.size();
     result.fingers = gallery.fingers.size();
-    result.shortList = options.shortList ? options.shortList : std::max(options.top, kDefaultShortList);
+    result.shortList = shortListLength(options);
     std::map<std::string, SubjectCandidate> bySubject;
     Workspace ws;
     for (std::size_t p = 0; p < probes.size(); ++p) {
         const Probe& probe = probes[p];
-        const std::vector<std::uint8_t>& quick = quickScores[p];
-        // Each finger's best quick score; the best fingers make the short list
-        // (ties in gallery order).
-        std::vector<std::pair<int, std::uint32_t>> fingers;
-        for (std::uint32_t f = 0; f < gallery.fingers.size(); ++f) {
-            const Snapshot::Finger& finger = gallery.fingers[f];
-            if (!comparable(probe.finger, finger.position)) continue;
-            int best = 0;
-            for (std::uint32_t i = finger.begin; i < finger.end; ++i) best = std::max<int>(best, quick[i]);
-            fingers.emplace_back(best, f);
-        }
-        const std::size_t keep = std::min(result.shortList, fingers.size());
-        std::partial_sort(fingers.begin(), fingers.begin() + static_cast<std::ptrdiff_t>(keep), fingers.end(),
-                          [](const auto& a, const auto& b) { return a.first != b.first ? a.first > b.first : a.second < b.second; });
-        for (std::size_t k = 0; k < keep; ++k) {
-            const Snapshot::Finger& finger = gallery.fingers[fingers[k].second];
+        for (const ShortListed& listed : shortLists[p]) {
+            const Snapshot::Finger& finger = gallery.fingers[listed.finger];
             ProbeScore s;
             s.finger = finger.position;
-            s.quick = fingers[k].first;
+            s.quick = listed.quick;
             for (std::uint32_t i = finger.begin; i < finger.end; ++i) {
                 const int score = matchScore(probe.templ, gallery.templates[i], ws);
                 if (score > s.score) {
@@ -166,8 +185,6 @@ SearchResult rankSubjects(const Snapshot& gallery, const std::vector<Probe>& pro
     result.candidates = std::move(ranked);
     return result;
 }
-
-}  // namespace
 
 SearchResult identify(const Snapshot& gallery, const std::vector<Probe>& probes, const SearchOptions& options) {
     std::vector<std::vector<std::uint8_t>> quick;

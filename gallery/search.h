@@ -57,6 +57,23 @@ struct SearchResult {
     std::size_t shortList = 0;                 // fingers re-scored per probe
 };
 
+// The fingers a probe re-scores with the full match, best quick score
+// first; ties go in gallery order (subject in byte order, then position).
+struct ShortListed {
+    int quick = 0;             // the finger's best quick score
+    std::uint32_t finger = 0;  // index into Snapshot::fingers
+};
+using ShortList = std::vector<ShortListed>;
+// Fingers short-listed per probe: the asked length, or max(top, default).
+std::size_t shortListLength(const SearchOptions& options);
+
+// Re-scores each probe's short list with the full match and ranks the
+// subjects by their fused scores. A server that short-lists next to its rows
+// hands over only the short-listed fingers' templates in gallery; the
+// answer is the same as a search over the whole gallery.
+SearchResult rankShortLists(const Snapshot& gallery, const std::vector<Probe>& probes,
+                            const std::vector<ShortList>& shortLists, const SearchOptions& options);
+
 // Probes of different fingers of one person rank subjects by the sum of
 // their per-finger best scores; a probe of a known finger is compared with
 // that finger and with fingers of unknown position only.

@@ -3,7 +3,6 @@
 // with the database's message rather than a shorter answer.
 #include <sqlite3.h>
 #include <unistd.h>
-#include <xxhash.h>
 
 #include <chrono>
 #include <cstring>
@@ -44,16 +43,6 @@ constexpr const char* kSchema =
     // Rows the writers stored, so that a read that ends early is noticed.
     "CREATE TABLE counts (name TEXT PRIMARY KEY NOT NULL, value INTEGER NOT NULL) WITHOUT ROWID;"
     "INSERT INTO counts VALUES ('templates', 0);";
-
-// XXH3 (64 bits) of the subject, seeded with the finger position and the
-// template's own XXH3: a row moved to another subject or finger fails it
-// too. (The template is hashed unseeded: a seed costs a secret derivation
-// on inputs of its size.)
-std::int64_t rowChecksum(std::string_view subject, int finger, const Template& t) {
-    const XXH64_hash_t bytes = XXH3_64bits(t.data(), t.size());
-    return static_cast<std::int64_t>(
-        XXH3_64bits_withSeed(subject.data(), subject.size(), bytes ^ static_cast<XXH64_hash_t>(finger)));
-}
 
 // The checksum of the first layout (FNV-1a, 32 bits, template bytes only).
 std::uint32_t firstLayoutChecksum(const Template& t) {

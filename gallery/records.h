@@ -60,6 +60,7 @@ struct StoredTemplate {
     int finger = kUnknownFinger;
     int slot = 0;
     std::string impression;  // where the template came from, as given at enrolment
+    int window = 0;          // which window of that capture: 0 the centred one
     std::string enrolled;    // UTC time of enrolment
     Template templ{};
 };

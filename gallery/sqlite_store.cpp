@@ -407,7 +407,7 @@ std::vector<StoredTemplate> SqliteStore::collect(const std::string* subject, int
                                                  std::vector<DamagedRow>& damaged) {
     std::vector<StoredTemplate> out;
     scan(subject, finger, damaged, [&out](const RowView& row) {
-        out.push_back({std::string(row.subject), row.finger, row.slot, row.statement.text(3), row.statement.text(4),
+        out.push_back({std::string(row.subject), row.finger, row.slot, row.statement.text(3), 0, row.statement.text(4),
                        row.templ});
     });
     return out;

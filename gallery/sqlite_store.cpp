@@ -7,10 +7,12 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <set>
 #include <string_view>
 #include <thread>
 
+#include "gallery/snapshot_cache.h"
 #include "gallery/store.h"
 #include "match/template_validity.h"
 
@@ -23,6 +25,9 @@ constexpr int kApplicationId = 0x5A50474C;
 // 2: subjects, fingers, several templates per finger, XXH3 checksums.
 constexpr int kSchemaVersion = 2;
 constexpr int kBusyTimeoutMs = 60000;
+// Layouts whose every writer renews the write token (older tools refuse
+// them), so that a snapshot cache can trust it.
+constexpr int kFirstCachedLayout = 2;
 
 constexpr const char* kSchema =
     "CREATE TABLE subjects ("
@@ -134,7 +139,12 @@ class SqliteStore final : public Store {
     // The rows of a scan as full records.
     std::vector<StoredTemplate> collect(const std::string* subject, int finger, std::vector<DamagedRow>& damaged);
     std::int64_t recordedCount();
+    // Every transaction that changes rows goes through here: it also renews
+    // the write token that snapshot caches are stamped with.
     void addToCount(std::int64_t delta);
+    // The stamp a snapshot cache must carry; none when the gallery is too
+    // small to cache or of a layout that older tools may still write.
+    std::optional<CacheStamp> cacheStamp();
 
     // One transaction; rolled back unless commit() is called. Inside an
     // open one (a read made while enrolling) it joins that one.
@@ -356,6 +366,15 @@ void SqliteStore::addToCount(std::int64_t delta) {
     Statement st(*this, "UPDATE counts SET value = value + ? WHERE name = 'templates'");
     st.bind(1, delta).run();
     if (sqlite3_changes(db_) != 1) throw Error{path_ + ": the gallery's row count is missing (run zpapi check)"};
+    exec("INSERT OR REPLACE INTO counts VALUES ('token', random())", "cannot write the gallery");
+}
+
+std::optional<CacheStamp> SqliteStore::cacheStamp() {
+    if (version_ < kFirstCachedLayout) return std::nullopt;
+    const std::int64_t rows = recordedCount();
+    Statement st(*this, "SELECT value FROM counts WHERE name = 'token'");
+    if (rows < kCachedGalleryRows || !st.step()) return std::nullopt;
+    return CacheStamp{st.integer(0), rows};
 }
 
 template <class OnRow>
@@ -417,6 +436,12 @@ void SqliteStore::readSnapshot(Snapshot& s, const Arrival& arrived) {
     constexpr std::size_t kArrivalStep = 4096;
     s = Snapshot{};
     Transaction t(*this, false);
+    const std::optional<CacheStamp> stamp = cacheStamp();
+    if (stamp && loadSnapshotCache(snapshotCachePath(path_), *stamp, s)) {
+        t.commit();
+        if (arrived) arrived(s.templates.size());
+        return;
+    }
     if (version_ > 1) {
         s.templates.reserve(static_cast<std::size_t>(recordedCount()));
     } else {
@@ -441,6 +466,8 @@ void SqliteStore::readSnapshot(Snapshot& s, const Arrival& arrived) {
     if (overflow) throw Error{path_ + ": more template rows than the gallery records: the file is damaged (run zpapi check)"};
     t.commit();
     if (arrived) arrived(s.templates.size());
+    // Read as the stamp says: the next search of this state reads one file.
+    if (stamp) saveSnapshotCache(snapshotCachePath(path_), *stamp, s);
 }
 
 std::vector<StoredTemplate> SqliteStore::templatesOf(const std::string& subject, int finger,

@@ -134,6 +134,13 @@ EOF
   fi
   echo "Score histograms, FMR/FNMR by threshold and DET curves:"
   echo
+  if [ -f "$plots/det.png" ]; then
+    if [ "$prefix" = "embed" ]; then
+      printf '![every set](det.png)\n\n'
+    else
+      printf '![every set](%sdet.png)\n\n' "$prefix"
+    fi
+  fi
   for png in "$plots"/det_*.png; do
     [ -f "$png" ] || continue
     set=$(basename "$png" .png); set=${set#det_}

@@ -8,6 +8,7 @@
 # and is stopped and removed on exit, whatever COMMAND answers.  COMMAND sees
 #   ZPAPI_PG_DSN, ZPAPI_PG_DSN_1, ...   postgresql://postgres@127.0.0.1:PORT/postgres
 #   ZPAPI_PG_LOG, ZPAPI_PG_LOG_1, ...   the server log of each cluster
+#   PGHOST, PGPORT, PGUSER, PGDATABASE  the first cluster, for psql and pg_regress
 # Without PostgreSQL it exits 77 (a skip), unless ZPAPI_REQUIRE_POSTGRES=1.
 set -euo pipefail
 
@@ -95,6 +96,7 @@ start_cluster() {
       local dsn="postgresql://postgres@127.0.0.1:$port/postgres"
       if [[ "$index" -eq 0 ]]; then
         export ZPAPI_PG_DSN="$dsn" ZPAPI_PG_LOG="$folder/server.log"
+        export PGHOST=127.0.0.1 PGPORT="$port" PGUSER=postgres PGDATABASE=postgres
       else
         export "ZPAPI_PG_DSN_$index=$dsn" "ZPAPI_PG_LOG_$index=$folder/server.log"
       fi

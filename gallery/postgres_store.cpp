@@ -190,6 +190,7 @@ class PostgresStore final : public Store {
     // The layout of what the database holds: 0 no gallery; throws when it
     // holds something else under the gallery's name.
     int detectLayout();
+    int checkedLayout(int layout) const;
     void create();
     // Runs one write transaction, again while the server answers that it
     // could not serialise it with others.
@@ -287,22 +288,25 @@ std::int64_t PostgresStore::count(const std::string& sql, const Params& params) 
     return PQntuples(r.get()) == 1 ? integer(r.get(), 0, 0) : 0;
 }
 
+// zp_create_gallery() marks the table with a comment naming its layout.
 int PostgresStore::detectLayout() {
     const Result r = run(
         "SELECT to_regclass('zp_templates') IS NOT NULL,"
-        " (SELECT count(*) FROM pg_attribute WHERE attrelid = to_regclass('zp_templates') AND attnum > 0"
-        "  AND NOT attisdropped AND attname IN ('subject', 'finger', 'slot', 'window_index', 'impression', 'quality',"
-        "  'template', 'checksum', 'enrolled')),"
+        " substring(obj_description(to_regclass('zp_templates'), 'pg_class') FROM '^zpapi gallery, layout ([0-9]+)$'),"
         " EXISTS (SELECT 1 FROM pg_extension WHERE extname = 'zpapi')",
         "cannot read the database's catalogue");
-    const bool table = std::string_view(PQgetvalue(r.get(), 0, 0)) == "t";
-    const bool columns = std::string_view(PQgetvalue(r.get(), 0, 1)) == "9";
-    const bool extension = std::string_view(PQgetvalue(r.get(), 0, 2)) == "t";
-    if (!table) return 0;
-    if (!columns) throw Error{location_ + ": not a zpapi gallery (a zp_templates table of other columns)"};
-    if (!extension)
+    if (std::string_view(PQgetvalue(r.get(), 0, 0)) != "t") return 0;
+    if (PQgetisnull(r.get(), 0, 1)) throw Error{location_ + ": not a zpapi gallery (a zp_templates table it did not make)"};
+    if (std::string_view(PQgetvalue(r.get(), 0, 2)) != "t")
         throw Error{location_ + ": the zpapi extension is not installed in this database (CREATE EXTENSION zpapi)"};
-    return kServerLayout;
+    return checkedLayout(std::atoi(PQgetvalue(r.get(), 0, 1)));
+}
+
+int PostgresStore::checkedLayout(int layout) const {
+    if (layout > kServerLayout)
+        throw Error{location_ + ": made by a newer zpapi (gallery layout " + std::to_string(layout) +
+                    "); this one reads layouts up to " + std::to_string(kServerLayout)};
+    return layout;
 }
 
 // The extension, then the gallery when missing: what zp_create_gallery()
@@ -312,10 +316,7 @@ void PostgresStore::create() {
     run(kCreateLock, "cannot lock the gallery");
     run("CREATE EXTENSION IF NOT EXISTS zpapi", "cannot install the zpapi extension");
     const Result r = run("SELECT zp_create_gallery()", "cannot create the gallery");
-    version_ = std::atoi(PQgetvalue(r.get(), 0, 0));
-    if (version_ > kServerLayout)
-        throw Error{location_ + ": made by a newer zpapi (gallery layout " + std::to_string(version_) +
-                    "); this one reads layouts up to " + std::to_string(kServerLayout)};
+    version_ = checkedLayout(std::atoi(PQgetvalue(r.get(), 0, 0)));
     t.commit();
 }
 

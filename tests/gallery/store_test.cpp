@@ -69,12 +69,7 @@ class Backend : public ::testing::TestWithParam<std::string> {
   protected:
     void SetUp() override {
         if (GetParam() != "Postgres") return;
-        const std::string why = zptest::PgDatabase::unavailable();
-        if (!why.empty()) {
-            if (const char* require = std::getenv("ZPAPI_REQUIRE_POSTGRES"); require && std::string(require) == "1")
-                FAIL() << why;
-            GTEST_SKIP() << why;
-        }
+        ZP_REQUIRE_POSTGRES();
         database_ = std::make_unique<zptest::PgDatabase>();
     }
     std::string location() const { return database_ ? database_->uri() : dir_.file("g.db"); }

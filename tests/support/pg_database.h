@@ -40,6 +40,12 @@ class PgDatabase {
         return why;
     }
 
+    // ZPAPI_REQUIRE_POSTGRES=1: a missing server fails the tests instead.
+    static bool required() {
+        const char* require = std::getenv("ZPAPI_REQUIRE_POSTGRES");
+        return require != nullptr && std::string(require) == "1";
+    }
+
     PgDatabase() {
         static std::atomic<int> serial{0};
         name_ = "zpapi_test_" + std::to_string(::getpid()) + "_" + std::to_string(serial++);
@@ -84,3 +90,13 @@ class PgDatabase {
 };
 
 }  // namespace zptest
+
+// In a test or its SetUp: skips it where no cluster serves (fails it when
+// the server is required).
+#define ZP_REQUIRE_POSTGRES()                                                             \
+    do {                                                                                  \
+        if (const std::string why = ::zptest::PgDatabase::unavailable(); !why.empty()) { \
+            if (::zptest::PgDatabase::required()) FAIL() << why;                          \
+            GTEST_SKIP() << why;                                                          \
+        }                                                                                 \
+    } while (false)

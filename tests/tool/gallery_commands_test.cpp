@@ -61,12 +61,7 @@ class GalleryTool : public GalleryImages, public ::testing::WithParamInterface<s
   protected:
     void SetUp() override {
         if (!postgres()) return;
-        const std::string why = zptest::PgDatabase::unavailable();
-        if (!why.empty()) {
-            if (const char* require = std::getenv("ZPAPI_REQUIRE_POSTGRES"); require && std::string(require) == "1")
-                FAIL() << why;
-            GTEST_SKIP() << why;
-        }
+        ZP_REQUIRE_POSTGRES();
         database_ = std::make_unique<zptest::PgDatabase>();
     }
     bool postgres() const { return GetParam() == "Postgres"; }

@@ -2,7 +2,7 @@
 // keeps the rows in zp_templates and short-lists probes next to them, so
 // that a search sends only its short lists over the network. Every libpq
 // result is checked; an error ends the command with the server's message.
-// Templates travel in binary form, full reads through a cursor in batches.
+// Templates travel in binary form; whole reads and writes as binary COPY.
 #include <libpq-fe.h>
 #include <unistd.h>
 
@@ -26,8 +26,6 @@ constexpr int kServerLayout = 1;
 // Taken while the extension and the table are created, so that the first
 // writers at once do not race ("ZPGL").
 constexpr const char* kCreateLock = "SELECT pg_advisory_xact_lock(1515210572)";
-// Rows fetched per round trip of a full read.
-constexpr const char* kFetch = "FETCH FORWARD 8192 FROM zp_scan";
 constexpr int kRetries = 20;
 
 // Type oids of the parameters sent.
@@ -95,14 +93,8 @@ class Params {
     std::vector<std::string> values_;
 };
 
-// Fields of a binary result.
-std::string_view field(const PGresult* r, int row, int column) {
-    return {PQgetvalue(r, row, column), static_cast<std::size_t>(PQgetlength(r, row, column))};
-}
-
-// A smallint, integer or bigint column in network order.
-std::int64_t integer(const PGresult* r, int row, int column) {
-    const std::string_view v = field(r, row, column);
+// A smallint, integer or bigint in network order.
+std::int64_t integer(std::string_view v) {
     std::uint64_t u = 0;
     for (const char c : v) u = (u << 8) | static_cast<std::uint8_t>(c);
     const unsigned bits = static_cast<unsigned>(v.size()) * 8;
@@ -110,11 +102,43 @@ std::int64_t integer(const PGresult* r, int row, int column) {
     return static_cast<std::int64_t>(u);
 }
 
-// The column as a template; false when it is not 256 bytes.
-bool templateField(const PGresult* r, int row, int column, Template& t) {
-    const std::string_view v = field(r, row, column);
-    if (PQgetisnull(r, row, column) || v.size() != t.size()) return false;
+// The value as a template; false when it is not 256 bytes.
+bool templateField(std::string_view v, Template& t) {
+    if (v.size() != t.size()) return false;
     std::copy(v.begin(), v.end(), t.begin());
+    return true;
+}
+
+// Fields of a binary result.
+std::string_view field(const PGresult* r, int row, int column) {
+    return {PQgetvalue(r, row, column), static_cast<std::size_t>(PQgetlength(r, row, column))};
+}
+std::int64_t integer(const PGresult* r, int row, int column) { return integer(field(r, row, column)); }
+
+// The columns of one row of a read, in binary form; NULL reads as empty.
+constexpr std::size_t kMaxColumns = 8;
+using Columns = std::array<std::string_view, kMaxColumns>;
+
+// Splits one tuple of COPY ... TO STDOUT (FORMAT binary) into columns;
+// false at the trailer. The stream's header comes with its first message.
+bool copyTuple(std::string_view message, bool first, Columns& columns) {
+    const auto take = [&](std::size_t n) {
+        if (message.size() < n) throw Error{"a malformed row from the server"};
+        const std::string_view v = message.substr(0, n);
+        message.remove_prefix(n);
+        return v;
+    };
+    if (first) {
+        take(15);                                          // signature and flags
+        take(static_cast<std::size_t>(integer(take(4))));  // header extension
+    }
+    const std::int64_t count = integer(take(2));
+    if (count < 0) return false;
+    if (static_cast<std::size_t>(count) > kMaxColumns) throw Error{"a malformed row from the server"};
+    for (std::size_t c = 0; c < static_cast<std::size_t>(count); ++c) {
+        const std::int64_t length = integer(take(4));
+        columns[c] = length < 0 ? std::string_view() : take(static_cast<std::size_t>(length));
+    }
     return true;
 }
 
@@ -153,15 +177,14 @@ class CopyRows {
     std::string bytes_;
 };
 
-// One usable row of a read; the other columns stay in the result.
+// One usable row of a read, with its other columns.
 struct RowView {
     std::string_view subject;
     int finger;
     int slot;
     int window;
     const Template& templ;
-    const PGresult* result;
-    int row;
+    const Columns& columns;
 };
 
 class PostgresStore final : public Store {
@@ -350,31 +373,50 @@ std::int64_t PostgresStore::scan(const std::string* subject, int finger, bool li
     sql += " ORDER BY subject, finger, slot";
     std::int64_t read = 0;
     Template t{};
-    const auto visit = [&](const PGresult* r) {
-        const int n = PQntuples(r);
-        for (int i = 0; i < n; ++i, ++read) {
-            const std::string_view who = field(r, i, 0);
-            const int position = static_cast<int>(integer(r, i, 1));
-            const int slot = static_cast<int>(integer(r, i, 2));
-            std::string why;
-            if (!templateField(r, i, 4, t)) why = "stored template is not 256 bytes";
-            else if (rowChecksum(who, position, t) != integer(r, i, 5)) why = "checksum mismatch";
-            else if (zp::storedTemplateVerdict(t.data()) != zp::TemplateVerdict::Usable)
-                why = "template refused: " + templateRejection(t);
-            if (why.empty()) onRow(RowView{who, position, slot, static_cast<int>(integer(r, i, 3)), t, r, i});
-            else damaged.push_back({std::string(who), position, slot, why});
-        }
-        return n;
+    const auto visit = [&](const Columns& c) {
+        ++read;
+        const std::string_view who = c[0];
+        const int position = static_cast<int>(integer(c[1]));
+        const int slot = static_cast<int>(integer(c[2]));
+        std::string why;
+        if (!templateField(c[4], t)) why = "stored template is not 256 bytes";
+        else if (rowChecksum(who, position, t) != integer(c[5])) why = "checksum mismatch";
+        else if (zp::storedTemplateVerdict(t.data()) != zp::TemplateVerdict::Usable)
+            why = "template refused: " + templateRejection(t);
+        if (why.empty()) onRow(RowView{who, position, slot, static_cast<int>(integer(c[3])), t, c});
+        else damaged.push_back({std::string(who), position, slot, why});
     };
+    Columns columns{};
     if (subject) {
-        visit(run(sql, params, "cannot read the gallery").get());
+        const Result r = run(sql, params, "cannot read the gallery");
+        for (int i = 0; i < PQntuples(r.get()); ++i) {
+            for (int c = 0; c < PQnfields(r.get()); ++c) columns[static_cast<std::size_t>(c)] = field(r.get(), i, c);
+            visit(columns);
+        }
         return read;
     }
-    // A whole gallery comes through a cursor, a batch per round trip.
-    run("DECLARE zp_scan NO SCROLL CURSOR FOR " + sql, "cannot read the gallery");
-    while (visit(run(kFetch, Params{}, "cannot read the gallery").get()) > 0) {
+    // A whole gallery streams as binary COPY: rows arrive while the server
+    // reads on, with no result held whole.
+    const Result start(PQexec(conn_, ("COPY (" + sql + ") TO STDOUT (FORMAT binary)").c_str()), &PQclear);
+    if (!start || PQresultStatus(start.get()) != PGRES_COPY_OUT) fail(start.get(), "cannot read the gallery");
+    bool first = true;
+    for (;;) {
+        char* message = nullptr;
+        const int length = PQgetCopyData(conn_, &message, 0);
+        if (length < 0) break;
+        const std::unique_ptr<char, decltype(&PQfreemem)> owned(message, &PQfreemem);
+        try {
+            if (copyTuple({message, static_cast<std::size_t>(length)}, std::exchange(first, false), columns)) visit(columns);
+        } catch (...) {
+            // The connection is left mid-stream: it cannot serve this store again.
+            PQfinish(conn_);
+            conn_ = nullptr;
+            throw;
+        }
     }
-    run("CLOSE zp_scan", "cannot read the gallery");
+    const Result end(PQgetResult(conn_), &PQclear);
+    while (PGresult* more = PQgetResult(conn_)) PQclear(more);
+    if (!end || PQresultStatus(end.get()) != PGRES_COMMAND_OK) fail(end.get(), "cannot read the gallery");
     return read;
 }
 
@@ -382,8 +424,8 @@ std::vector<StoredTemplate> PostgresStore::collect(const std::string* subject, i
                                                    std::vector<DamagedRow>& damaged) {
     std::vector<StoredTemplate> out;
     scan(subject, finger, true, damaged, [&out](const RowView& row) {
-        out.push_back({std::string(row.subject), row.finger, row.slot, std::string(field(row.result, row.row, 6)),
-                       row.window, std::string(field(row.result, row.row, 7)), row.templ});
+        out.push_back({std::string(row.subject), row.finger, row.slot, std::string(row.columns[6]), row.window,
+                       std::string(row.columns[7]), row.templ});
     });
     return out;
 }
@@ -592,7 +634,7 @@ bool PostgresStore::shortLists(const std::vector<Probe>& probes, std::size_t len
             list.push_back({static_cast<int>(integer(rows, begin, 2)), at->second});
             for (int i = begin; fresh && i < end; ++i) {
                 Template t{};
-                if (!templateField(rows, i, 3, t) || zp::storedTemplateVerdict(t.data()) != zp::TemplateVerdict::Usable)
+                if (!templateField(field(rows, i, 3), t) || zp::storedTemplateVerdict(t.data()) != zp::TemplateVerdict::Usable)
                     throw Error{location_ + ": the server short-listed an unusable template of " +
                                 rowName(subject, finger, i - begin)};
                 appendToSnapshot(into.gallery, subject, finger, t);

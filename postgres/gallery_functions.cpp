@@ -63,10 +63,14 @@ int32 positiveArgument(FunctionCallInfo fcinfo, int argument, const char* name, 
     return value;
 }
 
-// Template bytes of array element i (checked for length only: the rows
-// come from the gallery's zptemplate column).
+// Template bytes of array element i, refused unless usable (the arrays are
+// the caller's, not necessarily the gallery's column).
 const std::uint8_t* templateElement(const Elements& templates, int i) {
-    return zppg::templateBytes(DatumGetByteaPP(templates.values[i]), "short-listed template");
+    const std::uint8_t* bytes = zppg::templateBytes(DatumGetByteaPP(templates.values[i]), "template");
+    zpg::Template t;
+    std::memcpy(t.data(), bytes, ZP_TEMPLATE_SIZE);
+    zppg::requireUsable(t, "template");
+    return bytes;
 }
 
 // One answered subject: where its name lies in the input, and its scores.

@@ -217,7 +217,7 @@ Datum zp_row_sound(PG_FUNCTION_ARGS) {
         }))
         ZPPG_RAISE_FAILURE(failure);
     ereport(ERROR, (errcode(ERRCODE_DATA_CORRUPTED), errmsg("%s: checksum mismatch", row),
-                    errhint("zp_short_list(..., skip_damaged => true) searches the other rows")));
+                    errhint("skip_damaged => true searches the other rows")));
     PG_RETURN_BOOL(false);
 }
 

@@ -93,8 +93,10 @@ class Params {
     std::vector<std::string> values_;
 };
 
-// A smallint, integer or bigint in network order.
+// A smallint, integer or bigint in network order (NULL: 0).
 std::int64_t integer(std::string_view v) {
+    if (v.size() != 0 && v.size() != 2 && v.size() != 4 && v.size() != 8)
+        throw Error{"the server answered a " + std::to_string(v.size()) + "-byte value where an integer was expected"};
     std::uint64_t u = 0;
     for (const char c : v) u = (u << 8) | static_cast<std::uint8_t>(c);
     const unsigned bits = static_cast<unsigned>(v.size()) * 8;
@@ -596,12 +598,17 @@ bool PostgresStore::shortLists(const std::vector<Probe>& probes, std::size_t len
     into = StoreShortLists{};
     Transaction t(*this, kRead);
     constexpr const char* kSound = "checksum = zp_row_checksum(subject, finger, template)";
-    const Result counts = run(std::string("SELECT coalesce(sum(usable), 0), count(*) FILTER (WHERE usable > 0),"
-                                          " count(DISTINCT subject) FILTER (WHERE usable > 0), coalesce(sum(damaged), 0)"
-                                          " FROM (SELECT subject, count(*) FILTER (WHERE sound) AS usable,"
-                                          "  count(*) FILTER (WHERE NOT sound) AS damaged FROM"
-                                          "  (SELECT subject, finger, coalesce(") +
-                                  kSound + ", false) AS sound FROM zp_templates) r GROUP BY subject, finger) f",
+    // Per finger, then per subject: no sort for distinct counts. Sums of
+    // counts are numeric: read back as bigint.
+    const Result counts = run(std::string("SELECT coalesce(sum(usable), 0)::bigint, coalesce(sum(fingers), 0)::bigint,"
+                                          " count(*) FILTER (WHERE usable > 0), coalesce(sum(damaged), 0)::bigint FROM"
+                                          " (SELECT sum(usable) AS usable, count(*) FILTER (WHERE usable > 0) AS fingers,"
+                                          "  sum(damaged) AS damaged FROM"
+                                          "  (SELECT subject, count(*) FILTER (WHERE sound) AS usable,"
+                                          "   count(*) FILTER (WHERE NOT sound) AS damaged FROM"
+                                          "   (SELECT subject, finger, coalesce(") +
+                                  kSound + ", false) AS sound FROM zp_templates) r"
+                                           "   GROUP BY subject, finger) f GROUP BY subject) s",
                               Params{}, "cannot count the gallery");
     into.templates = static_cast<std::size_t>(integer(counts.get(), 0, 0));
     into.fingers = static_cast<std::size_t>(integer(counts.get(), 0, 1));

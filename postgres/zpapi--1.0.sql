@@ -160,7 +160,10 @@ END $$;
 -- Each leaf of the gallery (the table itself, or each partition) answers its
 -- own best fingers (subjects never span partitions), so on a sharded gallery
 -- every shard ranks its rows where they lie and sends only its short list;
--- the short-listed fingers' templates follow in a second query.
+-- the short-listed fingers' templates follow in a second query. (The merge
+-- sorts by -quick: ordered by quick DESC, the planner would merge the
+-- leaves' sorted answers one leaf after another, where an Append of foreign
+-- scans lets the shards work at the same time.)
 CREATE FUNCTION zp_short_list(probe zptemplate, probe_finger integer, fingers integer,
                               skip_damaged boolean DEFAULT false)
   RETURNS TABLE (subject text, finger integer, quick integer, slot integer, window_index integer, template bytea,
@@ -180,7 +183,7 @@ BEGIN
     RAISE EXCEPTION 'zp_short_list: the short list needs at least one finger';
   END IF;
   SELECT string_agg(format($leaf$
-      SELECT t.subject, t.finger::integer AS finger, max(@extschema@.zp_quick_score($1, t.template)) AS quick
+      SELECT t.subject, t.finger, max(@extschema@.zp_quick_score($1, t.template)) AS quick
       FROM ONLY %s t
       WHERE ($2 = 0 OR t.finger IN (0, $2))
         AND @extschema@.zp_row_sound(t.subject, t.finger, t.slot, t.template, t.checksum, $4)
@@ -193,9 +196,9 @@ BEGIN
           SELECT tree.relid FROM pg_partition_tree(gallery) AS tree WHERE tree.isleaf) AS leaf;
   EXECUTE format($merge$
       SELECT array_agg(b.subject ORDER BY b.quick DESC, b.subject, b.finger),
-             array_agg(b.finger ORDER BY b.quick DESC, b.subject, b.finger),
+             array_agg(b.finger::integer ORDER BY b.quick DESC, b.subject, b.finger),
              array_agg(b.quick ORDER BY b.quick DESC, b.subject, b.finger)
-      FROM (SELECT * FROM ((%s)) AS u ORDER BY u.quick DESC, u.subject, u.finger LIMIT $3) AS b$merge$, best)
+      FROM (SELECT * FROM ((%s)) AS u ORDER BY -u.quick, u.subject, u.finger LIMIT $3) AS b$merge$, best)
     INTO listed_subjects, listed_fingers, listed_quick
     USING probe, probe_finger, fingers, skip_damaged;
   IF listed_subjects IS NULL THEN

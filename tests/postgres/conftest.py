@@ -28,9 +28,9 @@ def unavailable(message):
 
 
 try:
-    import psycopg2
-except ImportError:  # pragma: no cover - depends on the machine
-    psycopg2 = None
+    import pggallery
+except ImportError:  # pragma: no cover - psycopg2 missing on the machine
+    pggallery = None
 
 
 def cluster_dsn(index=0):
@@ -41,30 +41,14 @@ def cluster_dsn(index=0):
     return dsn
 
 
-def connect(dsn, database=None):
-    if psycopg2 is None:
-        unavailable("psycopg2 is missing (Debian: python3-psycopg2)")
-    if database:
-        dsn = dsn.rsplit("/", 1)[0] + "/" + database
-    connection = psycopg2.connect(dsn)
-    connection.autocommit = True
-    return connection
-
-
 def fresh_database(dsn, name):
-    """A new database with the extension (dropped first when left over)."""
-    admin = connect(dsn)
-    with admin.cursor() as cur:
-        cur.execute(f'DROP DATABASE IF EXISTS "{name}" WITH (FORCE)')
-        cur.execute(f'CREATE DATABASE "{name}"')
-    admin.close()
-    connection = connect(dsn, name)
-    with connection.cursor() as cur:
-        cur.execute("SELECT count(*) FROM pg_available_extensions WHERE name = 'zpapi'")
-        if cur.fetchone()[0] == 0:
-            pytest.fail("the zpapi extension is not installed in this server: run make postgres")
-        cur.execute("CREATE EXTENSION zpapi")
-    return connection
+    """A new database with the extension."""
+    if pggallery is None:
+        unavailable("psycopg2 is missing (Debian: python3-psycopg2)")
+    try:
+        return pggallery.fresh_database(dsn, name)
+    except RuntimeError as error:
+        pytest.fail(str(error))
 
 
 @pytest.fixture(scope="module")

@@ -127,3 +127,25 @@ def test_gallery_creation_is_idempotent_and_guards_its_rows(db):
                             "VALUES (%s, %s, %s, 0, %s, 0)", row)
         cur.execute("SELECT sum(templates) = (SELECT count(*) FROM zp_templates) FROM zp_subjects")
         assert cur.fetchone() == (True,)
+
+
+def test_a_finger_keeping_many_templates_is_ranked_finger_by_finger(db, galleries):
+    """More templates on a finger than zp_max_keep() fill a leaf's best
+    templates with one finger: that leaf is ranked again finger by finger."""
+    _, probes = galleries
+    probe = bytes(zpapi.Template.load(next(iter(probes.values()))[0]))
+    with db.cursor() as cur:
+        cur.execute("SELECT zp_max_keep()")
+        many = 3 * cur.fetchone()[0] + 5  # more than a short list of 3 fingers reads
+        cur.execute("INSERT INTO zp_templates (subject, finger, slot, quality, template, checksum) "
+                    "SELECT 'many', 0, k, 0, %s, zp_row_checksum('many', 0, %s) FROM generate_series(0, %s) AS k",
+                    (probe, probe, many - 1))
+        try:
+            cur.execute("SELECT quick, subject, finger FROM zp_short_list(%s, 0, 3)", (probe,))
+            got = list(dict.fromkeys(cur.fetchall()))
+            cur.execute("SELECT max(zp_quick_score(%s, template)) AS quick, subject, finger::integer FROM zp_templates "
+                        "GROUP BY subject, finger ORDER BY quick DESC, subject, finger LIMIT 3", (probe,))
+            assert got == cur.fetchall()
+            assert got[0][1] == "many" and len(got) == 3
+        finally:
+            cur.execute("DELETE FROM zp_templates WHERE subject = 'many'")

@@ -7,7 +7,7 @@ import re
 
 import pytest
 
-import pgshards
+import pggallery
 import zpapi
 from conftest import cluster_dsn, fresh_database, sql_identify, store_rows, tool_identify
 
@@ -21,7 +21,7 @@ def servers(embedded_gallery):
     shard_dsns = [cluster_dsn(1), cluster_dsn(2)]
     shards = [fresh_database(dsn, "zpapi_shard") for dsn in shard_dsns]
     coordinator = fresh_database(cluster_dsn(), "zpapi_coordinator")
-    pgshards.spread(coordinator, shards, [dsn.rsplit("/", 1)[0] + "/zpapi_shard" for dsn in shard_dsns])
+    pggallery.spread(coordinator, shards, [dsn.rsplit("/", 1)[0] + "/zpapi_shard" for dsn in shard_dsns])
     single = fresh_database(cluster_dsn(), "zpapi_single")
     for connection in (coordinator, single):
         with connection.cursor() as cur:

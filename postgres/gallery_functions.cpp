@@ -19,6 +19,7 @@ extern "C" {
 extern "C" {
 ZPPG_FUNCTION(zp_short_list_length);
 ZPPG_FUNCTION(zp_finger_name);
+ZPPG_FUNCTION(zp_max_keep);
 ZPPG_FUNCTION(zp_rank_short_list);
 ZPPG_FUNCTION(zp_verify_rows);
 }
@@ -100,6 +101,8 @@ Datum zp_short_list_length(PG_FUNCTION_ARGS) {
     const std::size_t length = zpg::shortListLength(searchOptions(top, shortList, 3));
     PG_RETURN_INT32(static_cast<int32>(std::min<std::size_t>(length, PG_INT32_MAX)));
 }
+
+Datum zp_max_keep(PG_FUNCTION_ARGS) { PG_RETURN_INT32(zpg::kMaxKeep); }
 
 Datum zp_finger_name(PG_FUNCTION_ARGS) { PG_RETURN_TEXT_P(cstring_to_text(zpg::fingerName(PG_GETARG_INT32(0)))); }
 

@@ -63,6 +63,10 @@ CREATE FUNCTION zp_row_sound(subject text, finger integer, slot integer, templat
 CREATE FUNCTION zp_finger_name(finger integer) RETURNS text
   AS 'MODULE_PATHNAME', 'zp_finger_name' LANGUAGE C IMMUTABLE STRICT PARALLEL SAFE;
 
+-- Templates a finger keeps at most.
+CREATE FUNCTION zp_max_keep() RETURNS integer
+  AS 'MODULE_PATHNAME', 'zp_max_keep' LANGUAGE C IMMUTABLE STRICT PARALLEL SAFE;
+
 -- Fingers short-listed for a search answering top subjects (short_list 0:
 -- the default length).
 CREATE FUNCTION zp_short_list_length(top integer, short_list integer) RETURNS integer
@@ -157,10 +161,20 @@ END $$;
 -- templates by slot. A row failing its checksum raises an error naming it,
 -- or is left out with skip_damaged.
 --
--- Each leaf of the gallery (the table itself, or each partition) answers its
--- own best fingers (subjects never span partitions), so on a sharded gallery
--- every shard ranks its rows where they lie and sends only its short list;
--- the short-listed fingers' templates follow in a second query.
+-- Each leaf of the gallery (the table itself, or each partition: subjects
+-- never span partitions) answers its own best, so a sharded gallery ranks
+-- its rows where they lie and only short lists cross. A foreign leaf (a
+-- shard) answers its best fingers, grouped remotely (postgres_fdw ships
+-- grouped queries whole, quick scores, order and limit included). A local
+-- leaf answers its best templates, with no grouping of every row: a finger's
+-- best template comes first among its own, so the first fingers fingers met
+-- in the templates' order (quick DESC, subject, finger, slot) are the best
+-- fingers, and a leaf's first fingers * zp_max_keep() templates hold them
+-- when no finger keeps more templates; a leaf where they do not is ranked
+-- again finger by finger. The short-listed fingers' templates follow in a
+-- last query. (The leaves' answers are gathered unordered: merged in order,
+-- the planner would read the leaves one after another, where an Append of
+-- foreign scans lets the shards work at the same time.)
 CREATE FUNCTION zp_short_list(probe zptemplate, probe_finger integer, fingers integer,
                               skip_damaged boolean DEFAULT false)
   RETURNS TABLE (subject text, finger integer, quick integer, slot integer, window_index integer, template bytea,
@@ -168,7 +182,33 @@ CREATE FUNCTION zp_short_list(probe zptemplate, probe_finger integer, fingers in
   LANGUAGE plpgsql STABLE STRICT PARALLEL RESTRICTED AS $$
 DECLARE
   gallery regclass := @extschema@.zp_gallery();
-  best text;
+  per_leaf integer := least(fingers::bigint * @extschema@.zp_max_keep(), 2147483647);
+  -- A leaf's best fingers, and its best templates.
+  best_fingers constant text := $leaf$
+      SELECT t.subject, t.finger, max(@extschema@.zp_quick_score($1, t.template)) AS quick
+      FROM ONLY %s t
+      WHERE ($2 = 0 OR t.finger IN (0, $2))
+        AND @extschema@.zp_row_sound(t.subject, t.finger, t.slot, t.template, t.checksum, $4)
+      GROUP BY t.subject, t.finger
+      ORDER BY quick DESC, t.subject, t.finger
+      LIMIT $3$leaf$;
+  best_templates constant text := $leaf$
+      SELECT t.subject, t.finger, @extschema@.zp_quick_score($1, t.template) AS quick
+      FROM ONLY %s t
+      WHERE ($2 = 0 OR t.finger IN (0, $2))
+        AND @extschema@.zp_row_sound(t.subject, t.finger, t.slot, t.template, t.checksum, $4)
+      ORDER BY quick DESC, t.subject, t.finger, t.slot
+      LIMIT $5$leaf$;
+  gathered constant text :=
+    'SELECT array_agg(u.subject), array_agg(u.finger::integer), array_agg(u.quick) FROM ((%s)) AS u';
+  leaf regclass;
+  shards text;
+  leaf_subjects text[];
+  leaf_fingers integer[];
+  leaf_quick integer[];
+  scored_subjects text[] := '{}';
+  scored_fingers integer[] := '{}';
+  scored_quick integer[] := '{}';
   listed_subjects text[];
   listed_fingers integer[];
   listed_quick integer[];
@@ -179,25 +219,44 @@ BEGIN
   IF fingers < 1 THEN
     RAISE EXCEPTION 'zp_short_list: the short list needs at least one finger';
   END IF;
-  SELECT string_agg(format($leaf$
-      SELECT t.subject, t.finger::integer AS finger, max(@extschema@.zp_quick_score($1, t.template)) AS quick
-      FROM ONLY %s t
-      WHERE ($2 = 0 OR t.finger IN (0, $2))
-        AND @extschema@.zp_row_sound(t.subject, t.finger, t.slot, t.template, t.checksum, $4)
-      GROUP BY t.subject, t.finger
-      ORDER BY quick DESC, t.subject, t.finger
-      LIMIT $3$leaf$, leaf.relid), ') UNION ALL (')
-    INTO best
-    FROM (SELECT gallery AS relid WHERE NOT EXISTS (SELECT FROM pg_partition_tree(gallery))
-          UNION ALL
-          SELECT tree.relid FROM pg_partition_tree(gallery) AS tree WHERE tree.isleaf) AS leaf;
-  EXECUTE format($merge$
-      SELECT array_agg(b.subject ORDER BY b.quick DESC, b.subject, b.finger),
-             array_agg(b.finger ORDER BY b.quick DESC, b.subject, b.finger),
-             array_agg(b.quick ORDER BY b.quick DESC, b.subject, b.finger)
-      FROM (SELECT * FROM ((%s)) AS u ORDER BY u.quick DESC, u.subject, u.finger LIMIT $3) AS b$merge$, best)
+  -- The shards, all at once.
+  SELECT string_agg(format(best_fingers, part.oid::regclass), ') UNION ALL (') INTO shards
+    FROM pg_partition_tree(gallery) AS tree JOIN pg_class AS part ON part.oid = tree.relid
+    WHERE tree.isleaf AND part.relkind = 'f';
+  IF shards IS NOT NULL THEN
+    EXECUTE format(gathered, shards) INTO leaf_subjects, leaf_fingers, leaf_quick
+      USING probe, probe_finger, fingers, skip_damaged;
+    scored_subjects := scored_subjects || leaf_subjects;
+    scored_fingers := scored_fingers || leaf_fingers;
+    scored_quick := scored_quick || leaf_quick;
+  END IF;
+  -- The local leaves, each on the server's parallel workers.
+  FOR leaf IN SELECT gallery WHERE NOT EXISTS (SELECT FROM pg_partition_tree(gallery))
+              UNION ALL
+              SELECT tree.relid FROM pg_partition_tree(gallery) AS tree JOIN pg_class AS part ON part.oid = tree.relid
+              WHERE tree.isleaf AND part.relkind <> 'f' LOOP
+    EXECUTE format(gathered, format(best_templates, leaf)) INTO leaf_subjects, leaf_fingers, leaf_quick
+      USING probe, probe_finger, fingers, skip_damaged, per_leaf;
+    IF cardinality(leaf_subjects) = per_leaf
+       AND (SELECT count(DISTINCT (s.subject, s.finger)) FROM unnest(leaf_subjects, leaf_fingers) AS s(subject, finger))
+           < zp_short_list.fingers THEN
+      -- Fingers keeping more templates than zp_max_keep(): rank finger by finger.
+      EXECUTE format(gathered, format(best_fingers, leaf)) INTO leaf_subjects, leaf_fingers, leaf_quick
+        USING probe, probe_finger, fingers, skip_damaged;
+    END IF;
+    scored_subjects := scored_subjects || leaf_subjects;
+    scored_fingers := scored_fingers || leaf_fingers;
+    scored_quick := scored_quick || leaf_quick;
+  END LOOP;
+  SELECT array_agg(b.subject ORDER BY b.quick DESC, b.subject COLLATE "C", b.finger),
+         array_agg(b.finger ORDER BY b.quick DESC, b.subject COLLATE "C", b.finger),
+         array_agg(b.quick ORDER BY b.quick DESC, b.subject COLLATE "C", b.finger)
     INTO listed_subjects, listed_fingers, listed_quick
-    USING probe, probe_finger, fingers, skip_damaged;
+    FROM (SELECT s.subject, s.finger, max(s.quick) AS quick
+          FROM unnest(scored_subjects, scored_fingers, scored_quick) AS s(subject, finger, quick)
+          GROUP BY s.subject, s.finger
+          ORDER BY max(s.quick) DESC, s.subject COLLATE "C", s.finger
+          LIMIT zp_short_list.fingers) AS b;
   IF listed_subjects IS NULL THEN
     RETURN;
   END IF;

@@ -4,9 +4,12 @@ of a real set and of generated fingers, and a check that no backend died."""
 
 import importlib.util
 import os
+import sqlite3
 from pathlib import Path
 
 import pytest
+
+import zpapi
 
 ROOT = Path(__file__).resolve().parents[2]
 
@@ -25,11 +28,9 @@ def unavailable(message):
 
 
 try:
-    import psycopg2
-except ImportError:  # pragma: no cover - depends on the machine
-    psycopg2 = None
-
-import zpapi  # noqa: E402  (PYTHONPATH: the build's python folder)
+    import pggallery
+except ImportError:  # pragma: no cover - psycopg2 missing on the machine
+    pggallery = None
 
 
 def cluster_dsn(index=0):
@@ -40,30 +41,14 @@ def cluster_dsn(index=0):
     return dsn
 
 
-def connect(dsn, database=None):
-    if psycopg2 is None:
-        unavailable("psycopg2 is missing (Debian: python3-psycopg2)")
-    if database:
-        dsn = dsn.rsplit("/", 1)[0] + "/" + database
-    connection = psycopg2.connect(dsn)
-    connection.autocommit = True
-    return connection
-
-
 def fresh_database(dsn, name):
-    """A new database with the extension (dropped first when left over)."""
-    admin = connect(dsn)
-    with admin.cursor() as cur:
-        cur.execute(f'DROP DATABASE IF EXISTS "{name}" WITH (FORCE)')
-        cur.execute(f'CREATE DATABASE "{name}"')
-    admin.close()
-    connection = connect(dsn, name)
-    with connection.cursor() as cur:
-        cur.execute("SELECT count(*) FROM pg_available_extensions WHERE name = 'zpapi'")
-        if cur.fetchone()[0] == 0:
-            pytest.fail("the zpapi extension is not installed in this server: run make postgres")
-        cur.execute("CREATE EXTENSION zpapi")
-    return connection
+    """A new database with the extension."""
+    if pggallery is None:
+        unavailable("psycopg2 is missing (Debian: python3-psycopg2)")
+    try:
+        return pggallery.fresh_database(dsn, name)
+    except RuntimeError as error:
+        pytest.fail(str(error))
 
 
 @pytest.fixture(scope="module")
@@ -124,10 +109,63 @@ def synth_templates(tool, synth_folder, tmp_path_factory):
     return extracted(tool, sorted(synth_folder.glob("*.png")), tmp_path_factory.mktemp("synth_zpt"))
 
 
-def load_gallery(cur, rows):
-    """Stores (subject, finger, slot, template) rows with their checksums."""
+FINGERS = ["unknown", "right-thumb", "right-index", "right-middle", "right-ring", "right-little",
+           "left-thumb", "left-index", "left-middle", "left-ring", "left-little"]
+
+
+@pytest.fixture(scope="session")
+def embedded_gallery(tool, real_templates, synth_templates, tmp_path_factory):
+    """An embedded gallery enrolled by the tool: real fingers at known
+    positions, generated ones, random filler. Answers its path, the probes
+    {subject: (template file, finger)} (an impression left out of each
+    enrolled finger) and its rows as stored."""
+    folder = tmp_path_factory.mktemp("gallery")
+    path = folder / "gallery.db"
+    probes = {}
+
+    def enrol(prefix, templates, finger_of):
+        fingers = sorted({name.split("_")[0] for name in templates})
+        for k, finger in enumerate(fingers):
+            files = []
+            for name, t in templates.items():
+                if name.split("_")[0] == finger:
+                    t.save(folder / f"{prefix}{name}.zpt")
+                    files.append(folder / f"{prefix}{name}.zpt")
+            position = finger_of(k)
+            done = tool("enroll", "--db", path, "--id", f"{prefix}{finger}", "--finger", position, "--keep", 4,
+                        *files[1:], "--quiet", json_out=False, check=(0, 1, 2))
+            if done.returncode == 0:  # a finger whose impressions do not confirm each other is not enrolled
+                probes[f"{prefix}{finger}"] = (files[0], position)
+
+    enrol("real-", real_templates, lambda k: FINGERS[1 + k % 10])
+    enrol("synth-", synth_templates, lambda k: FINGERS[k % 3])
+    tool("populate", "--db", path, "--count", 400, "--seed", 5, "--quiet", json_out=False, check=(0,))
+    rows = sqlite3.connect(path).execute(
+        "SELECT subject, finger, slot, impression, quality, template, checksum FROM templates").fetchall()
+    assert len(probes) > 10 and len(rows) > 420
+    return path, probes, rows
+
+
+def store_rows(cur, rows):
+    """Stores an embedded gallery's rows as they are (checksums included)."""
     cur.executemany(
-        "INSERT INTO zp_templates (subject, finger, slot, quality, template, checksum) "
-        "VALUES (%s, %s, %s, %s, %s, zp_row_checksum(%s, %s, %s))",
-        [(s, f, k, t.quality, bytes(t), s, f, bytes(t)) for s, f, k, t in rows],
-    )
+        "INSERT INTO zp_templates (subject, finger, slot, impression, quality, template, checksum) "
+        "VALUES (%s, %s, %s, %s, %s, %s, %s)", rows)
+    cur.execute("ANALYZE zp_templates")
+
+
+def tool_identify(tool, path, probe, top=5, short_list=0, level=3, finger=None, skip=False):
+    args = ["identify", "--db", path, probe, "--top", top, "--level", level, "--threads", 1]
+    args += ["--short-list", short_list] if short_list else []
+    args += ["--finger", finger] if finger else []
+    args += ["--skip-damaged"] if skip else []
+    out = tool(*args)
+    return [(c["rank"], c["subject"], FINGERS.index(c["probes"][0]["finger"]), c["probes"][0]["slot"],
+             c["probes"][0]["quick_score"], c["score"], c["match"]) for c in out["candidates"]]
+
+
+def sql_identify(cur, probe, top=5, short_list=0, level=3, finger=None, skip=False):
+    cur.execute("SELECT * FROM zp_identify(%s, %s, %s, %s, %s, %s)",
+                (bytes(zpapi.Template.load(probe)), top, short_list, level,
+                 FINGERS.index(finger) if finger else 0, skip))
+    return cur.fetchall()

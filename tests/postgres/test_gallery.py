@@ -7,9 +7,7 @@ import sqlite3
 import pytest
 
 import zpapi
-
-FINGERS = ["unknown", "right-thumb", "right-index", "right-middle", "right-ring", "right-little",
-           "left-thumb", "left-index", "left-middle", "left-ring", "left-little"]
+from conftest import FINGERS, sql_identify, store_rows, tool_identify
 
 # Settings that make the planner scan with parallel workers even for a small
 # table (debug_parallel_query was force_parallel_mode before PostgreSQL 16).
@@ -19,57 +17,13 @@ SERIAL = {"max_parallel_workers_per_gather": "0"}
 
 
 @pytest.fixture(scope="module")
-def galleries(db, tool, real_templates, synth_templates, tmp_path_factory):
-    """The same rows in an embedded gallery (enrolled by the tool) and in the
-    database; answers the SQLite path and the probes {name: (file, finger)}."""
-    folder = tmp_path_factory.mktemp("gallery")
-    path = folder / "gallery.db"
-    probes = {}
-
-    def enrol(prefix, templates, finger_of):
-        fingers = sorted({name.split("_")[0] for name in templates})
-        for k, finger in enumerate(fingers):
-            files = []
-            for name, t in templates.items():
-                if name.split("_")[0] == finger:
-                    t.save(folder / f"{prefix}{name}.zpt")
-                    files.append(folder / f"{prefix}{name}.zpt")
-            position = finger_of(k)
-            done = tool("enroll", "--db", path, "--id", f"{prefix}{finger}", "--finger", position, "--keep", 4,
-                        *files[1:], "--quiet", json_out=False, check=(0, 1, 2))
-            if done.returncode == 0:  # a finger whose impressions do not confirm each other is not enrolled
-                probes[f"{prefix}{finger}"] = (files[0], position)
-
-    enrol("real-", real_templates, lambda k: FINGERS[1 + k % 10])
-    enrol("synth-", synth_templates, lambda k: FINGERS[k % 3])
-    tool("populate", "--db", path, "--count", 400, "--seed", 5, "--quiet", json_out=False, check=(0,))
-    rows = sqlite3.connect(path).execute(
-        "SELECT subject, finger, slot, impression, quality, template, checksum FROM templates").fetchall()
-    assert len(probes) > 10 and len(rows) > 420
+def galleries(db, embedded_gallery):
+    """The embedded gallery's rows in the database too."""
+    path, probes, rows = embedded_gallery
     with db.cursor() as cur:
         cur.execute("SELECT zp_create_gallery()")
-        cur.executemany(
-            "INSERT INTO zp_templates (subject, finger, slot, impression, quality, template, checksum) "
-            "VALUES (%s, %s, %s, %s, %s, %s, %s)", rows)
-        cur.execute("ANALYZE zp_templates")
+        store_rows(cur, rows)
     return path, probes
-
-
-def tool_identify(tool, path, probe, top=5, short_list=0, level=3, finger=None, skip=False):
-    args = ["identify", "--db", path, probe, "--top", top, "--level", level, "--threads", 1]
-    args += ["--short-list", short_list] if short_list else []
-    args += ["--finger", finger] if finger else []
-    args += ["--skip-damaged"] if skip else []
-    out = tool(*args)
-    return [(c["rank"], c["subject"], FINGERS.index(c["probes"][0]["finger"]), c["probes"][0]["slot"],
-             c["probes"][0]["quick_score"], c["score"], c["match"]) for c in out["candidates"]]
-
-
-def sql_identify(cur, probe, top=5, short_list=0, level=3, finger=None, skip=False):
-    cur.execute("SELECT * FROM zp_identify(%s, %s, %s, %s, %s, %s)",
-                (bytes(zpapi.Template.load(probe)), top, short_list, level,
-                 FINGERS.index(finger) if finger else 0, skip))
-    return cur.fetchall()
 
 
 SEARCHES = [dict(), dict(top=3, short_list=4), dict(top=8, level=5), dict(level=1, finger="from-probe")]
@@ -173,3 +127,25 @@ def test_gallery_creation_is_idempotent_and_guards_its_rows(db):
                             "VALUES (%s, %s, %s, 0, %s, 0)", row)
         cur.execute("SELECT sum(templates) = (SELECT count(*) FROM zp_templates) FROM zp_subjects")
         assert cur.fetchone() == (True,)
+
+
+def test_a_finger_keeping_many_templates_is_ranked_finger_by_finger(db, galleries):
+    """More templates on a finger than zp_max_keep() fill a leaf's best
+    templates with one finger: that leaf is ranked again finger by finger."""
+    _, probes = galleries
+    probe = bytes(zpapi.Template.load(next(iter(probes.values()))[0]))
+    with db.cursor() as cur:
+        cur.execute("SELECT zp_max_keep()")
+        many = 3 * cur.fetchone()[0] + 5  # more than a short list of 3 fingers reads
+        cur.execute("INSERT INTO zp_templates (subject, finger, slot, quality, template, checksum) "
+                    "SELECT 'many', 0, k, 0, %s, zp_row_checksum('many', 0, %s) FROM generate_series(0, %s) AS k",
+                    (probe, probe, many - 1))
+        try:
+            cur.execute("SELECT quick, subject, finger FROM zp_short_list(%s, 0, 3)", (probe,))
+            got = list(dict.fromkeys(cur.fetchall()))
+            cur.execute("SELECT max(zp_quick_score(%s, template)) AS quick, subject, finger::integer FROM zp_templates "
+                        "GROUP BY subject, finger ORDER BY quick DESC, subject, finger LIMIT 3", (probe,))
+            assert got == cur.fetchall()
+            assert got[0][1] == "many" and len(got) == 3
+        finally:
+            cur.execute("DELETE FROM zp_templates WHERE subject = 'many'")

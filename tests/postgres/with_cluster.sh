@@ -63,18 +63,19 @@ trap cleanup EXIT
 trap 'cleanup; exit 130' INT
 trap 'cleanup; exit 143' TERM
 
-start_cluster() {
-  local index="$1" folder port attempt
-  folder=$(mktemp -d "${TMPDIR:-/tmp}/zpapi-pg.XXXXXX")
-  folders+=("$folder")
-  chmod 755 "$folder"
-  [[ ${#as_owner[@]} -eq 0 ]] || chown postgres: "$folder"
+# Folders first, then every initdb at once (the slow part), then the servers.
+init_cluster() {
+  local folder="$1"
   "${as_owner[@]}" "$bindir/initdb" -D "$folder/data" -U postgres --auth=trust \
     --data-checksums --encoding=UTF8 --locale=C >"$folder/initdb.log" 2>&1 || {
     cat "$folder/initdb.log" >&2
     echo "with_cluster.sh: initdb failed" >&2
     return 1
   }
+}
+
+start_cluster() {
+  local index="$1" folder="${folders[$1]}" port attempt
   {
     echo "listen_addresses = '127.0.0.1'"
     echo "unix_socket_directories = '$folder'"
@@ -108,6 +109,18 @@ start_cluster() {
   return 1
 }
 
+for ((i = 0; i < clusters; i++)); do
+  folder=$(mktemp -d "${TMPDIR:-/tmp}/zpapi-pg.XXXXXX")
+  folders+=("$folder")
+  chmod 755 "$folder"
+  [[ ${#as_owner[@]} -eq 0 ]] || chown postgres: "$folder"
+done
+pids=()
+for folder in "${folders[@]}"; do
+  init_cluster "$folder" &
+  pids+=($!)
+done
+for pid in "${pids[@]}"; do wait "$pid"; done
 for ((i = 0; i < clusters; i++)); do
   start_cluster "$i"
 done

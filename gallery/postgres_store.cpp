@@ -45,8 +45,10 @@ struct ServerError : Error {
     std::string state;
 };
 
-bool retryable(const std::string& state) {
-    return state == "40001" || state == "40P01" || state == "23505";  // serialisation, deadlock, a key taken meanwhile
+// Serialisation failure, deadlock; with keyTaken also a key another
+// transaction took meanwhile (an enrolment then sees that finger's rows).
+bool retryable(const std::string& state, bool keyTaken) {
+    return state == "40001" || state == "40P01" || (keyTaken && state == "23505");
 }
 
 using Result = std::unique_ptr<PGresult, decltype(&PQclear)>;
@@ -220,7 +222,7 @@ class PostgresStore final : public Store {
     // Runs one write transaction, again while the server answers that it
     // could not serialise it with others.
     template <class Body>
-    void retried(Body body);
+    void retried(bool keyTaken, Body body);
     // Reads every row (or one subject's) in (subject, finger, slot) order
     // inside the caller's transaction, checking each: onRow(RowView)
     // receives the usable ones. Answers the rows read.
@@ -346,14 +348,14 @@ void PostgresStore::create() {
 }
 
 template <class Body>
-void PostgresStore::retried(Body body) {
+void PostgresStore::retried(bool keyTaken, Body body) {
     std::minstd_rand jitter(static_cast<unsigned>(::getpid()));
     for (int attempt = 1;; ++attempt) {
         try {
             body();
             return;
         } catch (const ServerError& e) {
-            if (!retryable(e.state) || attempt == kRetries) throw;
+            if (!retryable(e.state, keyTaken) || attempt == kRetries) throw;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(attempt * 5 + jitter() % 20));
     }
@@ -480,7 +482,7 @@ void PostgresStore::copyIn(const std::string& rows, const std::string& what) {
 // rows are read: of two at once, the second sees what the first stored.
 void PostgresStore::enrol(const std::string& subject, int finger, Existing existing, const Decision& decide) {
     if (subject.empty()) throw Error{"an empty subject id cannot be enrolled"};
-    retried([&] {
+    retried(true, [&] {
         Transaction t(*this, "BEGIN");
         run("SELECT pg_advisory_xact_lock(hashtext($1), $2)", Params{}.text(subject).int4(finger),
             "cannot lock the finger");
@@ -506,7 +508,7 @@ void PostgresStore::enrol(const std::string& subject, int finger, Existing exist
 
 std::size_t PostgresStore::remove(const std::string& subject, int finger) {
     std::size_t removed = 0;
-    retried([&] {
+    retried(false, [&] {
         Params params;
         params.text(subject);
         std::string sql = "DELETE FROM zp_templates WHERE subject = $1";
@@ -526,7 +528,7 @@ void PostgresStore::add(const std::vector<StoredTemplate>& rows) {
     for (const StoredTemplate& r : rows) copy.row(r.subject, r.finger, r.slot, r.window, r.impression, r.templ);
     const std::string& bytes = copy.finish();
     try {
-        retried([&] {
+        retried(false, [&] {
             Transaction t(*this, "BEGIN");
             copyIn(bytes, "cannot add the rows");
             t.commit();

@@ -101,7 +101,7 @@ demo: build
 
 # make bench: benchmark suite, evaluation on ../shared/data and a generated
 # set, docs/results/ and the README's results section (scripts/bench.sh).
-bench: build
+bench: build postgres
 	./scripts/bench.sh build/release
 
 clean:

@@ -36,7 +36,7 @@ def random_templates(tool):
     with tempfile.TemporaryDirectory() as folder:
         path = Path(folder) / "base.db"
         subprocess.run([tool, "populate", "--db", path, "--count", str(BASE_TEMPLATES), "--seed", "9", "--quiet"],
-                       check=True)
+                       check=True, stdout=subprocess.DEVNULL)
         return [bytes(row[0]) for row in sqlite3.connect(path).execute("SELECT template FROM templates")]
 
 
@@ -89,11 +89,15 @@ def main():
     with single.cursor() as cur:
         cur.execute("SELECT zp_create_gallery()")
     fill(single, templates, args.count)
+    single_load = time.perf_counter() - began
+    with single.cursor() as cur:
+        cur.execute("SET max_parallel_workers_per_gather = 0")
+    serial_times = search_times(single, probes, args.runs)
     with single.cursor() as cur:
         cur.execute("SET max_parallel_workers_per_gather = 2")
-    single_load = time.perf_counter() - began
     single_times = search_times(single, probes, args.runs)
-    print(f"bench_postgres: one server: loaded in {single_load:.0f} s, searches {single_times}", file=sys.stderr)
+    print(f"bench_postgres: one server: loaded in {single_load:.0f} s, searches {serial_times} without workers, "
+          f"{single_times} with 2", file=sys.stderr)
 
     began = time.perf_counter()
     shards = [fresh_database(dsn, "bench_shard") for dsn in dsns[1:]]
@@ -113,13 +117,15 @@ def main():
     print(f"{args.count:,} templates (copies of {BASE_TEMPLATES:,} random ones, one subject each), one probe at a "
           f"time, `zp_identify` with the defaults (top 5, short list of 50 fingers), {len(probes)} probes x "
           f"{args.runs} searches after a warm-up; every server on this machine ({os.cpu_count()} cores, "
-          "PostgreSQL 15, shared_buffers 512MB), so the shards share its cores:")
+          "PostgreSQL 15, shared_buffers 512MB), so the shards share its cores. A shard is read through a "
+          "postgres_fdw cursor, which PostgreSQL runs on one core: two shards are two cores per search.")
     print()
     print("| gallery | median latency | best | searches/s |")
     print("|---|---:|---:|---:|")
     if args.embedded_seconds:
         print(f"| embedded (SQLite), `zpapi identify`, whole command | {args.embedded_seconds:.3f} s | | "
               f"{1 / args.embedded_seconds:.2f} |")
+    print(row("one PostgreSQL server, no parallel workers (one core per search, as each shard)", serial_times))
     print(row("one PostgreSQL server, 2 parallel workers", single_times))
     print(row("two shards through a coordinator (postgres_fdw, asynchronous)", shard_times))
     print()

@@ -4,6 +4,7 @@
 #            AddressSanitizer + UndefinedBehaviorSanitizer, then a short run of
 #            every fuzz target and the stack check, and install the Python
 #            package with pip into build/venv.
+# make postgres: build and install the PostgreSQL extension (docs/postgres.md).
 # make python: the Python package, installed offline by pip into build/venv
 #            (Debian's python3 with its site packages); build/release/python
 #            holds it too, for PYTHONPATH.
@@ -15,11 +16,11 @@
 JOBS ?= $(shell nproc)
 DEBIAN_PACKAGES := cmake g++ make pkg-config binutils libgtest-dev libbenchmark-dev libtiff-dev libpng-dev libstb-dev libsqlite3-dev libxxhash-dev libcli11-dev nlohmann-json3-dev clang-14 libclang-rt-14-dev python3 \
   python3-dev python3-venv python3-pip python3-setuptools pybind11-dev python3-pybind11 python3-numpy python3-pytest \
-  python3-matplotlib
+  python3-matplotlib postgresql-15 postgresql-server-dev-15 libpq-dev python3-psycopg2
 
 # make synth-pictures: regenerates the README's synthetic master and impressions.
 .PHONY: synth-pictures all deps build build-asan test test-release test-asan demo bench clean \
-        fuzz fuzz-smoke tsan stack-check determinism golden-update python
+        fuzz fuzz-smoke tsan stack-check determinism golden-update python postgres
 
 all: build
 
@@ -44,7 +45,7 @@ build: deps build/release/CMakeCache.txt
 build-asan: deps build/asan/CMakeCache.txt
 	cmake --build build/asan -j $(JOBS)
 
-test-release: build
+test-release: build postgres
 	ctest --test-dir build/release --output-on-failure -j $(JOBS)
 
 test-asan: build-asan
@@ -52,6 +53,14 @@ test-asan: build-asan
 	  ctest --test-dir build/asan --output-on-failure -j $(JOBS)
 
 test: test-release test-asan fuzz-smoke stack-check python
+
+# make postgres: the PostgreSQL extension (postgres/, PGXS) built against the
+# release tree's static libraries and installed into the server's folders;
+# its tests run in ctest against throw-away clusters (docs/postgres.md).
+PG_CONFIG ?= /usr/lib/postgresql/15/bin/pg_config
+postgres: build
+	$(MAKE) -C postgres PG_CONFIG=$(PG_CONFIG) ZPAPI_BUILD=../build/release
+	$(MAKE) -C postgres PG_CONFIG=$(PG_CONFIG) ZPAPI_BUILD=../build/release install
 
 PYTHON := /usr/bin/python3
 python: build
@@ -92,7 +101,7 @@ demo: build
 
 # make bench: benchmark suite, evaluation on ../shared/data and a generated
 # set, docs/results/ and the README's results section (scripts/bench.sh).
-bench: build
+bench: build postgres
 	./scripts/bench.sh build/release
 
 clean:

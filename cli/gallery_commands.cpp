@@ -40,7 +40,9 @@ struct GalleryOpts {
 };
 
 void addGalleryOptions(CLI::App* cmd, GalleryOpts& o) {
-    cmd->add_option("--db", o.db, "Gallery file")->capture_default_str();
+    cmd->add_option("--db", o.db,
+                    "Gallery: an SQLite file, or a postgresql:// URI of a database with the zpapi extension")
+        ->capture_default_str();
     cmd->add_flag("--json", o.json, "Print JSON instead of a table");
 }
 
@@ -290,7 +292,7 @@ void addEnroll(CLI::App& app, int& exitCode) {
 
         const zpg::EnrolOutcome r = zpg::enrolFinger(*store, opts->id, finger, offered, opts->enrol);
         if (opts->g.json) {
-            Json j = {{"gallery", opts->g.db}};
+            Json j = {{"gallery", store->location()}};
             j.update(enrolJson(opts->id, finger, r));
             printJson(j);
         } else {
@@ -324,9 +326,9 @@ void addVerify(CLI::App& app, int& exitCode) {
         auto store = zpg::openGallery(opts->g.db, zpg::Access::Read);
         std::vector<zpg::DamagedRow> damaged;
         const std::vector<zpg::StoredTemplate> enrolled = store->templatesOf(opts->id, finger, damaged);
-        refuseDamaged(opts->g.db, damaged, opts->skipDamaged);
+        refuseDamaged(store->location(), damaged, opts->skipDamaged);
         if (enrolled.empty()) {
-            throw InputError{opts->g.db + ": " + (finger == zpg::Store::kAllFingers
+            throw InputError{store->location() + ": " + (finger == zpg::Store::kAllFingers
                                                       ? "no subject '" + opts->id + "'"
                                                       : "'" + opts->id + "' has no " + zpg::fingerName(finger) +
                                                             " finger enrolled")};
@@ -334,7 +336,7 @@ void addVerify(CLI::App& app, int& exitCode) {
         const Template probe = templateFromPath(opts->image, opts->dpi, opts->g.json);
         const zpg::VerifyResult r = zpg::verify(probe, enrolled, opts->level);
         if (opts->g.json) {
-            printJson({{"gallery", opts->g.db}, {"subject", opts->id}, {"image", opts->image},
+            printJson({{"gallery", store->location()}, {"subject", opts->id}, {"image", opts->image},
                        {"finger", zpg::fingerName(r.finger)}, {"slot", r.slot}, {"templates", r.compared},
                        {"score", r.score}, {"level", opts->level}, {"threshold", levelThreshold(opts->level)},
                        {"match", r.match}, {"damaged", damagedJson(damaged)}});
@@ -403,8 +405,8 @@ void addIdentify(CLI::App& app, int& exitCode) {
         zpg::Snapshot gallery;
         const zpg::SearchResult r = zpg::identify(*store, probes, options, gallery);
         progress.reset();
-        refuseDamaged(opts->g.db, gallery.damaged, opts->skipDamaged);
-        if (gallery.templates.empty()) throw InputError{opts->g.db + ": the gallery is empty"};
+        refuseDamaged(store->location(), gallery.damaged, opts->skipDamaged);
+        if (r.templates == 0) throw InputError{store->location() + ": the gallery is empty"};
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         const std::int32_t threshold = levelThreshold(opts->level);
         const bool found = !r.candidates.empty() && r.candidates.front().match;
@@ -424,7 +426,7 @@ void addIdentify(CLI::App& app, int& exitCode) {
                 list.push_back({{"rank", rank + 1}, {"subject", c.subject}, {"score", c.total}, {"match", c.match},
                                 {"probes", per}});
             }
-            printJson({{"gallery", opts->g.db}, {"probes", probeList}, {"subjects", gallery.subjects()},
+            printJson({{"gallery", store->location()}, {"probes", probeList}, {"subjects", r.subjects},
                        {"fingers", r.fingers}, {"templates", r.templates}, {"damaged", damagedJson(gallery.damaged)},
                        {"level", opts->level}, {"threshold", threshold}, {"short_list", r.shortList},
                        {"seconds", seconds}, {"candidates", list}});
@@ -471,7 +473,7 @@ void addList(CLI::App& app, int& exitCode) {
                 list.push_back({{"subject", r.subject}, {"finger", zpg::fingerName(r.finger)}, {"slot", r.slot},
                                 {"minutiae", templateCount(r.templ)}, {"quality", templateQuality(r.templ)},
                                 {"image", r.impression}, {"enrolled_at", r.enrolled}});
-            printJson({{"gallery", opts->db}, {"subjects", subjects}, {"fingers", fingers}, {"templates", rows.size()},
+            printJson({{"gallery", store->location()}, {"subjects", subjects}, {"fingers", fingers}, {"templates", rows.size()},
                        {"damaged", damagedJson(damaged)}, {"entries", list}});
         } else {
             std::printf("%-24s %-13s %4s %8s %7s  %-20s  %s\n", "subject", "finger", "slot", "minutiae", "quality",
@@ -507,9 +509,9 @@ void addRemove(CLI::App& app, int& exitCode) {
         const std::size_t removed = store->remove(opts->id, finger);
         const std::string what = finger == zpg::Store::kAllFingers ? "subject '" + opts->id + "'"
                                                                     : opts->id + "'s " + zpg::fingerName(finger) + " finger";
-        if (removed == 0) throw InputError{opts->g.db + ": no " + what + " enrolled"};
+        if (removed == 0) throw InputError{store->location() + ": no " + what + " enrolled"};
         if (opts->g.json)
-            printJson({{"gallery", opts->g.db}, {"subject", opts->id},
+            printJson({{"gallery", store->location()}, {"subject", opts->id},
                        {"finger", finger == zpg::Store::kAllFingers ? Json(nullptr) : Json(zpg::fingerName(finger))},
                        {"templates", removed}});
         else
@@ -548,8 +550,8 @@ void addPopulate(CLI::App& app, int& exitCode) {
             store->add(batch);
             progress.step(done);
         }
-        if (opts->g.json) printJson({{"gallery", opts->g.db}, {"templates", opts->count}});
-        else std::printf("%s: %zu random templates added\n", opts->g.db.c_str(), opts->count);
+        if (opts->g.json) printJson({{"gallery", store->location()}, {"templates", opts->count}});
+        else std::printf("%s: %zu random templates added\n", store->location().c_str(), opts->count);
         exitCode = kExitOk;
     });
 }
@@ -563,13 +565,13 @@ void addCheck(CLI::App& app, int& exitCode) {
         auto store = zpg::openGallery(opts->db, zpg::Access::Read);
         const zpg::CheckReport r = store->check();
         if (opts->json) {
-            printJson({{"gallery", opts->db}, {"layout", r.schemaVersion}, {"templates", r.templates},
+            printJson({{"gallery", store->location()}, {"layout", r.schemaVersion}, {"templates", r.templates},
                        {"sound", r.sound()}, {"problems", r.problems}, {"damaged", damagedJson(r.damaged)}});
         } else {
             for (const std::string& p : r.problems) std::printf("problem: %s\n", p.c_str());
             for (const zpg::DamagedRow& d : r.damaged)
                 std::printf("damaged: %s: %s\n", zpg::rowName(d.subject, d.finger, d.slot).c_str(), d.reason.c_str());
-            std::printf("%s: %zu template rows, layout %d: %s\n", opts->db.c_str(), r.templates, r.schemaVersion,
+            std::printf("%s: %zu template rows, layout %d: %s\n", store->location().c_str(), r.templates, r.schemaVersion,
                         r.sound() ? "sound" : "DAMAGED");
         }
         exitCode = r.sound() ? kExitOk : kExitBadInput;
@@ -582,14 +584,15 @@ void addBackup(CLI::App& app, int& exitCode) {
         std::string out;
     };
     auto opts = std::make_shared<Opts>();
-    auto* cmd = app.add_subcommand("backup", "A consistent copy of the gallery, taken while other commands use it");
+    auto* cmd = app.add_subcommand("backup", "A consistent copy of the gallery, taken while other commands use it"
+                                             " (from a server: into a new SQLite gallery file)");
     addGalleryOptions(cmd, opts->g);
-    cmd->add_option("-o,--output", opts->out, "File to write (must not exist)")->required();
+    cmd->add_option("-o,--output", opts->out, "SQLite gallery file to write (must not exist)")->required();
     cmd->callback([opts, &exitCode] {
         auto store = zpg::openGallery(opts->g.db, zpg::Access::Read);
         store->backup(opts->out);
-        if (opts->g.json) printJson({{"gallery", opts->g.db}, {"output", opts->out}});
-        else std::printf("%s: copied to %s\n", opts->g.db.c_str(), opts->out.c_str());
+        if (opts->g.json) printJson({{"gallery", store->location()}, {"output", opts->out}});
+        else std::printf("%s: copied to %s\n", store->location().c_str(), opts->out.c_str());
         exitCode = kExitOk;
     });
 }

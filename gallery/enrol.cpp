@@ -26,7 +26,7 @@ EnrolOutcome enrolFinger(Store& store, const std::string& subject, int finger,
         if (o.checkDuplicates) {
             std::vector<Template> templates;
             for (const KeptTemplate& k : out.decision.kept) templates.push_back(k.templ);
-            out.duplicate = findDuplicate(store.snapshot(), templates, subject, o.level, 0);
+            out.duplicate = findDuplicate(store, templates, subject, o.level, 0);
             if (out.duplicate) return chosen;
         }
         for (const KeptTemplate& k : out.decision.kept) chosen.push_back({k.templ, k.label});

@@ -117,9 +117,16 @@ SearchResult rankSubjects(const Snapshot& gallery, const std::vector<Probe>& pro
                           });
         fingers.resize(keep);
     }
-    SearchResult result = rankShortLists(gallery, probes, lists, options);
-    result.templates = gallery.templates.size();
-    result.fingers = gallery.fingers.size();
+    return rankShortLists(gallery, probes, lists, options);
+}
+
+// A search over the short lists a store answered itself.
+SearchResult rankStoreShortLists(const StoreShortLists& listed, const std::vector<Probe>& probes,
+                                 const SearchOptions& options) {
+    SearchResult result = rankShortLists(listed.gallery, probes, listed.lists, options);
+    result.templates = listed.templates;
+    result.fingers = listed.fingers;
+    result.subjects = listed.subjects;
     return result;
 }
 
@@ -134,6 +141,7 @@ SearchResult rankShortLists(const Snapshot& gallery, const std::vector<Probe>& p
     SearchResult result;
     result.templates = gallery.templates.size();
     result.fingers = gallery.fingers.size();
+    result.subjects = gallery.subjects();
     result.shortList = shortListLength(options);
     std::map<std::string, SubjectCandidate> bySubject;
     Workspace ws;
@@ -194,6 +202,12 @@ SearchResult identify(const Snapshot& gallery, const std::vector<Probe>& probes,
 
 SearchResult identify(Store& store, const std::vector<Probe>& probes, const SearchOptions& options,
                       Snapshot& gallery) {
+    StoreShortLists listed;
+    if (store.shortLists(probes, shortListLength(options), listed)) {
+        SearchResult result = rankStoreShortLists(listed, probes, options);
+        gallery = std::move(listed.gallery);
+        return result;
+    }
     // The reading thread scores too once the read is done.
     const unsigned helpers = std::max(1U, options.threads ? options.threads : std::thread::hardware_concurrency()) - 1;
     std::unique_ptr<QuickScoring> scoring;
@@ -248,14 +262,23 @@ VerifyResult verify(const Template& probe, const std::vector<StoredTemplate>& en
     return r;
 }
 
-std::optional<SubjectCandidate> findDuplicate(const Snapshot& gallery, const std::vector<Template>& templates,
+std::optional<SubjectCandidate> findDuplicate(Store& store, const std::vector<Template>& templates,
                                               const std::string& subject, int level, unsigned threads) {
     SearchOptions options;
     options.top = 10;
     options.level = level;
     options.threads = threads;
+    std::optional<Snapshot> whole;  // read once, when the store does not short-list
     for (const Template& t : templates) {
-        const SearchResult r = identify(gallery, {Probe{t, kUnknownFinger, {}}}, options);
+        const std::vector<Probe> probe = {Probe{t, kUnknownFinger, {}}};
+        StoreShortLists listed;
+        SearchResult r;
+        if (store.shortLists(probe, shortListLength(options), listed)) {
+            r = rankStoreShortLists(listed, probe, options);
+        } else {
+            if (!whole) whole = store.snapshot();
+            r = identify(*whole, probe, options);
+        }
         for (const SubjectCandidate& c : r.candidates)
             if (c.match && c.subject != subject) return c;
     }

@@ -54,6 +54,7 @@ struct SearchResult {
     std::vector<SubjectCandidate> candidates;  // best first, at most top
     std::size_t templates = 0;                 // templates searched per probe
     std::size_t fingers = 0;
+    std::size_t subjects = 0;
     std::size_t shortList = 0;                 // fingers re-scored per probe
 };
 
@@ -67,6 +68,17 @@ using ShortList = std::vector<ShortListed>;
 // Fingers short-listed per probe: the asked length, or max(top, default).
 std::size_t shortListLength(const SearchOptions& options);
 
+// What a store that short-lists next to its rows hands over: the
+// short-listed fingers with their usable templates, each probe's short list
+// into them, and the counts of the whole gallery.
+struct StoreShortLists {
+    Snapshot gallery;              // damaged: every damaged row of the store
+    std::vector<ShortList> lists;  // one per probe, indices into gallery.fingers
+    std::size_t templates = 0;     // usable rows of the whole store
+    std::size_t fingers = 0;
+    std::size_t subjects = 0;
+};
+
 // Re-scores each probe's short list with the full match and ranks the
 // subjects by their fused scores. A server that short-lists next to its rows
 // hands over only the short-listed fingers' templates in gallery; the
@@ -79,7 +91,9 @@ SearchResult rankShortLists(const Snapshot& gallery, const std::vector<Probe>& p
 // that finger and with fingers of unknown position only.
 SearchResult identify(const Snapshot& gallery, const std::vector<Probe>& probes, const SearchOptions& options);
 // The same search over a store, quick-matching the templates while they are
-// read; the gallery read is left in gallery (its damaged rows, its counts).
+// read; the gallery read is left in gallery (its damaged rows). A store that
+// short-lists itself hands over only the short-listed fingers: gallery then
+// holds those, and the result the counts of the whole store.
 SearchResult identify(Store& store, const std::vector<Probe>& probes, const SearchOptions& options,
                       Snapshot& gallery);
 
@@ -104,8 +118,9 @@ struct VerifyResult {
 VerifyResult verify(const Template& probe, const std::vector<StoredTemplate>& enrolled, int level);
 
 // The first subject other than subject with a finger that matches one of
-// the templates at the level (de-duplication at enrolment).
-std::optional<SubjectCandidate> findDuplicate(const Snapshot& gallery, const std::vector<Template>& templates,
+// the templates at the level (de-duplication at enrolment); damaged rows
+// are passed over. A store that short-lists itself searches for each.
+std::optional<SubjectCandidate> findDuplicate(Store& store, const std::vector<Template>& templates,
                                               const std::string& subject, int level, unsigned threads);
 
 }  // namespace zpg

@@ -12,8 +12,8 @@
 #include <string_view>
 #include <thread>
 
+#include "gallery/backends.h"
 #include "gallery/snapshot_cache.h"
-#include "gallery/store.h"
 #include "match/template_validity.h"
 
 namespace zpg {
@@ -454,13 +454,7 @@ void SqliteStore::readSnapshot(Snapshot& s, const Arrival& arrived) {
             overflow = true;  // growing would move what others read
             return;
         }
-        if (s.fingers.empty() || s.fingers.back().position != row.finger || s.fingers.back().subject != row.subject) {
-            const auto at = static_cast<std::uint32_t>(s.templates.size());
-            s.fingers.push_back({std::string(row.subject), row.finger, at, at});
-        }
-        s.templates.push_back(row.templ);
-        s.fingerOf.push_back(static_cast<std::uint32_t>(s.fingers.size() - 1));
-        ++s.fingers.back().end;
+        appendToSnapshot(s, row.subject, row.finger, row.templ);
         if (arrived && s.templates.size() % kArrivalStep == 0) arrived(s.templates.size());
     });
     if (overflow) throw Error{path_ + ": more template rows than the gallery records: the file is damaged (run zpapi check)"};
@@ -490,22 +484,12 @@ void SqliteStore::enrol(const std::string& subject, int finger, Existing existin
     Transaction t(*this, true);
     std::vector<DamagedRow> damaged;
     std::vector<StoredTemplate> kept = collect(&subject, finger, damaged);
-    const std::size_t stored = kept.size() + damaged.size();
-    if (stored > 0 && existing == Existing::Refuse)
-        throw Error{path_ + ": " + subject + " already has the " + fingerName(finger) + " finger enrolled (" +
-                    std::to_string(stored) + " templates); --replace starts it over, --add merges new impressions"};
-    if (!damaged.empty() && existing == Existing::Add)
-        throw Error{path_ + ": " + rowName(damaged[0].subject, damaged[0].finger, damaged[0].slot) + " is damaged (" +
-                    damaged[0].reason + "); --replace starts the finger over"};
+    if (const std::string why = enrolRefusal(path_, subject, finger, existing, kept.size(), damaged); !why.empty())
+        throw Error{why};
     if (existing != Existing::Add) kept.clear();
     const std::vector<NewTemplate> chosen = decide(kept);
     if (chosen.empty()) return;  // rolled back: nothing changes
-    if (chosen.size() > static_cast<std::size_t>(kMaxKeep))
-        throw Error{"at most " + std::to_string(kMaxKeep) + " templates are kept per finger"};
-    for (const NewTemplate& n : chosen) {
-        if (const std::string why = templateRejection(n.templ); !why.empty())
-            throw Error{n.impression + ": template not stored: " + why};
-    }
+    checkChosen(chosen);
     Statement del(*this, "DELETE FROM templates WHERE subject = ? AND finger = ?");
     del.bind(1, subject).bind(2, static_cast<std::int64_t>(finger)).run();
     const std::int64_t removed = sqlite3_changes(db_);
@@ -548,16 +532,12 @@ std::size_t SqliteStore::remove(const std::string& subject, int finger) {
 }
 
 void SqliteStore::add(const std::vector<StoredTemplate>& rows) {
-    for (const StoredTemplate& r : rows) {
-        if (r.subject.empty()) throw Error{"an empty subject id cannot be stored"};
-        if (const std::string why = templateRejection(r.templ); !why.empty())
-            throw Error{rowName(r.subject, r.finger, r.slot) + ": template not stored: " + why};
-    }
+    checkNewRows(rows);
     Transaction t(*this, true);
     Statement sub(*this, "INSERT OR IGNORE INTO subjects (subject) VALUES (?)");
     Statement ins(*this,
-                  "INSERT INTO templates (subject, finger, slot, impression, quality, template, checksum)"
-                  " VALUES (?, ?, ?, ?, ?, ?, ?)");
+                  "INSERT INTO templates (subject, finger, slot, impression, quality, template, checksum, enrolled)"
+                  " VALUES (?, ?, ?, ?, ?, ?, ?, coalesce(?, strftime('%Y-%m-%dT%H:%M:%SZ', 'now')))");
     for (const StoredTemplate& r : rows) {
         sub.bind(1, r.subject).run();
         sub.reset();
@@ -568,6 +548,8 @@ void SqliteStore::add(const std::vector<StoredTemplate>& rows) {
             .bind(5, templateQuality(r.templ))
             .bindBlob(6, r.templ.data(), ZP_TEMPLATE_SIZE)
             .bind(7, rowChecksum(r.subject, r.finger, r.templ));
+        if (r.enrolled.empty()) ins.bindNull(8);
+        else ins.bind(8, r.enrolled);
         if (sqlite3_step(ins.handle()) != SQLITE_DONE) {
             if (sqlite3_extended_errcode(db_) == SQLITE_CONSTRAINT_PRIMARYKEY)
                 throw Error{path_ + ": " + rowName(r.subject, r.finger, r.slot) + " already exists; nothing was added"};
@@ -656,15 +638,8 @@ void SqliteStore::backup(const std::string& path) {
 
 }  // namespace
 
-std::size_t Snapshot::subjects() const {
-    std::size_t n = 0;
-    for (std::size_t i = 0; i < fingers.size(); ++i)
-        if (i == 0 || fingers[i].subject != fingers[i - 1].subject) ++n;
-    return n;
-}
-
-std::unique_ptr<Store> openGallery(const std::string& location, Access access) {
-    return std::make_unique<SqliteStore>(location, access);
+std::unique_ptr<Store> openSqliteGallery(const std::string& path, Access access) {
+    return std::make_unique<SqliteStore>(path, access);
 }
 
 }  // namespace zpg

@@ -12,6 +12,9 @@
 
 namespace zpg {
 
+struct Probe;
+struct StoreShortLists;
+
 // Every usable template of a gallery, read once for a search: templates
 // lie in one array, each finger's templates side by side.
 struct Snapshot {
@@ -85,6 +88,7 @@ class Store {
     // Removes a subject's finger (or every finger); answers the templates removed.
     virtual std::size_t remove(const std::string& subject, int finger) = 0;
     // Stores new rows in one transaction; a row that exists is an error.
+    // A row's enrolment time is kept when given (a copy between galleries).
     virtual void add(const std::vector<StoredTemplate>& rows) = 0;
 
     // The database's own integrity check, then every row's checksum and
@@ -92,12 +96,25 @@ class Store {
     virtual CheckReport check() = 0;
     // A consistent copy of the whole gallery, taken while others use it.
     virtual void backup(const std::string& path) = 0;
+
+    // A store that searches next to its rows short-lists each probe's
+    // fingers itself (length fingers per probe), so that only the short
+    // lists leave it. False: not offered; the caller reads the whole gallery.
+    virtual bool shortLists(const std::vector<Probe>& /*probes*/, std::size_t /*length*/, StoreShortLists& /*into*/) {
+        return false;
+    }
 };
 
-// Opens a gallery. Read-only opens never create or change anything; a
-// write open creates the file when missing (Modify: only an existing one)
-// and brings a gallery of an earlier layout up to date in one transaction.
+// Opens a gallery: a postgresql:// or postgres:// URI names a database
+// served by PostgreSQL with the zpapi extension, anything else an SQLite
+// file. Read-only opens never create or change anything; a write open
+// creates the gallery when missing (Modify: only an existing one) and
+// brings a gallery of an earlier layout up to date in one transaction.
 enum class Access { Read, Write, Modify };
 std::unique_ptr<Store> openGallery(const std::string& location, Access access);
+// True when openGallery would take location for a server's URI.
+bool isServerLocation(const std::string& location);
+// location with any password in it replaced by "***", for messages.
+std::string maskedLocation(const std::string& location);
 
 }  // namespace zpg

@@ -124,6 +124,21 @@ done
 identify_seconds=$(printf '%s\n' "${runs[@]}" | sort -n | sed -n 2p)
 echo "   ${runs[*]} s"
 
+# The same count inside PostgreSQL (make postgres): one server with 2
+# parallel workers, and two shards through a coordinator on this machine.
+if [ -x /usr/lib/postgresql/15/bin/initdb ] &&
+   [ -f "$(/usr/lib/postgresql/15/bin/pg_config --pkglibdir)/zpapi.so" ]; then
+  echo "== identification inside PostgreSQL over $million templates"
+  pg_probes=$work/postgres_probes
+  rm -rf "$pg_probes"
+  "$zpapi" extract $(ls "${sets[0]}"/*_2.* | head -n 3) -o "$pg_probes" --quiet > /dev/null
+  tests/postgres/with_cluster.sh --clusters 3 --set shared_buffers=512MB --set work_mem=256MB -- \
+    "${PYTHON:-/usr/bin/python3}" scripts/bench_postgres.py --tool "$zpapi" --count "$million" \
+    --embedded-seconds "$identify_seconds" "$pg_probes"/*.zpt >> "$work/evaluation.md"
+else
+  echo "bench: the zpapi PostgreSQL extension is not installed (make postgres); not measured inside PostgreSQL"
+fi
+
 echo "== enrolment of 10,000 images through enroll --batch"
 batch_list=$work/batch_10000.txt
 batch_db=$work/batch.db

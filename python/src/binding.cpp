@@ -236,9 +236,9 @@ class Gallery {
             auto store = openStore(path_, zpg::Access::Read);
             py::gil_scoped_release release;
             enrolled = store->templatesOf(subject, position, damaged);
-            if (!skipDamaged) zpcli::refuseDamaged(path_, damaged, false);
+            if (!skipDamaged) zpcli::refuseDamaged(store->location(), damaged, false);
             if (enrolled.empty()) {
-                throw InputError{path_ + ": " + (position == zpg::Store::kAllFingers
+                throw InputError{store->location() + ": " + (position == zpg::Store::kAllFingers
                                                      ? "no subject '" + subject + "'"
                                                      : "'" + subject + "' has no " + zpg::fingerName(position) +
                                                            " finger enrolled")};
@@ -284,8 +284,8 @@ class Gallery {
         {
             py::gil_scoped_release release;
             r = zpg::identify(*store, list, options, gallery);
-            if (!skipDamaged) zpcli::refuseDamaged(path_, gallery.damaged, false);
-            if (gallery.templates.empty()) throw InputError{path_ + ": the gallery is empty"};
+            if (!skipDamaged) zpcli::refuseDamaged(store->location(), gallery.damaged, false);
+            if (r.templates == 0) throw InputError{store->location() + ": the gallery is empty"};
         }
         py::list candidates;
         for (std::size_t rank = 0; rank < r.candidates.size(); ++rank) {
@@ -301,7 +301,7 @@ class Gallery {
             candidates.append(py::dict(py::arg("rank") = rank + 1, py::arg("subject") = c.subject,
                                        py::arg("score") = c.total, py::arg("match") = c.match, py::arg("probes") = per));
         }
-        return py::dict(py::arg("subjects") = gallery.subjects(), py::arg("fingers") = r.fingers,
+        return py::dict(py::arg("subjects") = r.subjects, py::arg("fingers") = r.fingers,
                         py::arg("templates") = r.templates, py::arg("damaged") = damagedList(gallery.damaged),
                         py::arg("level") = level, py::arg("threshold") = zpcli::levelThreshold(level),
                         py::arg("short_list") = r.shortList, py::arg("candidates") = candidates);

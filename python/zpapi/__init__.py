@@ -260,9 +260,10 @@ def _source(item):
 
 
 class Gallery:
-    """The gallery file of ``zpapi enroll / verify / identify / list / remove``
-    (SQLite): each call opens it as the tool's command does, so that the tool
-    and Python may share one file."""
+    """The gallery of ``zpapi enroll / verify / identify / list / remove``: an
+    SQLite file, or a ``postgresql://`` URI of a server gallery. Each call
+    opens it as the tool's command does, so that the tool and Python may
+    share one gallery."""
 
     def __init__(self, path: PathLike = "zpapi.db"):
         self.path = os.fspath(path)

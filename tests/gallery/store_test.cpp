@@ -6,10 +6,13 @@
 #include <atomic>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <thread>
 
+#include "gallery/search.h"
 #include "gallery/store.h"
 #include "gallery_fixtures.h"
+#include "support/pg_database.h"
 
 namespace {
 
@@ -60,9 +63,29 @@ std::string errorOf(const std::function<void()>& f) {
     return "";
 }
 
-TEST(Store, SubjectsFingersAndSeveralTemplates) {
-    zptest::TempDir dir;
-    auto store = zpg::openGallery(dir.file("g.db"), zpg::Access::Write);
+// The same behaviour on each backend: an SQLite file, or a fresh database
+// of the cluster tests/postgres/with_cluster.sh starts.
+class Backend : public ::testing::TestWithParam<std::string> {
+  protected:
+    void SetUp() override {
+        if (GetParam() != "Postgres") return;
+        ZP_REQUIRE_POSTGRES();
+        database_ = std::make_unique<zptest::PgDatabase>();
+    }
+    std::string location() const { return database_ ? database_->uri() : dir_.file("g.db"); }
+    // SQL on the gallery's table of rows behind the store's back.
+    void onRows(const std::string& statement) {
+        if (database_) database_->sql("UPDATE zp_templates " + statement);
+        else sql(location(), "UPDATE templates " + statement);
+    }
+    zptest::TempDir dir_;
+    std::unique_ptr<zptest::PgDatabase> database_;
+};
+INSTANTIATE_TEST_SUITE_P(Backends, Backend, ::testing::Values("Sqlite", "Postgres"),
+                         [](const auto& info) { return info.param; });
+
+TEST_P(Backend, SubjectsFingersAndSeveralTemplates) {
+    auto store = zpg::openGallery(location(), zpg::Access::Write);
     enrol(*store, "alice", 2, {1, 2, 3});
     enrol(*store, "alice", 3, {4, 5});
     enrol(*store, "bob", 0, {6});
@@ -106,9 +129,8 @@ TEST(Store, SubjectsFingersAndSeveralTemplates) {
     EXPECT_TRUE(damaged.empty());
 }
 
-TEST(Store, TemplatesNoComparisonCanUseAreRefused) {
-    zptest::TempDir dir;
-    auto store = zpg::openGallery(dir.file("g.db"), zpg::Access::Write);
+TEST_P(Backend, TemplatesNoComparisonCanUseAreRefused) {
+    auto store = zpg::openGallery(location(), zpg::Access::Write);
     struct Case {
         const char* what;
         std::function<void(zpg::Template&)> damage;
@@ -142,6 +164,134 @@ TEST(Store, TemplatesNoComparisonCanUseAreRefused) {
     store->add({row});
     EXPECT_NE(errorOf([&] { store->add({row}); }).find("already exists"), std::string::npos);
     EXPECT_EQ(store->snapshot().templates.size(), 1U);
+}
+
+// A template moved to another finger fails the checksum, which covers
+// subject, finger and template: every read names the row, searches leave it out.
+TEST_P(Backend, RowMovedToAnotherFingerIsNamed) {
+    auto store = zpg::openGallery(location(), zpg::Access::Write);
+    enrol(*store, "alice", 2, {1, 2});
+    enrol(*store, "bob", 2, {3});
+    onRows("SET finger = 3 WHERE subject = 'alice' AND slot = 1");
+    const zpg::Snapshot s = store->snapshot();
+    EXPECT_EQ(s.templates.size(), 2U);
+    ASSERT_EQ(s.damaged.size(), 1U);
+    EXPECT_EQ(zpg::rowName(s.damaged[0].subject, s.damaged[0].finger, s.damaged[0].slot), "alice/right-middle/1");
+    EXPECT_EQ(s.damaged[0].reason, "checksum mismatch");
+    const zpg::CheckReport r = store->check();
+    EXPECT_FALSE(r.sound());
+    EXPECT_EQ(r.damaged.size(), 1U);
+    EXPECT_EQ(r.templates, 3U);
+    zpg::Snapshot read;
+    const zpg::SearchResult found = zpg::identify(*store, {{plainTemplate(3), zpg::kUnknownFinger, "p"}}, {}, read);
+    ASSERT_EQ(read.damaged.size(), 1U);
+    EXPECT_EQ(read.damaged[0].subject, "alice");
+    EXPECT_EQ(found.templates, 2U);
+    EXPECT_EQ(found.subjects, 2U);
+    ASSERT_FALSE(found.candidates.empty());
+    EXPECT_EQ(found.candidates[0].subject, "bob");
+}
+
+// What only a server gallery does.
+class ServerStore : public Backend {};
+INSTANTIATE_TEST_SUITE_P(Postgres, ServerStore, ::testing::Values("Postgres"));
+
+// The server short-lists next to its rows; the answer is the search of
+// every row of an embedded gallery holding the same rows. Templates repeat
+// (seeds share their grid), so quick scores tie often.
+TEST_P(ServerStore, SearchEqualsTheEmbeddedSearchOfTheSameRows) {
+    std::vector<zpg::StoredTemplate> rows;
+    for (int i = 0; i < 12000; ++i) {  // counts above one base-10000 digit
+        zpg::StoredTemplate r;
+        r.subject = "s" + std::to_string(i / 3);
+        r.finger = i % 3 + 1;
+        r.slot = i % 2;
+        r.templ = plainTemplate(i, 12 + i % 37);
+        rows.push_back(r);
+    }
+    auto server = zpg::openGallery(location(), zpg::Access::Write);
+    auto embedded = zpg::openGallery(dir_.file("same.db"), zpg::Access::Write);
+    server->add(rows);
+    embedded->add(rows);
+    const std::vector<zpg::Probe> probes = {{plainTemplate(2000, 12 + 2000 % 37), zpg::kUnknownFinger, "a"},
+                                            {plainTemplate(77, 12 + 77 % 37), 3, "b"}};
+    for (const auto& [top, shortList] : std::vector<std::pair<std::size_t, std::size_t>>{{5, 0}, {20, 7}, {40, 200}}) {
+        zpg::SearchOptions options;
+        options.top = top;
+        options.shortList = shortList;
+        zpg::Snapshot listed;
+        zpg::Snapshot whole;
+        const zpg::SearchResult a = zpg::identify(*server, probes, options, listed);
+        const zpg::SearchResult b = zpg::identify(*embedded, probes, options, whole);
+        EXPECT_LT(listed.templates.size(), whole.templates.size()) << "only the short lists leave the server";
+        EXPECT_EQ(a.templates, b.templates);
+        EXPECT_EQ(a.fingers, b.fingers);
+        EXPECT_EQ(a.subjects, b.subjects);
+        EXPECT_EQ(a.shortList, b.shortList);
+        ASSERT_EQ(a.candidates.size(), b.candidates.size());
+        for (std::size_t i = 0; i < a.candidates.size(); ++i) {
+            const zpg::SubjectCandidate& x = a.candidates[i];
+            const zpg::SubjectCandidate& y = b.candidates[i];
+            EXPECT_EQ(x.subject, y.subject) << top << " " << i;
+            EXPECT_EQ(x.total, y.total);
+            EXPECT_EQ(x.match, y.match);
+            for (std::size_t p = 0; p < probes.size(); ++p) {
+                EXPECT_EQ(x.probes[p].finger, y.probes[p].finger) << x.subject << " " << p;
+                EXPECT_EQ(x.probes[p].slot, y.probes[p].slot);
+                EXPECT_EQ(x.probes[p].quick, y.probes[p].quick);
+                EXPECT_EQ(x.probes[p].score, y.probes[p].score);
+                EXPECT_EQ(x.probes[p].match, y.probes[p].match);
+            }
+        }
+    }
+}
+
+// Enrolments of one finger at once from several connections: refused ones
+// lose to exactly one winner; started over, the rows left are one
+// enrolment's whole, never a mix.
+TEST_P(ServerStore, ConcurrentEnrolmentsOfOneFingerOneWins) {
+    constexpr int kWriters = 5;
+    for (zpg::Existing existing : {zpg::Existing::Refuse, zpg::Existing::Replace}) {
+        std::atomic<int> ready{0};
+        std::atomic<int> won{0};
+        std::vector<std::string> errors(kWriters);
+        std::vector<std::thread> writers;
+        for (int w = 0; w < kWriters; ++w) {
+            writers.emplace_back([&, w] {
+                auto store = zpg::openGallery(location(), zpg::Access::Write);
+                ++ready;
+                while (ready < kWriters) std::this_thread::yield();
+                errors[static_cast<std::size_t>(w)] = errorOf([&] {
+                    store->enrol("same", 2, existing, [&](const auto&) {
+                        std::vector<zpg::NewTemplate> mine;
+                        for (int k = 0; k <= w; ++k) mine.push_back({plainTemplate(k), "writer-" + std::to_string(w)});
+                        return mine;
+                    });
+                    ++won;
+                });
+            });
+        }
+        for (std::thread& t : writers) t.join();
+        auto store = zpg::openGallery(location(), zpg::Access::Read);
+        std::vector<zpg::DamagedRow> damaged;
+        const std::vector<zpg::StoredTemplate> kept = store->templatesOf("same", 2, damaged);
+        ASSERT_FALSE(kept.empty());
+        const int winner = std::stoi(kept[0].impression.substr(7));
+        EXPECT_EQ(kept.size(), static_cast<std::size_t>(winner + 1));
+        for (const zpg::StoredTemplate& k : kept) EXPECT_EQ(k.impression, kept[0].impression);
+        if (existing == zpg::Existing::Refuse) {
+            EXPECT_EQ(won, 1);
+            for (const std::string& e : errors) {
+                if (!e.empty()) {
+                    EXPECT_NE(e.find("already has the right-index finger enrolled"), std::string::npos) << e;
+                }
+            }
+        } else {
+            EXPECT_EQ(won, kWriters);
+        }
+        EXPECT_TRUE(store->check().sound());
+        zpg::openGallery(location(), zpg::Access::Modify)->remove("same", zpg::Store::kAllFingers);
+    }
 }
 
 TEST(Store, OpeningNeverTouchesWhatIsNotAGallery) {

@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "match/matching_model.h"
+#include "math/vector_path.h"
 
 namespace zp {
 
@@ -45,6 +46,8 @@ void buildNeighbourTable(const MatchingModel& model, std::uint8_t* table);
 // Every byte of the model.maxCount² cells is written. Directions must be
 // 0..511, as decoded from a template.
 void buildSortedNeighbourTable(const MatchingModel& model, std::uint8_t* table);
+// The same on a chosen vector path (AVX2 lists eight columns at a time).
+void buildSortedNeighbourTable(const MatchingModel& model, std::uint8_t* table, VectorPath path);
 
 // Rewrites rows 0..count-1 (rowLength cells each) as their neighbours,
 // farthest first (equal distances keep their order), then zero cells.

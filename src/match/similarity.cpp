@@ -1,9 +1,14 @@
 #include "match/similarity.h"
 
 #include <bit>
+#include <cstring>
 
 #include "match/matching_model.h"
 #include "match/neighbour_table.h"
+
+#if defined(ZP_VECTOR_PATHS)
+#include <immintrin.h>
+#endif
 
 namespace zp {
 
@@ -94,9 +99,9 @@ void prepareSecondRow(const std::uint8_t* row, std::int32_t count, SecondRow& ou
         const std::int32_t first = cellFirstAngle(cell);
         const std::int32_t second = cellSecondAngle(cell);
         wide |= (first >= kFullCircle) | (second >= kFullCircle);
-        out.distance[static_cast<std::size_t>(n)] = static_cast<std::uint8_t>(d);
-        out.firstBucket[static_cast<std::size_t>(n)] = kDirectionBucket[static_cast<std::size_t>(first)];
-        out.secondBucket[static_cast<std::size_t>(n)] = kDirectionBucket[static_cast<std::size_t>(second)];
+        out.key[static_cast<std::size_t>(n)] =
+            static_cast<std::uint32_t>(d) | (std::uint32_t{kDirectionBucket[static_cast<std::size_t>(first)]} << 8) |
+            (std::uint32_t{kDirectionBucket[static_cast<std::size_t>(second)]} << 16);
     }
     out.length = n;
     out.row = row;
@@ -106,14 +111,9 @@ void prepareSecondRow(const std::uint8_t* row, std::int32_t count, SecondRow& ou
 
 namespace {
 
-// Cells per bucket, with the last bucket copied before the first and the
-// first after the last (entry k + 1 is bucket k), and one entry for
-// directions without a bucket.
-using BucketCells = std::array<CellMask, kDirectionBuckets + 3>;
-
 // candidates[k]: the cells of bucket k and of its two neighbours round the
 // circle.
-void candidatesByBucket(BucketCells& cells, std::array<CellMask, kDirectionBuckets>& candidates) {
+void candidatesPortable(BucketCells& cells, std::array<CellMask, kDirectionBuckets>& candidates) {
     cells[0] = cells[kDirectionBuckets];
     cells[kDirectionBuckets + 1] = cells[1];
     for (std::int32_t k = 0; k < kDirectionBuckets; ++k) {
@@ -131,9 +131,74 @@ constexpr std::array<CellMask, kRowCells + 1> makeLowCells() {
 }
 constexpr std::array<CellMask, kRowCells + 1> kLowCells = makeLowCells();
 
+// window[e]: cells no farther than e + 2 and no nearer than e - 2, i.e.
+// cells farther[e + 2] .. farther[e - 3] - 1 (farther never rises, so the
+// first bound is the smaller).
+constexpr std::size_t kWindowFrom = kSimilarityDistanceTolerance + kFartherOffset;      // farther[e + 2]
+constexpr std::size_t kWindowTo = kFartherOffset - kSimilarityDistanceTolerance - 1;    // farther[e - 3]
+
+void windowsPortable(const WindowTable& farther, std::array<CellMask, kPreparedReach + 1>& window) {
+    window[0] = 0;
+    for (std::size_t e = 1; e <= kPreparedReach; ++e) {
+        window[e] = kLowCells[farther[e + kWindowTo]] ^ kLowCells[farther[e + kWindowFrom]];
+    }
+}
+
+#if defined(ZP_VECTOR_PATHS)
+// Four windows at a time: cells from .. to - 1 are (1 << to) - (1 << from).
+__attribute__((target("avx2"))) void windowsAvx2(const WindowTable& farther,
+                                                 std::array<CellMask, kPreparedReach + 1>& window) {
+    const __m256i one = _mm256_set1_epi64x(1);
+    window[0] = 0;
+    std::size_t e = 1;
+    for (; e + 4 <= kPreparedReach + 1; e += 4) {
+        std::int32_t to;
+        std::int32_t from;
+        std::memcpy(&to, farther.data() + e + kWindowTo, sizeof to);
+        std::memcpy(&from, farther.data() + e + kWindowFrom, sizeof from);
+        const __m256i high = _mm256_sllv_epi64(one, _mm256_cvtepu8_epi64(_mm_cvtsi32_si128(to)));
+        const __m256i low = _mm256_sllv_epi64(one, _mm256_cvtepu8_epi64(_mm_cvtsi32_si128(from)));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(window.data() + e), _mm256_sub_epi64(high, low));
+    }
+    for (; e <= kPreparedReach; ++e) {
+        window[e] = kLowCells[farther[e + kWindowTo]] ^ kLowCells[farther[e + kWindowFrom]];
+    }
+}
+
+// Four buckets at a time from three shifted loads.
+__attribute__((target("avx2"))) void candidatesAvx2(BucketCells& cells,
+                                                    std::array<CellMask, kDirectionBuckets>& candidates) {
+    cells[0] = cells[kDirectionBuckets];
+    cells[kDirectionBuckets + 1] = cells[1];
+    std::size_t k = 0;
+    for (; k + 4 <= kDirectionBuckets; k += 4) {
+        const auto* at = reinterpret_cast<const __m256i*>(cells.data() + k);
+        const __m256i own = _mm256_loadu_si256(at);
+        const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cells.data() + k + 1));
+        const __m256i after = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cells.data() + k + 2));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(candidates.data() + k),
+                            _mm256_or_si256(_mm256_or_si256(own, next), after));
+    }
+    for (; k < kDirectionBuckets; ++k) candidates[k] = cells[k] | cells[k + 1] | cells[k + 2];
+}
+#endif
+
 }  // namespace
 
+FirstRowKernels firstRowKernels(VectorPath path) {
+#if defined(ZP_VECTOR_PATHS)
+    if (path == VectorPath::Avx2 && vectorPathAvailable(VectorPath::Avx2)) return {windowsAvx2, candidatesAvx2};
+#else
+    static_cast<void>(path);
+#endif
+    return {windowsPortable, candidatesPortable};
+}
+
 void prepareFirstRow(const std::uint8_t* row, std::int32_t count, FirstRow& out) {
+    prepareFirstRow(row, count, out, firstRowKernels(bestVectorPath()));
+}
+
+void prepareFirstRow(const std::uint8_t* row, std::int32_t count, FirstRow& out, const FirstRowKernels& kernels) {
     const std::int32_t last = count - 1;
     std::int32_t previous = 256;
     bool ordered = true;
@@ -168,17 +233,9 @@ void prepareFirstRow(const std::uint8_t* row, std::int32_t count, FirstRow& out)
     // histogram.
     fartherCounts(nearer, n, out.farther);
     if (!out.narrow) return;
-    // window[e]: cells no farther than e + 2 and no nearer than e - 2, i.e.
-    // cells farther[e + 2] .. farther[e - 3] - 1 (farther never rises, so
-    // the first bound is the smaller).
-    out.window[0] = 0;
-    for (std::int32_t e = 1; e <= kPreparedReach; ++e) {
-        out.window[static_cast<std::size_t>(e)] =
-            kLowCells[out.farther[static_cast<std::size_t>(e - kSimilarityDistanceTolerance - 1 + kFartherOffset)]] ^
-            kLowCells[out.farther[static_cast<std::size_t>(e + kSimilarityDistanceTolerance + kFartherOffset)]];
-    }
-    candidatesByBucket(firstBucket, out.firstCandidates);
-    candidatesByBucket(secondBucket, out.secondCandidates);
+    kernels.windows(out.farther, out.window);
+    kernels.candidates(firstBucket, out.firstCandidates);
+    kernels.candidates(secondBucket, out.secondCandidates);
 }
 
 namespace {
@@ -191,7 +248,7 @@ std::uint32_t probeOf(const std::uint8_t* cell) {
 std::int32_t windowSimilarity(const FirstRow& a, const SecondRow& b) {
     std::int32_t count = 0;
     for (std::int32_t k = 0; k < b.length; ++k) {
-        const std::int32_t e = b.distance[static_cast<std::size_t>(k)];
+        const std::int32_t e = static_cast<std::int32_t>(b.key[static_cast<std::size_t>(k)] & 0xFF);
         // Window: cells no farther than e + 2 and no nearer than e - 2.
         const std::int32_t from =
             a.farther[static_cast<std::size_t>(e + kSimilarityDistanceTolerance + kFartherOffset)];
@@ -210,9 +267,8 @@ namespace {
 
 // Masks of the cells of a that may agree with cell k of b.
 inline CellMask candidateCells(const FirstRow& a, const SecondRow& b, std::int32_t k) {
-    return a.window[b.distance[static_cast<std::size_t>(k)]] &
-           a.firstCandidates[b.firstBucket[static_cast<std::size_t>(k)]] &
-           a.secondCandidates[b.secondBucket[static_cast<std::size_t>(k)]];
+    const std::uint32_t key = b.key[static_cast<std::size_t>(k)];
+    return a.window[key & 0xFF] & a.firstCandidates[(key >> 8) & 0xFF] & a.secondCandidates[key >> 16];
 }
 
 // 1 when one of the candidates really agrees with cell k of b.

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "match/agreement_window.h"
+#include "math/vector_path.h"
 #include "minutiae/template_format.h"
 
 namespace zp {
@@ -42,9 +43,9 @@ static_assert(kRowCells <= 64);
 // directions, and the row itself for the exact test of the few cells that
 // pass the bucket test.
 struct SecondRow {
-    std::array<std::uint8_t, kRowCells> distance;
-    std::array<std::uint8_t, kRowCells> firstBucket;
-    std::array<std::uint8_t, kRowCells> secondBucket;
+    // Per cell: distance | first bucket << 8 | second bucket << 16, read in
+    // one load.
+    std::array<std::uint32_t, kRowCells> key;
     const std::uint8_t* row;
     std::int32_t length;  // cells before the first empty one, below count - 1
     bool ordered;         // distances never rise and stay within kPreparedReach
@@ -66,8 +67,23 @@ struct FirstRow {
     bool narrow;   // every direction below 360: candidate masks valid
 };
 
+// Cells per direction bucket, with the last bucket copied before the first
+// and the first after the last (entry k + 1 is bucket k), and one entry for
+// directions without a bucket.
+using BucketCells = std::array<CellMask, kDirectionBuckets + 3>;
+
+// The mask-making steps of a first row on one vector path: the distance
+// windows from the farther counts, and each bucket's candidates (its cells
+// and those of its two neighbours round the circle).
+struct FirstRowKernels {
+    void (*windows)(const WindowTable& farther, std::array<CellMask, kPreparedReach + 1>& window);
+    void (*candidates)(BucketCells& cells, std::array<CellMask, kDirectionBuckets>& candidates);
+};
+FirstRowKernels firstRowKernels(VectorPath path);
+
 void prepareSecondRow(const std::uint8_t* row, std::int32_t count, SecondRow& out);
 void prepareFirstRow(const std::uint8_t* row, std::int32_t count, FirstRow& out);
+void prepareFirstRow(const std::uint8_t* row, std::int32_t count, FirstRow& out, const FirstRowKernels& kernels);
 
 // The similarity of two ordered prepared rows (tolerances 2 and 10).
 std::int32_t preparedSimilarity(const FirstRow& a, const SecondRow& b);

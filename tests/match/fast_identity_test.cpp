@@ -107,6 +107,15 @@ TEST(FastIdentity, SimilarityOfRandomRows) {
         bool buckets = false;
         const std::int32_t expected = zpref::similarity(a.data(), b.data(), countA, countB);
         ASSERT_EQ(fastSimilarity(a.data(), b.data(), countA, countB, used, buckets), expected) << "trial " << trial;
+        // The first row's masks made on each vector path.
+        for (const zp::VectorPath path : zptest::availableVectorPaths()) {
+            zp::FirstRow first;
+            zp::SecondRow second;
+            zp::prepareFirstRow(a.data(), countA, first, zp::firstRowKernels(path));
+            zp::prepareSecondRow(b.data(), countB, second);
+            if (!first.ordered || !second.ordered) continue;
+            ASSERT_EQ(zp::preparedSimilarity(first, second), expected) << zptest::vectorPathName(path) << " trial " << trial;
+        }
         bucketed += buckets ? 1 : 0;
         ASSERT_EQ(zp::similarity(a.data(), b.data(), countA, countB, 2, 10), expected) << "trial " << trial;
         prepared += used ? 1 : 0;
@@ -285,8 +294,14 @@ TEST(FastIdentity, SortedTableEqualsFillAndCompact) {
         auto expected = got;
         zp::buildNeighbourTable(model, expected.data() + 32);
         zp::compactNeighbourTable(model.count, expected.data() + 32, model.maxCount);
+        const auto garbage = got;
         zp::buildSortedNeighbourTable(model, got.data() + 32);
         ASSERT_EQ(got, expected) << "trial " << trial;
+        for (const zp::VectorPath path : zptest::availableVectorPaths()) {
+            got = garbage;
+            zp::buildSortedNeighbourTable(model, got.data() + 32, path);
+            ASSERT_EQ(got, expected) << zptest::vectorPathName(path) << " trial " << trial;
+        }
     }
 }
 
@@ -434,11 +449,14 @@ std::vector<Pair> comparisonPairs(std::uint32_t seed, std::int32_t plausible, st
 
 // Workspaces start from random bytes and carry over from comparison to
 // comparison, so class code 1 reads tables left by earlier matches.
+// Every vector path keeps a workspace of its own beside the default one.
 TEST(FastIdentity, MatchScoresAndWorkspaces) {
     Rng rng(5);
     std::vector<std::uint8_t> wsFast(zp::kWorkspaceSize);
     for (auto& b : wsFast) b = static_cast<std::uint8_t>(uniform(rng, 0, 255));
     auto wsRef = wsFast;
+    const std::vector<zp::VectorPath> paths = zptest::availableVectorPaths();
+    std::vector<std::vector<std::uint8_t>> wsPath(paths.size(), wsFast);
     const zp::BufferDescriptor fast{wsFast.data(), zp::kWorkspaceSize};
     const zp::BufferDescriptor ref{wsRef.data(), zp::kWorkspaceSize};
     std::int32_t matched = 0;
@@ -450,6 +468,11 @@ TEST(FastIdentity, MatchScoresAndWorkspaces) {
         const std::int32_t expected = zpref::match(p.first.data(), p.second.data(), ref);
         ASSERT_EQ(zp::matchTemplates(a, b, fast), expected) << "pair " << k;
         ASSERT_TRUE(wsFast == wsRef) << "workspace after pair " << k;
+        for (std::size_t q = 0; q < paths.size(); ++q) {
+            const zp::BufferDescriptor ws{wsPath[q].data(), zp::kWorkspaceSize};
+            ASSERT_EQ(zp::matchTemplates(a, b, ws, paths[q]), expected) << zptest::vectorPathName(paths[q]) << " pair " << k;
+            ASSERT_TRUE(wsPath[q] == wsRef) << zptest::vectorPathName(paths[q]) << " workspace after pair " << k;
+        }
         matched += expected > 0 ? 1 : 0;
     }
     EXPECT_GT(matched, 300);

@@ -42,8 +42,9 @@ std::int32_t buildTablesAndPairs(const MatchingModel& first, const MatchingModel
     // Both tables are read as they stand now (B's may have overwritten part
     // of A's): each row once.
     std::array<SecondRow, kMaxMinutiae> rowsB;
+    const SecondRowPreparer prepareSecond = secondRowPreparer(path);
     for (std::int32_t j = 0; j < second.count; ++j) {
-        prepareSecondRow(tableB + j * rowB, second.count, rowsB[static_cast<std::size_t>(j)]);
+        prepareSecond(tableB + j * rowB, second.count, rowsB[static_cast<std::size_t>(j)]);
     }
     PackedMinutiae packedB;
     packMinutiae(second, packedB);

@@ -111,6 +111,65 @@ void prepareSecondRow(const std::uint8_t* row, std::int32_t count, SecondRow& ou
 
 namespace {
 
+#if defined(ZP_VECTOR_PATHS)
+// a / 12 for a below 360 as (a * 2731) >> 15, and kDirectionBuckets for
+// every direction from 360 on.
+constexpr std::int32_t kBucketMultiplier = 2731;
+constexpr std::int32_t kBucketShift = 15;
+static_assert((359 * kBucketMultiplier) >> kBucketShift == 359 / kDirectionBucketWidth);
+static_assert((360 * kBucketMultiplier) >> kBucketShift == kDirectionBuckets);
+
+__attribute__((target("avx2"))) inline __m256i bucketsAvx2(__m256i angle) {
+    return _mm256_min_epi32(_mm256_srli_epi32(_mm256_mullo_epi32(angle, _mm256_set1_epi32(kBucketMultiplier)), kBucketShift),
+                            _mm256_set1_epi32(kDirectionBuckets));
+}
+
+// Eight cells at a time: cells at or past count - 1 are neither read nor
+// written, the first empty cell ends the row.
+__attribute__((target("avx2"))) void prepareSecondRowAvx2(const std::uint8_t* row, std::int32_t count, SecondRow& out) {
+    const std::int32_t last = count - 1;
+    const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    const __m256i byte = _mm256_set1_epi32(0xFF);
+    const __m256i circle = _mm256_set1_epi32(kFullCircle - 1);
+    const __m256i shiftUp = _mm256_setr_epi32(7, 0, 1, 2, 3, 4, 5, 6);
+    __m256i previous = _mm256_set1_epi32(256);
+    __m256i rises = _mm256_setzero_si256();
+    __m256i wide = _mm256_setzero_si256();
+    std::int32_t n = 0;
+    for (std::int32_t k = 0; k < last; k += 8) {
+        const __m256i valid = _mm256_cmpgt_epi32(_mm256_set1_epi32(last - k), lane);
+        const __m256i w = _mm256_maskload_epi32(reinterpret_cast<const int*>(row + k * kCellBytes), valid);
+        const __m256i d = _mm256_and_si256(w, byte);
+        // Lanes before the first empty or unread cell.
+        const auto ends = static_cast<std::uint32_t>(
+            _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_or_si256(_mm256_cmpeq_epi32(d, _mm256_setzero_si256()),
+                                                                    _mm256_xor_si256(valid, _mm256_set1_epi32(-1))))));
+        const std::int32_t inRow = ends == 0 ? 8 : std::countr_zero(ends);
+        const __m256i kept = _mm256_cmpgt_epi32(_mm256_set1_epi32(inRow), lane);
+        const __m256i first = _mm256_or_si256(_mm256_and_si256(_mm256_srli_epi32(w, 8), byte),
+                                              _mm256_and_si256(_mm256_srli_epi32(w, 22), _mm256_set1_epi32(0x100)));
+        const __m256i second = _mm256_or_si256(_mm256_and_si256(_mm256_srli_epi32(w, 16), byte),
+                                               _mm256_and_si256(_mm256_srli_epi32(w, 23), _mm256_set1_epi32(0x100)));
+        // Each distance against the one before it, the last of the block
+        // before for lane 0.
+        const __m256i before = _mm256_blend_epi32(_mm256_permutevar8x32_epi32(d, shiftUp), previous, 1);
+        rises = _mm256_or_si256(rises, _mm256_and_si256(kept, _mm256_cmpgt_epi32(d, before)));
+        wide = _mm256_or_si256(wide, _mm256_and_si256(kept, _mm256_or_si256(_mm256_cmpgt_epi32(first, circle),
+                                                                            _mm256_cmpgt_epi32(second, circle))));
+        const __m256i key = _mm256_or_si256(d, _mm256_or_si256(_mm256_slli_epi32(bucketsAvx2(first), 8),
+                                                               _mm256_slli_epi32(bucketsAvx2(second), 16)));
+        _mm256_maskstore_epi32(reinterpret_cast<int*>(out.key.data() + k), valid, key);
+        n = k + inRow;
+        if (inRow < 8) break;
+        previous = _mm256_permutevar8x32_epi32(d, _mm256_set1_epi32(7));
+    }
+    out.length = n;
+    out.row = row;
+    out.ordered = _mm256_testz_si256(rises, rises) != 0 && (n == 0 || row[0] <= kPreparedReach);
+    out.narrow = _mm256_testz_si256(wide, wide) != 0;
+}
+#endif
+
 // candidates[k]: the cells of bucket k and of its two neighbours round the
 // circle.
 void candidatesPortable(BucketCells& cells, std::array<CellMask, kDirectionBuckets>& candidates) {
@@ -184,6 +243,15 @@ __attribute__((target("avx2"))) void candidatesAvx2(BucketCells& cells,
 #endif
 
 }  // namespace
+
+SecondRowPreparer secondRowPreparer(VectorPath path) {
+#if defined(ZP_VECTOR_PATHS)
+    return functionForPath<SecondRowPreparer>(path, prepareSecondRow, prepareSecondRow, prepareSecondRowAvx2);
+#else
+    static_cast<void>(path);
+    return prepareSecondRow;
+#endif
+}
 
 FirstRowKernels firstRowKernels(VectorPath path) {
 #if defined(ZP_VECTOR_PATHS)

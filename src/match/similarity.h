@@ -82,6 +82,9 @@ struct FirstRowKernels {
 FirstRowKernels firstRowKernels(VectorPath path);
 
 void prepareSecondRow(const std::uint8_t* row, std::int32_t count, SecondRow& out);
+// prepareSecondRow on a chosen vector path (AVX2 reads eight cells at a time).
+using SecondRowPreparer = void (*)(const std::uint8_t* row, std::int32_t count, SecondRow& out);
+SecondRowPreparer secondRowPreparer(VectorPath path);
 void prepareFirstRow(const std::uint8_t* row, std::int32_t count, FirstRow& out);
 void prepareFirstRow(const std::uint8_t* row, std::int32_t count, FirstRow& out, const FirstRowKernels& kernels);
 

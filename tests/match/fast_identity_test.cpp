@@ -107,12 +107,20 @@ TEST(FastIdentity, SimilarityOfRandomRows) {
         bool buckets = false;
         const std::int32_t expected = zpref::similarity(a.data(), b.data(), countA, countB);
         ASSERT_EQ(fastSimilarity(a.data(), b.data(), countA, countB, used, buckets), expected) << "trial " << trial;
-        // The first row's masks made on each vector path.
+        // Both rows prepared on each vector path.
+        zp::SecondRow portable;
+        zp::prepareSecondRow(b.data(), countB, portable);
         for (const zp::VectorPath path : zptest::availableVectorPaths()) {
             zp::FirstRow first;
             zp::SecondRow second;
             zp::prepareFirstRow(a.data(), countA, first, zp::firstRowKernels(path));
-            zp::prepareSecondRow(b.data(), countB, second);
+            zp::secondRowPreparer(path)(b.data(), countB, second);
+            ASSERT_EQ(second.length, portable.length) << zptest::vectorPathName(path) << " trial " << trial;
+            ASSERT_EQ(second.ordered, portable.ordered) << zptest::vectorPathName(path) << " trial " << trial;
+            ASSERT_EQ(second.narrow, portable.narrow) << zptest::vectorPathName(path) << " trial " << trial;
+            for (std::int32_t k = 0; k < second.length; ++k) {
+                ASSERT_EQ(second.key[static_cast<std::size_t>(k)], portable.key[static_cast<std::size_t>(k)]) << k;
+            }
             if (!first.ordered || !second.ordered) continue;
             ASSERT_EQ(zp::preparedSimilarity(first, second), expected) << zptest::vectorPathName(path) << " trial " << trial;
         }

@@ -84,7 +84,7 @@ namespace zp {
 // Both preparations walk the row once: cells up to the first empty one or
 // count - 1, whichever comes first, noting whether distances ever rise.
 
-void prepareSecondRow(const std::uint8_t* row, std::int32_t count, SecondRow& out) {
+RowReading readRowPortable(const std::uint8_t* row, std::int32_t count, std::uint32_t* keys, std::uint32_t* packed) {
     const std::int32_t last = count - 1;
     std::int32_t previous = 256;
     bool ordered = true;
@@ -99,14 +99,26 @@ void prepareSecondRow(const std::uint8_t* row, std::int32_t count, SecondRow& ou
         const std::int32_t first = cellFirstAngle(cell);
         const std::int32_t second = cellSecondAngle(cell);
         wide |= (first >= kFullCircle) | (second >= kFullCircle);
-        out.key[static_cast<std::size_t>(n)] =
-            static_cast<std::uint32_t>(d) | (std::uint32_t{kDirectionBucket[static_cast<std::size_t>(first)]} << 8) |
-            (std::uint32_t{kDirectionBucket[static_cast<std::size_t>(second)]} << 16);
+        keys[n] = static_cast<std::uint32_t>(d) | (std::uint32_t{kDirectionBucket[static_cast<std::size_t>(first)]} << 8) |
+                  (std::uint32_t{kDirectionBucket[static_cast<std::size_t>(second)]} << 16);
+        if (packed != nullptr) packed[n] = packCell(first, second, 0);
     }
-    out.length = n;
+    return {n, ordered, !wide};
+}
+
+namespace {
+
+void finishSecondRow(const std::uint8_t* row, const RowReading& r, SecondRow& out) {
+    out.length = r.length;
     out.row = row;
-    out.ordered = ordered && (n == 0 || row[0] <= kPreparedReach);
-    out.narrow = !wide;
+    out.ordered = r.ordered && (r.length == 0 || row[0] <= kPreparedReach);
+    out.narrow = r.narrow;
+}
+
+}  // namespace
+
+void prepareSecondRow(const std::uint8_t* row, std::int32_t count, SecondRow& out) {
+    finishSecondRow(row, readRowPortable(row, count, out.key.data(), nullptr), out);
 }
 
 namespace {
@@ -126,7 +138,8 @@ __attribute__((target("avx2"))) inline __m256i bucketsAvx2(__m256i angle) {
 
 // Eight cells at a time: cells at or past count - 1 are neither read nor
 // written, the first empty cell ends the row.
-__attribute__((target("avx2"))) void prepareSecondRowAvx2(const std::uint8_t* row, std::int32_t count, SecondRow& out) {
+__attribute__((target("avx2"))) RowReading readRowAvx2(const std::uint8_t* row, std::int32_t count,
+                                                      std::uint32_t* keys, std::uint32_t* packed) {
     const std::int32_t last = count - 1;
     const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
     const __m256i byte = _mm256_set1_epi32(0xFF);
@@ -158,15 +171,20 @@ __attribute__((target("avx2"))) void prepareSecondRowAvx2(const std::uint8_t* ro
                                                                             _mm256_cmpgt_epi32(second, circle))));
         const __m256i key = _mm256_or_si256(d, _mm256_or_si256(_mm256_slli_epi32(bucketsAvx2(first), 8),
                                                                _mm256_slli_epi32(bucketsAvx2(second), 16)));
-        _mm256_maskstore_epi32(reinterpret_cast<int*>(out.key.data() + k), valid, key);
+        _mm256_maskstore_epi32(reinterpret_cast<int*>(keys + k), valid, key);
+        if (packed != nullptr) {
+            _mm256_maskstore_epi32(reinterpret_cast<int*>(packed + k), valid,
+                                   _mm256_or_si256(first, _mm256_slli_epi32(second, 16)));
+        }
         n = k + inRow;
         if (inRow < 8) break;
         previous = _mm256_permutevar8x32_epi32(d, _mm256_set1_epi32(7));
     }
-    out.length = n;
-    out.row = row;
-    out.ordered = _mm256_testz_si256(rises, rises) != 0 && (n == 0 || row[0] <= kPreparedReach);
-    out.narrow = _mm256_testz_si256(wide, wide) != 0;
+    return {n, _mm256_testz_si256(rises, rises) != 0, _mm256_testz_si256(wide, wide) != 0};
+}
+
+void prepareSecondRowAvx2(const std::uint8_t* row, std::int32_t count, SecondRow& out) {
+    finishSecondRow(row, readRowAvx2(row, count, out.key.data(), nullptr), out);
 }
 #endif
 
@@ -255,11 +273,11 @@ SecondRowPreparer secondRowPreparer(VectorPath path) {
 
 FirstRowKernels firstRowKernels(VectorPath path) {
 #if defined(ZP_VECTOR_PATHS)
-    if (path == VectorPath::Avx2 && vectorPathAvailable(VectorPath::Avx2)) return {windowsAvx2, candidatesAvx2};
+    if (path == VectorPath::Avx2 && vectorPathAvailable(VectorPath::Avx2)) return {readRowAvx2, windowsAvx2, candidatesAvx2};
 #else
     static_cast<void>(path);
 #endif
-    return {windowsPortable, candidatesPortable};
+    return {readRowPortable, windowsPortable, candidatesPortable};
 }
 
 void prepareFirstRow(const std::uint8_t* row, std::int32_t count, FirstRow& out) {
@@ -267,36 +285,27 @@ void prepareFirstRow(const std::uint8_t* row, std::int32_t count, FirstRow& out)
 }
 
 void prepareFirstRow(const std::uint8_t* row, std::int32_t count, FirstRow& out, const FirstRowKernels& kernels) {
-    const std::int32_t last = count - 1;
-    std::int32_t previous = 256;
-    bool ordered = true;
-    bool wide = false;
-    BucketCells firstBucket{};
-    BucketCells secondBucket{};
+    std::array<std::uint32_t, kRowCells> keys;
+    const RowReading r = kernels.read(row, count, keys.data(), out.cells.data());
+    const std::int32_t n = r.length;
+    out.length = n;
+    out.ordered = r.ordered;
+    out.narrow = r.narrow;
+    for (std::int32_t a = n; a < n + kWindowPadding; ++a) out.cells[static_cast<std::size_t>(a)] = 0;
+    if (!r.ordered) return;
     // Distances beyond the window table's range all count as farther.
     WindowTable nearer{};
-    constexpr std::int32_t kTop = kFartherEntries - kFartherOffset;  // first x beyond the table
-    std::int32_t n = 0;
-    for (; n < last; ++n) {
-        const std::uint8_t* cell = row + n * kCellBytes;
-        const std::int32_t d = cell[0];
-        if (d == 0) break;
-        ordered &= d <= previous;
-        previous = d;
-        if (d < kTop) ++nearer[static_cast<std::size_t>(d + kFartherOffset)];
-        const std::int32_t first = cellFirstAngle(cell);
-        const std::int32_t second = cellSecondAngle(cell);
-        wide |= (first >= kFullCircle) | (second >= kFullCircle);
-        out.cells[static_cast<std::size_t>(n)] = packCell(first, second, 0);
-        const CellMask bit = CellMask{1} << n;
-        firstBucket[kDirectionBucket[static_cast<std::size_t>(first)] + 1U] |= bit;
-        secondBucket[kDirectionBucket[static_cast<std::size_t>(second)] + 1U] |= bit;
+    constexpr std::uint32_t kTop = kFartherEntries - kFartherOffset;  // first x beyond the table
+    BucketCells firstBucket{};
+    BucketCells secondBucket{};
+    for (std::int32_t k = 0; k < n; ++k) {
+        const std::uint32_t key = keys[static_cast<std::size_t>(k)];
+        const std::uint32_t d = key & 0xFF;
+        if (d < kTop) ++nearer[d + kFartherOffset];
+        const CellMask bit = CellMask{1} << k;
+        firstBucket[((key >> 8) & 0xFF) + 1U] |= bit;
+        secondBucket[(key >> 16) + 1U] |= bit;
     }
-    out.length = n;
-    out.ordered = ordered;
-    out.narrow = !wide;
-    for (std::int32_t a = n; a < n + kWindowPadding; ++a) out.cells[static_cast<std::size_t>(a)] = 0;
-    if (!ordered) return;
     // farther[x] = n - (cells with distance <= x): running sums of the
     // histogram.
     fartherCounts(nearer, n, out.farther);

@@ -72,10 +72,24 @@ struct FirstRow {
 // directions without a bucket.
 using BucketCells = std::array<CellMask, kDirectionBuckets + 3>;
 
-// The mask-making steps of a first row on one vector path: the distance
+// One pass over a row's cells (before the first empty one and below
+// count - 1): for each its key (as SecondRow::key) and, where asked, its
+// packed directions (packCell without flags); whether distances never rise
+// and whether every direction lies below 360.
+struct RowReading {
+    std::int32_t length;
+    bool ordered;
+    bool narrow;
+};
+using RowReader = RowReading (*)(const std::uint8_t* row, std::int32_t count, std::uint32_t* keys,
+                                 std::uint32_t* packed);
+RowReading readRowPortable(const std::uint8_t* row, std::int32_t count, std::uint32_t* keys, std::uint32_t* packed);
+
+// The row reading and mask-making steps of a first row on one vector path: the distance
 // windows from the farther counts, and each bucket's candidates (its cells
 // and those of its two neighbours round the circle).
 struct FirstRowKernels {
+    RowReader read;
     void (*windows)(const WindowTable& farther, std::array<CellMask, kPreparedReach + 1>& window);
     void (*candidates)(BucketCells& cells, std::array<CellMask, kDirectionBuckets>& candidates);
 };

@@ -109,6 +109,7 @@ RowReading readRowPortable(const std::uint8_t* row, std::int32_t count, std::uin
 namespace {
 
 void finishSecondRow(const std::uint8_t* row, const RowReading& r, SecondRow& out) {
+    out.key[static_cast<std::size_t>(r.length)] = 0;
     out.length = r.length;
     out.row = row;
     out.ordered = r.ordered && (r.length == 0 || row[0] <= kPreparedReach);
@@ -365,19 +366,15 @@ std::int32_t preparedSimilarity(const FirstRow& a, const SecondRow& b) {
     // A cell of b counts when some cell of a within the distance window has
     // both directions within the angle tolerance. The bucket masks keep every
     // such cell of a (and some others), so only what they keep is tested.
-    // Two cells of b per step: most steps keep nothing.
+    // Two cells of b per step (the empty key after the last one completes
+    // an odd row): most steps keep nothing.
     std::int32_t count = 0;
-    std::int32_t k = 0;
-    for (; k + 1 < b.length; k += 2) {
+    for (std::int32_t k = 0; k < b.length; k += 2) {
         const CellMask m0 = candidateCells(a, b, k);
         const CellMask m1 = candidateCells(a, b, k + 1);
         if ((m0 | m1) == 0) continue;
         if (m0 != 0) count += anyCandidateAgrees(a, b, k, m0);
         if (m1 != 0) count += anyCandidateAgrees(a, b, k + 1, m1);
-    }
-    if (k < b.length) {
-        const CellMask m = candidateCells(a, b, k);
-        if (m != 0) count += anyCandidateAgrees(a, b, k, m);
     }
     return count;
 }

@@ -44,8 +44,9 @@ static_assert(kRowCells <= 64);
 // pass the bucket test.
 struct SecondRow {
     // Per cell: distance | first bucket << 8 | second bucket << 16, read in
-    // one load.
-    std::array<std::uint32_t, kRowCells> key;
+    // one load; an empty key (distance 0, never a candidate) after the last
+    // lets cells be taken in pairs.
+    std::array<std::uint32_t, kRowCells + 1> key;
     const std::uint8_t* row;
     std::int32_t length;  // cells before the first empty one, below count - 1
     bool ordered;         // distances never rise and stay within kPreparedReach

@@ -382,6 +382,124 @@ __attribute__((target("avx2"))) void listPairsAvx2(const PairInputs& in, std::ui
 
 }  // namespace
 
+namespace {
+
+constexpr std::uint8_t kCellTypeBits = kCellFirstBifurcation | kCellSecondBifurcation;
+
+// Reads a cell back as the successor lists keep it.
+void noteCell(const std::uint8_t* cell, std::uint8_t& distance, std::uint32_t& packed) {
+    distance = cell[0];
+    packed = packCell(cellFirstAngle(cell), cellSecondAngle(cell), cell[3] & kCellTypeBits);
+}
+
+void successorCellsPortable(const MatchingModel& model, std::int32_t successors, std::uint8_t* table,
+                            std::int32_t rowLength, std::uint8_t* distance, std::uint32_t* packed) {
+    const std::int32_t n = model.count;
+    for (std::int32_t i = 0; i < n; ++i) {
+        for (std::int32_t k = 0; k < successors; ++k) {
+            std::uint8_t* cell = table + (i * rowLength + k) * kCellBytes;
+            fillNeighbourCell(cell, model.minutiae[static_cast<std::size_t>(i)],
+                              model.minutiae[static_cast<std::size_t>((i + 1 + k) % n)]);
+            const auto at = static_cast<std::size_t>(i * successors + k);
+            noteCell(cell, distance[at], packed[at]);
+        }
+    }
+}
+
+#if defined(ZP_VECTOR_PATHS)
+__attribute__((target("avx2"))) inline __m256i eightFrom(const std::int32_t* values, std::int32_t from) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(values + from));
+}
+
+// The portable rule eight minutiae i at a time, their successors read from
+// copies of the minutiae that run on past the last one round to the first.
+__attribute__((target("avx2"))) void successorCellsAvx2(const MatchingModel& model, std::int32_t successors,
+                                                       std::uint8_t* table, std::int32_t rowLength,
+                                                       std::uint8_t* distance, std::uint32_t* packed) {
+    const std::int32_t n = model.count;
+    constexpr std::int32_t kRun = kMaxMinutiae + 16;  // n + successors + a block of eight
+    std::array<std::int32_t, kRun> x;
+    std::array<std::int32_t, kRun> y;
+    std::array<std::int32_t, kRun> direction;
+    std::array<std::int32_t, kRun> bifurcation;
+    for (std::int32_t t = 0; t < n + successors + 8; ++t) {
+        const MinutiaRecord& m = model.minutiae[static_cast<std::size_t>(t % n)];
+        x[static_cast<std::size_t>(t)] = m.x;
+        y[static_cast<std::size_t>(t)] = m.y;
+        direction[static_cast<std::size_t>(t)] = m.direction;
+        bifurcation[static_cast<std::size_t>(t)] = isBifurcation(m) ? 1 : 0;
+    }
+    const __m256i reach = _mm256_set1_epi32(kNeighbourReach);
+    const __m256i full = _mm256_set1_epi32(360);
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i low8 = _mm256_set1_epi32(0xFF);
+    const auto* geometry = reinterpret_cast<const int*>(kGeometryTable.data());
+    alignas(32) std::array<std::uint32_t, 8> cells;
+    alignas(32) std::array<std::uint32_t, 8> lanesPacked;
+    for (std::int32_t k = 0; k < successors; ++k) {
+        for (std::int32_t i0 = 0; i0 < n; i0 += 8) {
+            const std::int32_t j0 = i0 + 1 + k;
+            const __m256i dx = _mm256_sub_epi32(eightFrom(x.data(), j0), eightFrom(x.data(), i0));
+            const __m256i dy = _mm256_sub_epi32(eightFrom(y.data(), j0), eightFrom(y.data(), i0));
+            const __m256i inTable = _mm256_andnot_si256(
+                _mm256_or_si256(_mm256_cmpgt_epi32(_mm256_abs_epi32(dx), reach), _mm256_cmpgt_epi32(_mm256_abs_epi32(dy), reach)),
+                _mm256_set1_epi32(-1));
+            const __m256i a = _mm256_add_epi32(dx, reach);
+            __m256i index = _mm256_add_epi32(_mm256_add_epi32(_mm256_slli_epi32(a, 7), _mm256_slli_epi32(a, 1)),
+                                             _mm256_add_epi32(a, _mm256_add_epi32(dy, reach)));
+            index = _mm256_and_si256(index, inTable);
+            const __m256i e = _mm256_and_si256(_mm256_i32gather_epi32(geometry, index, 2), _mm256_set1_epi32(0xFFFF));
+            const __m256i d = _mm256_srli_epi32(e, 9);
+            // Within reach (d may be 0: a cell written with distance 0).
+            const __m256i kept = _mm256_andnot_si256(_mm256_cmpgt_epi32(d, reach), inTable);
+            const __m256i t = _mm256_and_si256(e, _mm256_set1_epi32(0x1FF));
+            const __m256i back = _mm256_sub_epi32(_mm256_add_epi32(t, _mm256_set1_epi32(180)),
+                                                  _mm256_and_si256(_mm256_cmpgt_epi32(t, _mm256_set1_epi32(179)), full));
+            __m256i ri = _mm256_sub_epi32(eightFrom(direction.data(), i0), t);
+            ri = _mm256_add_epi32(ri, _mm256_and_si256(_mm256_cmpgt_epi32(zero, ri), full));
+            __m256i rj = _mm256_sub_epi32(eightFrom(direction.data(), j0), back);
+            rj = _mm256_add_epi32(rj, _mm256_and_si256(_mm256_cmpgt_epi32(zero, rj), full));
+            const __m256i types = _mm256_or_si256(eightFrom(bifurcation.data(), i0), _mm256_slli_epi32(eightFrom(bifurcation.data(), j0), 1));
+            const __m256i cell = _mm256_or_si256(
+                _mm256_or_si256(d, _mm256_slli_epi32(_mm256_and_si256(ri, low8), 8)),
+                _mm256_or_si256(_mm256_slli_epi32(_mm256_and_si256(rj, low8), 16),
+                                _mm256_or_si256(_mm256_slli_epi32(types, 24),
+                                                _mm256_or_si256(_mm256_slli_epi32(_mm256_srli_epi32(ri, 8), 30),
+                                                                _mm256_slli_epi32(_mm256_srli_epi32(rj, 8), 31)))));
+            const __m256i lanes = _mm256_or_si256(_mm256_or_si256(ri, _mm256_slli_epi32(types, kFlagShift)),
+                                                  _mm256_slli_epi32(rj, 16));
+            _mm256_store_si256(reinterpret_cast<__m256i*>(cells.data()), _mm256_and_si256(cell, kept));
+            _mm256_store_si256(reinterpret_cast<__m256i*>(lanesPacked.data()), _mm256_and_si256(lanes, kept));
+            const std::int32_t count = n - i0 < 8 ? n - i0 : 8;
+            for (std::int32_t lane = 0; lane < count; ++lane) {
+                const std::int32_t i = i0 + lane;
+                const std::uint32_t word = cells[static_cast<std::size_t>(lane)];
+                std::memcpy(table + (i * rowLength + k) * kCellBytes, &word, kCellBytes);
+                const auto to = static_cast<std::size_t>(i * successors + k);
+                distance[to] = static_cast<std::uint8_t>(word & 0xFF);
+                packed[to] = lanesPacked[static_cast<std::size_t>(lane)];
+            }
+        }
+    }
+}
+#endif
+
+}  // namespace
+
+void buildSuccessorCells(const MatchingModel& model, std::int32_t successors, std::uint8_t* table,
+                         std::int32_t rowLength, std::uint8_t* distance, std::uint32_t* packed, VectorPath path) {
+    if (model.count <= 0) return;
+#if defined(ZP_VECTOR_PATHS)
+    if (path == VectorPath::Avx2 && vectorPathAvailable(VectorPath::Avx2)) {
+        successorCellsAvx2(model, successors, table, rowLength, distance, packed);
+        return;
+    }
+#else
+    static_cast<void>(path);
+#endif
+    successorCellsPortable(model, successors, table, rowLength, distance, packed);
+}
+
 void buildSortedNeighbourTable(const MatchingModel& model, std::uint8_t* table) {
     buildSortedNeighbourTable(model, table, bestVectorPath());
 }

@@ -341,12 +341,29 @@ std::int32_t quickMatch(const BufferDescriptor& templ, const BufferDescriptor& w
     const std::int32_t probeCount = probe.count;
     std::uint8_t* successors = workspace.data + probe.workspaceBase + 2 * area;
     std::memset(successors, 0, static_cast<std::size_t>(rowLength * rowLength * kCellBytes));
-    for (std::int32_t i = 0; i < probeCount; ++i) {
-        for (std::int32_t k = 0; k < kSuccessorCells; ++k) {
-            const std::int32_t j = (i + 1 + k) % probeCount;
-            fillNeighbourCell(successors + (i * rowLength + k) * kCellBytes,
-                              probe.minutiae[static_cast<std::size_t>(i)],
-                              probe.minutiae[static_cast<std::size_t>(j)]);
+    ProbeCells probeCells;
+    if (rowLength >= kSuccessorCells) {
+        buildSuccessorCells(probe, kSuccessorCells, successors, rowLength, probeCells.distance.data(),
+                            probeCells.cell.data(), path);
+    } else {
+        // Rows shorter than three cells overlap their neighbours: the cells
+        // are written in order and read back as they then stand.
+        for (std::int32_t i = 0; i < probeCount; ++i) {
+            for (std::int32_t k = 0; k < kSuccessorCells; ++k) {
+                const std::int32_t j = (i + 1 + k) % probeCount;
+                fillNeighbourCell(successors + (i * rowLength + k) * kCellBytes,
+                                  probe.minutiae[static_cast<std::size_t>(i)],
+                                  probe.minutiae[static_cast<std::size_t>(j)]);
+            }
+        }
+        constexpr std::uint8_t kTypeBits = kCellFirstBifurcation | kCellSecondBifurcation;
+        for (std::int32_t j = 0; j < probeCount; ++j) {
+            for (std::int32_t k = 0; k < kSuccessorCells; ++k) {
+                const std::uint8_t* p = successors + (j * rowLength + k) * kCellBytes;
+                const auto at = static_cast<std::size_t>(j * kSuccessorCells + k);
+                probeCells.distance[at] = p[0];
+                probeCells.cell[at] = packCell(cellFirstAngle(p), cellSecondAngle(p), p[3] & kTypeBits);
+            }
         }
     }
 
@@ -354,19 +371,6 @@ std::int32_t quickMatch(const BufferDescriptor& templ, const BufferDescriptor& w
     if (loadedCount < 2) return 0;
     const std::int32_t last = loadedCount - 2;
     const std::uint8_t* table = workspace.data + loaded.workspaceBase + 2 * area;
-
-    // The probe's cells as they now stand in the workspace (rows shorter
-    // than three cells overlap their neighbours).
-    constexpr std::uint8_t kTypeBits = kCellFirstBifurcation | kCellSecondBifurcation;
-    ProbeCells probeCells;
-    for (std::int32_t j = 0; j < probeCount; ++j) {
-        for (std::int32_t k = 0; k < kSuccessorCells; ++k) {
-            const std::uint8_t* p = successors + (j * rowLength + k) * kCellBytes;
-            const auto at = static_cast<std::size_t>(j * kSuccessorCells + k);
-            probeCells.distance[at] = p[0];
-            probeCells.cell[at] = packCell(cellFirstAngle(p), cellSecondAngle(p), p[3] & kTypeBits);
-        }
-    }
 
     const std::int32_t leftProbe = smallestLeftProbe(last);
     PackedMinutiae packedProbe;

@@ -313,6 +313,49 @@ TEST(FastIdentity, SortedTableEqualsFillAndCompact) {
     }
 }
 
+// Successor cells (the quick match's probe side) on every vector path: the
+// same table bytes as filling each cell in turn, and the same cells read
+// back, for clustered, plausible and 9-bit models of 1 to 50 minutiae.
+TEST(FastIdentity, SuccessorCellsOnEveryPath) {
+    Rng rng(29);
+    for (std::int32_t trial = 0; trial < 3000; ++trial) {
+        zp::MatchingModel model{};
+        model.maxCount = 50;
+        model.count = uniform(rng, 0, 3) == 0 ? uniform(rng, 1, 4) : uniform(rng, 1, 50);
+        const std::int32_t kind = uniform(rng, 0, 2);
+        for (std::int32_t i = 0; i < model.count; ++i) {
+            zp::MinutiaRecord& m = model.minutiae[static_cast<std::size_t>(i)];
+            const std::int32_t spread = kind == 0 ? 6 : (kind == 1 ? 110 : 511);
+            m.x = uniform(rng, 0, spread);
+            m.y = uniform(rng, 0, spread);
+            m.direction = uniform(rng, 0, kind == 2 ? 511 : 359);
+            m.type = static_cast<std::uint8_t>(uniform(rng, 0, 3));
+        }
+        std::vector<std::uint8_t> expected(50 * 50 * 4, 0);
+        std::array<std::uint8_t, 150> expectedDistance{};
+        std::array<std::uint32_t, 150> expectedPacked{};
+        for (std::int32_t i = 0; i < model.count; ++i) {
+            for (std::int32_t k = 0; k < 3; ++k) {
+                std::uint8_t* cell = expected.data() + (i * 50 + k) * 4;
+                zp::fillNeighbourCell(cell, model.minutiae[static_cast<std::size_t>(i)],
+                                      model.minutiae[static_cast<std::size_t>((i + 1 + k) % model.count)]);
+                expectedDistance[static_cast<std::size_t>(i * 3 + k)] = cell[0];
+                expectedPacked[static_cast<std::size_t>(i * 3 + k)] =
+                    zp::packCell(zpref::angle1(cell), zpref::angle2(cell), cell[3] & 3);
+            }
+        }
+        for (const zp::VectorPath path : zptest::availableVectorPaths()) {
+            std::vector<std::uint8_t> table(50 * 50 * 4, 0);
+            std::array<std::uint8_t, 150> distance{};
+            std::array<std::uint32_t, 150> packed{};
+            zp::buildSuccessorCells(model, 3, table.data(), 50, distance.data(), packed.data(), path);
+            ASSERT_EQ(table, expected) << zptest::vectorPathName(path) << " trial " << trial;
+            ASSERT_EQ(distance, expectedDistance) << zptest::vectorPathName(path) << " trial " << trial;
+            ASSERT_EQ(packed, expectedPacked) << zptest::vectorPathName(path) << " trial " << trial;
+        }
+    }
+}
+
 // The anchor score's second pass finds the aligned minutiae near each
 // minutia of A by a box mask: the same pairs in the same order as the scan
 // over every j. Dense clusters make many near pairs and end the pass early;

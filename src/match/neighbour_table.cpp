@@ -296,8 +296,12 @@ __attribute__((target("avx2"))) void listPairsAvx2(const PairInputs& in, std::ui
     std::array<std::uint32_t, kMaxMinutiae + 8> own;  // row i's cells, in order of j
     alignas(32) std::array<std::uint32_t, 8> mirrors;
     // Where the next cell of each row's list goes.
-    std::array<std::uint8_t*, kMaxMinutiae> tail;
+    // Columns past the last minutia (lanes of a block's end) write to a
+    // spare cell instead.
+    std::array<std::uint8_t*, kMaxMinutiae + 8> tail;
+    std::array<std::uint8_t, kCellBytes * 8 * 8> spare;
     for (std::int32_t r = 0; r < n; ++r) tail[static_cast<std::size_t>(r)] = rowAt(r) + listed[static_cast<std::size_t>(r)] * kCellBytes;
+    for (std::int32_t r = n; r < n + 8; ++r) tail[static_cast<std::size_t>(r)] = spare.data() + (r - n) * 8 * kCellBytes;
     for (std::int32_t i = 0; i < n; ++i) {
         const auto at = static_cast<std::size_t>(i);
         const __m256i xi = _mm256_set1_epi32(in.x[at]);
@@ -363,11 +367,14 @@ __attribute__((target("avx2"))) void listPairsAvx2(const PairInputs& in, std::ui
                                 _mm256_permutevar8x32_epi32(cell, order));
             owned += std::popcount(keptBits);
             _mm256_store_si256(reinterpret_cast<__m256i*>(mirrors.data()), mirror);
-            for (std::uint32_t m = keptBits; m != 0; m &= m - 1) {
-                const auto lane = static_cast<std::size_t>(std::countr_zero(m));
+            // Every lane writes its mirror at its row's next place, and only
+            // the kept ones move that place on: a cell written but not kept is
+            // overwritten later or lies past the row's list, which the sort
+            // clears.
+            for (std::size_t lane = 0; lane < 8; ++lane) {
                 std::uint8_t*& to = tail[static_cast<std::size_t>(j0) + lane];
                 std::memcpy(to, &mirrors[lane], kCellBytes);
-                to += kCellBytes;
+                to += ((keptBits >> lane) & 1U) * kCellBytes;
             }
         }
         // Row i's list: its mirrors so far, then its own cells.

@@ -17,18 +17,18 @@ std::uint8_t* neighbourTableOf(const MatchingModel& model, std::int32_t secondAr
 std::int32_t buildTablesAndPairs(const MatchingModel& first, const MatchingModel& second,
                                  CandidatePairList& pairs, std::int32_t classCode,
                                  TableSelection selection, std::int32_t /*tableMode*/,
-                                 const BufferDescriptor& workspace) {
+                                 const BufferDescriptor& workspace, VectorPath path) {
     const std::int32_t secondArea = second.width * second.height;
     std::uint8_t* tableA = neighbourTableOf(first, secondArea, workspace);
     std::uint8_t* tableB = neighbourTableOf(second, secondArea, workspace);
     if (classCode != kClassCodeWithoutTables) {
         // Each table is written whole, so building it sorted in one go
         // leaves the same bytes as filling and then compacting it.
-        buildSortedNeighbourTable(first, tableA);
+        buildSortedNeighbourTable(first, tableA, path);
         if (selection == TableSelection::Loading) return 0;
         // Built after A's: when the second area is small the tables overlap
         // and B's cells win.
-        buildSortedNeighbourTable(second, tableB);
+        buildSortedNeighbourTable(second, tableB, path);
     } else if (selection == TableSelection::Loading) {
         return 0;
     }
@@ -42,19 +42,21 @@ std::int32_t buildTablesAndPairs(const MatchingModel& first, const MatchingModel
     // Both tables are read as they stand now (B's may have overwritten part
     // of A's): each row once.
     std::array<SecondRow, kMaxMinutiae> rowsB;
+    const SecondRowPreparer prepareSecond = secondRowPreparer(path);
     for (std::int32_t j = 0; j < second.count; ++j) {
-        prepareSecondRow(tableB + j * rowB, second.count, rowsB[static_cast<std::size_t>(j)]);
+        prepareSecond(tableB + j * rowB, second.count, rowsB[static_cast<std::size_t>(j)]);
     }
     PackedMinutiae packedB;
     packMinutiae(second, packedB);
     FirstRow preparedA;
+    const FirstRowKernels kernels = firstRowKernels(path);
     for (std::int32_t i = 0; i < first.count; ++i) {
         const MinutiaRecord& mi = first.minutiae[static_cast<std::size_t>(i)];
         std::int32_t last = 0;
         bool appended = false;
         // The minutiae of B of i's type and direction, in order of j.
         std::uint64_t passing = pairingMask(mi, packedB, kPairDirectionTolerance);
-        if (passing != 0) prepareFirstRow(tableA + i * rowA, first.count, preparedA);
+        if (passing != 0) prepareFirstRow(tableA + i * rowA, first.count, preparedA, kernels);
         for (; passing != 0; passing &= passing - 1) {
             const auto j = std::countr_zero(passing);
             const SecondRow& preparedB = rowsB[static_cast<std::size_t>(j)];

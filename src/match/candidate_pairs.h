@@ -8,6 +8,7 @@
 
 #include "core/records.h"
 #include "match/matching_model.h"
+#include "math/vector_path.h"
 
 namespace zp {
 
@@ -50,6 +51,7 @@ std::uint8_t* neighbourTableOf(const MatchingModel& model, std::int32_t secondAr
 std::int32_t buildTablesAndPairs(const MatchingModel& first, const MatchingModel& second,
                                  CandidatePairList& pairs, std::int32_t classCode,
                                  TableSelection selection, std::int32_t tableMode,
-                                 const BufferDescriptor& workspace);
+                                 const BufferDescriptor& workspace,
+                                 VectorPath path = bestVectorPath());
 
 }  // namespace zp

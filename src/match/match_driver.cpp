@@ -16,6 +16,11 @@ constexpr std::int32_t kMatchTableMode = 1;
 
 std::int32_t matchTemplates(const BufferDescriptor& first, const BufferDescriptor& second,
                             const BufferDescriptor& workspace) {
+    return matchTemplates(first, second, workspace, bestVectorPath());
+}
+
+std::int32_t matchTemplates(const BufferDescriptor& first, const BufferDescriptor& second,
+                            const BufferDescriptor& workspace, VectorPath path) {
     if (!storedAreaFits(storedWidth(first.data), storedHeight(first.data), workspace.length)) {
         return 0;
     }
@@ -36,7 +41,7 @@ std::int32_t matchTemplates(const BufferDescriptor& first, const BufferDescripto
     buildBoxMap(a, b, map);
     CandidatePairList pairs{};
     buildTablesAndPairs(a, b, pairs, a.classCode, TableSelection::Matching, kMatchTableMode,
-                        workspace);
+                        workspace, path);
     return alignmentSearch(a, b, pairs, map);
 }
 

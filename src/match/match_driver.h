@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "core/records.h"
+#include "math/vector_path.h"
 
 namespace zp {
 
@@ -14,5 +15,9 @@ namespace zp {
 // the workspace untouched.
 std::int32_t matchTemplates(const BufferDescriptor& first, const BufferDescriptor& second,
                             const BufferDescriptor& workspace);
+// The same on a chosen vector path; every path gives the same score and
+// workspace bytes.
+std::int32_t matchTemplates(const BufferDescriptor& first, const BufferDescriptor& second,
+                            const BufferDescriptor& workspace, VectorPath path);
 
 }  // namespace zp

@@ -8,6 +8,10 @@
 
 #include "math/trig.h"
 
+#if defined(ZP_VECTOR_PATHS)
+#include <immintrin.h>
+#endif
+
 namespace zp {
 namespace {
 
@@ -20,9 +24,11 @@ constexpr std::int32_t constIsqrt(std::int32_t n) {
 constexpr std::int32_t kSpan = 2 * kNeighbourReach + 1;
 
 // Entry (dx + 65) * 131 + (dy + 65): direction (0..360) in bits 0-8 and
-// isqrt(dx² + dy²) (0..91) in bits 9-15.
-constexpr std::array<std::uint16_t, kSpan * kSpan> makeGeometryTable() {
-    std::array<std::uint16_t, kSpan * kSpan> table{};
+// isqrt(dx² + dy²) (0..91) in bits 9-15. One spare entry lets a 4-byte
+// gather read the last one.
+constexpr std::int32_t kGeometryEntries = kSpan * kSpan + 1;
+constexpr std::array<std::uint16_t, kGeometryEntries> makeGeometryTable() {
+    std::array<std::uint16_t, kGeometryEntries> table{};
     for (std::int32_t dx = -kNeighbourReach; dx <= kNeighbourReach; ++dx) {
         for (std::int32_t dy = -kNeighbourReach; dy <= kNeighbourReach; ++dy) {
             const std::int32_t packed = angleBetween(0, 0, dx, dy) | (constIsqrt(dx * dx + dy * dy) << 9);
@@ -33,7 +39,7 @@ constexpr std::array<std::uint16_t, kSpan * kSpan> makeGeometryTable() {
     return table;
 }
 
-constexpr std::array<std::uint16_t, kSpan * kSpan> kGeometryTable = makeGeometryTable();
+constexpr std::array<std::uint16_t, kGeometryEntries> kGeometryTable = makeGeometryTable();
 
 inline std::uint32_t geometryEntry(std::int32_t dx, std::int32_t dy) {
     return kGeometryTable[static_cast<std::size_t>((dx + kNeighbourReach) * kSpan + dy +
@@ -184,38 +190,47 @@ constexpr std::array<std::uint32_t, kRelativeEntries> kColumnAngleBits = makeRel
 
 }  // namespace
 
-void buildSortedNeighbourTable(const MatchingModel& model, std::uint8_t* table) {
-    const std::int32_t rowLength = model.maxCount;
-    const std::int32_t n = model.count;
-    const auto rowAt = [&](std::int32_t r) { return table + r * rowLength * kCellBytes; };
+namespace {
 
-    // Type flags of each minutia as the row's (bit 0) and as the column's
-    // (bit 1) minutia.
-    std::array<std::uint32_t, kMaxMinutiae> rowType;
-    std::array<std::uint32_t, kMaxMinutiae> columnType;
-    for (std::int32_t k = 0; k < n; ++k) {
-        const bool bifurcation = isBifurcation(model.minutiae[static_cast<std::size_t>(k)]);
-        rowType[static_cast<std::size_t>(k)] = cellWord(0, 0, 0, bifurcation ? kCellFirstBifurcation : 0U);
-        columnType[static_cast<std::size_t>(k)] = cellWord(0, 0, 0, bifurcation ? kCellSecondBifurcation : 0U);
-    }
+// The minutiae of a model as the pair listing reads them, padded to whole
+// blocks of eight, and the lists it makes: row r's list of cells at the
+// start of row r, listed[r] of them.
+struct PairInputs {
+    std::array<std::int32_t, kMaxMinutiae + 8> x;
+    std::array<std::int32_t, kMaxMinutiae + 8> y;
+    std::array<std::int32_t, kMaxMinutiae + 8> direction;
+    std::array<std::uint32_t, kMaxMinutiae + 8> bifurcation;  // 0 or 1
+    std::int32_t count;
+    std::int32_t rowLength;
+};
 
-    // First every pair i < j within reach, in order of i and then j: cell
-    // (i, j) goes to the end of row i's list and its mirror to the end of
-    // row j's. Row r's list thus holds its cells in order of column, as the
-    // filled table does; it lives at the start of row r itself (a row holds
-    // at most n - 1 < rowLength of them).
-    std::array<std::uint8_t, kMaxMinutiae> listed{};
+using PairLister = void (*)(const PairInputs&, std::uint8_t*, std::array<std::uint8_t, kMaxMinutiae>&);
+
+// Every pair i < j within reach, in order of i and then j: cell (i, j) goes
+// to the end of row i's list and its mirror to the end of row j's. Row r's
+// list thus holds its cells in order of column, as the filled table does; it
+// lives at the start of row r itself (a row holds at most n - 1 < rowLength
+// of them).
+void listPairsPortable(const PairInputs& in, std::uint8_t* table, std::array<std::uint8_t, kMaxMinutiae>& listed) {
+    const std::int32_t n = in.count;
+    const auto rowAt = [&](std::int32_t r) { return table + r * in.rowLength * kCellBytes; };
+    const auto rowType = [&](std::int32_t k) {
+        return cellWord(0, 0, 0, in.bifurcation[static_cast<std::size_t>(k)] != 0 ? kCellFirstBifurcation : 0U);
+    };
+    const auto columnType = [&](std::int32_t k) {
+        return cellWord(0, 0, 0, in.bifurcation[static_cast<std::size_t>(k)] != 0 ? kCellSecondBifurcation : 0U);
+    };
     for (std::int32_t i = 0; i < n; ++i) {
-        const MinutiaRecord& mi = model.minutiae[static_cast<std::size_t>(i)];
-        const std::uint32_t typeI = rowType[static_cast<std::size_t>(i)];
-        const std::uint32_t typeIColumn = columnType[static_cast<std::size_t>(i)];
-        const std::int32_t directionI = mi.direction + 360;
+        const std::int32_t xi = in.x[static_cast<std::size_t>(i)];
+        const std::int32_t yi = in.y[static_cast<std::size_t>(i)];
+        const std::uint32_t typeI = rowType(i);
+        const std::uint32_t typeIColumn = columnType(i);
+        const std::int32_t directionI = in.direction[static_cast<std::size_t>(i)] + 360;
         std::uint8_t* rowI = rowAt(i);
         std::int32_t listedI = listed[static_cast<std::size_t>(i)];
         for (std::int32_t j = i + 1; j < n; ++j) {
-            const MinutiaRecord& mj = model.minutiae[static_cast<std::size_t>(j)];
-            const std::int32_t dx = mj.x - mi.x;
-            const std::int32_t dy = mj.y - mi.y;
+            const std::int32_t dx = in.x[static_cast<std::size_t>(j)] - xi;
+            const std::int32_t dy = in.y[static_cast<std::size_t>(j)] - yi;
             if (static_cast<std::uint32_t>(dx + kNeighbourReach) > 2U * kNeighbourReach ||
                 static_cast<std::uint32_t>(dy + kNeighbourReach) > 2U * kNeighbourReach) {
                 continue;
@@ -227,17 +242,305 @@ void buildSortedNeighbourTable(const MatchingModel& model, std::uint8_t* table) 
             const auto t = static_cast<std::int32_t>(e & 0x1FF);
             const std::int32_t back = t < 180 ? t + 180 : t - 180;
             const auto vi = static_cast<std::size_t>(directionI - t);
-            const auto vj = static_cast<std::size_t>(mj.direction + 360 - back);
+            const auto vj = static_cast<std::size_t>(in.direction[static_cast<std::size_t>(j)] + 360 - back);
             const std::uint32_t distance = cellWord(d, 0, 0, 0);
-            const std::uint32_t cell = distance | kRowAngleBits[vi] | kColumnAngleBits[vj] | typeI |
-                                       columnType[static_cast<std::size_t>(j)];
-            const std::uint32_t mirror = distance | kRowAngleBits[vj] | kColumnAngleBits[vi] |
-                                         rowType[static_cast<std::size_t>(j)] | typeIColumn;
+            const std::uint32_t cell =
+                distance | kRowAngleBits[vi] | kColumnAngleBits[vj] | typeI | columnType(j);
+            const std::uint32_t mirror =
+                distance | kRowAngleBits[vj] | kColumnAngleBits[vi] | rowType(j) | typeIColumn;
             std::memcpy(rowI + listedI++ * kCellBytes, &cell, kCellBytes);
             std::memcpy(rowAt(j) + listed[static_cast<std::size_t>(j)]++ * kCellBytes, &mirror, kCellBytes);
         }
         listed[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(listedI);
     }
+}
+
+#if defined(ZP_VECTOR_PATHS)
+static_assert(std::endian::native == std::endian::little);
+
+// kCompressLanes[m]: the indices of the set bits of m, lowest first, three
+// bits each: the permutation that packs the kept lanes of a block of eight.
+constexpr std::array<std::uint32_t, 256> makeCompressLanes() {
+    std::array<std::uint32_t, 256> out{};
+    for (std::uint32_t m = 0; m < 256; ++m) {
+        std::uint32_t packed = 0;
+        std::uint32_t at = 0;
+        for (std::uint32_t lane = 0; lane < 8; ++lane) {
+            if ((m >> lane) & 1U) packed |= lane << (3 * at++);
+        }
+        out[m] = packed;
+    }
+    return out;
+}
+constexpr std::array<std::uint32_t, 256> kCompressLanes = makeCompressLanes();
+
+// The portable listing, eight columns j at a time: the cells within reach
+// are packed into row i's list in order of j, their mirrors appended to
+// the lists of their rows one by one.
+__attribute__((target("avx2"))) void listPairsAvx2(const PairInputs& in, std::uint8_t* table,
+                                                  std::array<std::uint8_t, kMaxMinutiae>& listed) {
+    const std::int32_t n = in.count;
+    const auto rowAt = [&](std::int32_t r) { return table + r * in.rowLength * kCellBytes; };
+    const __m256i reach = _mm256_set1_epi32(kNeighbourReach);
+    const __m256i full = _mm256_set1_epi32(360);
+    const __m256i lastDirection = _mm256_set1_epi32(359);
+    const __m256i half = _mm256_set1_epi32(180);
+    const __m256i lastBelowHalf = _mm256_set1_epi32(179);
+    const __m256i low9 = _mm256_set1_epi32(0x1FF);
+    const __m256i low8 = _mm256_set1_epi32(0xFF);
+    const __m256i low16 = _mm256_set1_epi32(0xFFFF);
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i laneIndex = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    const __m256i laneShift = _mm256_setr_epi32(0, 3, 6, 9, 12, 15, 18, 21);
+    const auto* geometry = reinterpret_cast<const int*>(kGeometryTable.data());
+    std::array<std::uint32_t, kMaxMinutiae + 8> own;  // row i's cells, in order of j
+    alignas(32) std::array<std::uint32_t, 8> mirrors;
+    // Where the next cell of each row's list goes.
+    // Columns past the last minutia (lanes of a block's end) write to a
+    // spare cell instead.
+    std::array<std::uint8_t*, kMaxMinutiae + 8> tail;
+    std::array<std::uint8_t, kCellBytes * 8 * 8> spare;
+    for (std::int32_t r = 0; r < n; ++r) tail[static_cast<std::size_t>(r)] = rowAt(r) + listed[static_cast<std::size_t>(r)] * kCellBytes;
+    for (std::int32_t r = n; r < n + 8; ++r) tail[static_cast<std::size_t>(r)] = spare.data() + (r - n) * 8 * kCellBytes;
+    for (std::int32_t i = 0; i < n; ++i) {
+        const auto at = static_cast<std::size_t>(i);
+        const __m256i xi = _mm256_set1_epi32(in.x[at]);
+        const __m256i yi = _mm256_set1_epi32(in.y[at]);
+        const __m256i directionI = _mm256_set1_epi32(in.direction[at] + 360);
+        const __m256i typeI = _mm256_set1_epi32(static_cast<std::int32_t>(in.bifurcation[at] << 24));
+        const __m256i typeIColumn = _mm256_set1_epi32(static_cast<std::int32_t>(in.bifurcation[at] << 25));
+        std::int32_t owned = 0;
+        for (std::int32_t j0 = i + 1; j0 < n; j0 += 8) {
+            const auto* px = reinterpret_cast<const __m256i*>(in.x.data() + j0);
+            const auto* py = reinterpret_cast<const __m256i*>(in.y.data() + j0);
+            const __m256i dx = _mm256_sub_epi32(_mm256_loadu_si256(px), xi);
+            const __m256i dy = _mm256_sub_epi32(_mm256_loadu_si256(py), yi);
+            // Lanes of real columns whose displacement the table covers.
+            __m256i in8 = _mm256_cmpgt_epi32(_mm256_set1_epi32(n - j0), laneIndex);
+            in8 = _mm256_andnot_si256(_mm256_cmpgt_epi32(_mm256_abs_epi32(dx), reach), in8);
+            in8 = _mm256_andnot_si256(_mm256_cmpgt_epi32(_mm256_abs_epi32(dy), reach), in8);
+            // (dx + 65) * 131 + dy + 65, as 128 a + 2 a + a; lanes out of the
+            // table read entry 0.
+            const __m256i a = _mm256_add_epi32(dx, reach);
+            __m256i index = _mm256_add_epi32(_mm256_add_epi32(_mm256_slli_epi32(a, 7), _mm256_slli_epi32(a, 1)),
+                                             _mm256_add_epi32(a, _mm256_add_epi32(dy, reach)));
+            index = _mm256_and_si256(index, in8);
+            const __m256i e = _mm256_and_si256(_mm256_i32gather_epi32(geometry, index, 2), low16);
+            const __m256i d = _mm256_srli_epi32(e, 9);
+            // Within reach and not at the same spot: 1 <= d <= 65.
+            const __m256i kept = _mm256_andnot_si256(_mm256_cmpgt_epi32(d, reach),
+                                                     _mm256_and_si256(in8, _mm256_cmpgt_epi32(d, zero)));
+            const auto keptBits = static_cast<std::uint32_t>(_mm256_movemask_ps(_mm256_castsi256_ps(kept)));
+            if (keptBits == 0) continue;
+            const __m256i t = _mm256_and_si256(e, low9);
+            const __m256i back = _mm256_sub_epi32(_mm256_add_epi32(t, half),
+                                                  _mm256_and_si256(_mm256_cmpgt_epi32(t, lastBelowHalf), full));
+            // Relative directions, 0..511: direction - line + 360, less 360
+            // once it reaches 360.
+            __m256i ri = _mm256_sub_epi32(directionI, t);
+            ri = _mm256_sub_epi32(ri, _mm256_and_si256(_mm256_cmpgt_epi32(ri, lastDirection), full));
+            const auto* pd = reinterpret_cast<const __m256i*>(in.direction.data() + j0);
+            __m256i rj = _mm256_sub_epi32(_mm256_add_epi32(_mm256_loadu_si256(pd), full), back);
+            rj = _mm256_sub_epi32(rj, _mm256_and_si256(_mm256_cmpgt_epi32(rj, lastDirection), full));
+            const auto* pb = reinterpret_cast<const __m256i*>(in.bifurcation.data() + j0);
+            const __m256i bifurcationJ = _mm256_loadu_si256(pb);
+            const __m256i riLow = _mm256_and_si256(ri, low8);
+            const __m256i rjLow = _mm256_and_si256(rj, low8);
+            const __m256i riHigh = _mm256_srli_epi32(ri, 8);  // the ninth bit
+            const __m256i rjHigh = _mm256_srli_epi32(rj, 8);
+            // Byte 0 d, byte 1 the row's angle, byte 2 the column's, byte 3
+            // the type flags (bits 24, 25) and ninth bits (bits 30, 31).
+            const __m256i cell = _mm256_or_si256(
+                _mm256_or_si256(_mm256_or_si256(d, _mm256_slli_epi32(riLow, 8)),
+                                _mm256_or_si256(_mm256_slli_epi32(rjLow, 16), typeI)),
+                _mm256_or_si256(_mm256_or_si256(_mm256_slli_epi32(bifurcationJ, 25), _mm256_slli_epi32(riHigh, 30)),
+                                _mm256_slli_epi32(rjHigh, 31)));
+            const __m256i mirror = _mm256_or_si256(
+                _mm256_or_si256(_mm256_or_si256(d, _mm256_slli_epi32(rjLow, 8)),
+                                _mm256_or_si256(_mm256_slli_epi32(riLow, 16), typeIColumn)),
+                _mm256_or_si256(_mm256_or_si256(_mm256_slli_epi32(bifurcationJ, 24), _mm256_slli_epi32(rjHigh, 30)),
+                                _mm256_slli_epi32(riHigh, 31)));
+            const __m256i order = _mm256_and_si256(
+                _mm256_srlv_epi32(_mm256_set1_epi32(static_cast<std::int32_t>(kCompressLanes[keptBits])), laneShift),
+                _mm256_set1_epi32(7));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(own.data() + owned),
+                                _mm256_permutevar8x32_epi32(cell, order));
+            owned += std::popcount(keptBits);
+            _mm256_store_si256(reinterpret_cast<__m256i*>(mirrors.data()), mirror);
+            // Every lane writes its mirror at its row's next place, and only
+            // the kept ones move that place on: a cell written but not kept is
+            // overwritten later or lies past the row's list, which the sort
+            // clears.
+            for (std::size_t lane = 0; lane < 8; ++lane) {
+                std::uint8_t*& to = tail[static_cast<std::size_t>(j0) + lane];
+                std::memcpy(to, &mirrors[lane], kCellBytes);
+                to += ((keptBits >> lane) & 1U) * kCellBytes;
+            }
+        }
+        // Row i's list: its mirrors so far, then its own cells.
+        std::memcpy(tail[at], own.data(), static_cast<std::size_t>(owned * kCellBytes));
+        tail[at] += owned * kCellBytes;
+    }
+    for (std::int32_t r = 0; r < n; ++r) {
+        listed[static_cast<std::size_t>(r)] = static_cast<std::uint8_t>((tail[static_cast<std::size_t>(r)] - rowAt(r)) / kCellBytes);
+    }
+}
+#endif
+
+}  // namespace
+
+namespace {
+
+constexpr std::uint8_t kCellTypeBits = kCellFirstBifurcation | kCellSecondBifurcation;
+
+// Reads a cell back as the successor lists keep it.
+void noteCell(const std::uint8_t* cell, std::uint8_t& distance, std::uint32_t& packed) {
+    distance = cell[0];
+    packed = packCell(cellFirstAngle(cell), cellSecondAngle(cell), cell[3] & kCellTypeBits);
+}
+
+void successorCellsPortable(const MatchingModel& model, std::int32_t successors, std::uint8_t* table,
+                            std::int32_t rowLength, std::uint8_t* distance, std::uint32_t* packed) {
+    const std::int32_t n = model.count;
+    for (std::int32_t i = 0; i < n; ++i) {
+        for (std::int32_t k = 0; k < successors; ++k) {
+            std::uint8_t* cell = table + (i * rowLength + k) * kCellBytes;
+            fillNeighbourCell(cell, model.minutiae[static_cast<std::size_t>(i)],
+                              model.minutiae[static_cast<std::size_t>((i + 1 + k) % n)]);
+            const auto at = static_cast<std::size_t>(i * successors + k);
+            noteCell(cell, distance[at], packed[at]);
+        }
+    }
+}
+
+#if defined(ZP_VECTOR_PATHS)
+__attribute__((target("avx2"))) inline __m256i eightFrom(const std::int32_t* values, std::int32_t from) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(values + from));
+}
+
+// The portable rule eight minutiae i at a time, their successors read from
+// copies of the minutiae that run on past the last one round to the first.
+__attribute__((target("avx2"))) void successorCellsAvx2(const MatchingModel& model, std::int32_t successors,
+                                                       std::uint8_t* table, std::int32_t rowLength,
+                                                       std::uint8_t* distance, std::uint32_t* packed) {
+    const std::int32_t n = model.count;
+    constexpr std::int32_t kRun = kMaxMinutiae + 16;  // n + successors + a block of eight
+    std::array<std::int32_t, kRun> x;
+    std::array<std::int32_t, kRun> y;
+    std::array<std::int32_t, kRun> direction;
+    std::array<std::int32_t, kRun> bifurcation;
+    for (std::int32_t t = 0; t < n + successors + 8; ++t) {
+        const MinutiaRecord& m = model.minutiae[static_cast<std::size_t>(t % n)];
+        x[static_cast<std::size_t>(t)] = m.x;
+        y[static_cast<std::size_t>(t)] = m.y;
+        direction[static_cast<std::size_t>(t)] = m.direction;
+        bifurcation[static_cast<std::size_t>(t)] = isBifurcation(m) ? 1 : 0;
+    }
+    const __m256i reach = _mm256_set1_epi32(kNeighbourReach);
+    const __m256i full = _mm256_set1_epi32(360);
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i low8 = _mm256_set1_epi32(0xFF);
+    const auto* geometry = reinterpret_cast<const int*>(kGeometryTable.data());
+    alignas(32) std::array<std::uint32_t, 8> cells;
+    alignas(32) std::array<std::uint32_t, 8> lanesPacked;
+    for (std::int32_t k = 0; k < successors; ++k) {
+        for (std::int32_t i0 = 0; i0 < n; i0 += 8) {
+            const std::int32_t j0 = i0 + 1 + k;
+            const __m256i dx = _mm256_sub_epi32(eightFrom(x.data(), j0), eightFrom(x.data(), i0));
+            const __m256i dy = _mm256_sub_epi32(eightFrom(y.data(), j0), eightFrom(y.data(), i0));
+            const __m256i inTable = _mm256_andnot_si256(
+                _mm256_or_si256(_mm256_cmpgt_epi32(_mm256_abs_epi32(dx), reach), _mm256_cmpgt_epi32(_mm256_abs_epi32(dy), reach)),
+                _mm256_set1_epi32(-1));
+            const __m256i a = _mm256_add_epi32(dx, reach);
+            __m256i index = _mm256_add_epi32(_mm256_add_epi32(_mm256_slli_epi32(a, 7), _mm256_slli_epi32(a, 1)),
+                                             _mm256_add_epi32(a, _mm256_add_epi32(dy, reach)));
+            index = _mm256_and_si256(index, inTable);
+            const __m256i e = _mm256_and_si256(_mm256_i32gather_epi32(geometry, index, 2), _mm256_set1_epi32(0xFFFF));
+            const __m256i d = _mm256_srli_epi32(e, 9);
+            // Within reach (d may be 0: a cell written with distance 0).
+            const __m256i kept = _mm256_andnot_si256(_mm256_cmpgt_epi32(d, reach), inTable);
+            const __m256i t = _mm256_and_si256(e, _mm256_set1_epi32(0x1FF));
+            const __m256i back = _mm256_sub_epi32(_mm256_add_epi32(t, _mm256_set1_epi32(180)),
+                                                  _mm256_and_si256(_mm256_cmpgt_epi32(t, _mm256_set1_epi32(179)), full));
+            __m256i ri = _mm256_sub_epi32(eightFrom(direction.data(), i0), t);
+            ri = _mm256_add_epi32(ri, _mm256_and_si256(_mm256_cmpgt_epi32(zero, ri), full));
+            __m256i rj = _mm256_sub_epi32(eightFrom(direction.data(), j0), back);
+            rj = _mm256_add_epi32(rj, _mm256_and_si256(_mm256_cmpgt_epi32(zero, rj), full));
+            const __m256i types = _mm256_or_si256(eightFrom(bifurcation.data(), i0), _mm256_slli_epi32(eightFrom(bifurcation.data(), j0), 1));
+            const __m256i cell = _mm256_or_si256(
+                _mm256_or_si256(d, _mm256_slli_epi32(_mm256_and_si256(ri, low8), 8)),
+                _mm256_or_si256(_mm256_slli_epi32(_mm256_and_si256(rj, low8), 16),
+                                _mm256_or_si256(_mm256_slli_epi32(types, 24),
+                                                _mm256_or_si256(_mm256_slli_epi32(_mm256_srli_epi32(ri, 8), 30),
+                                                                _mm256_slli_epi32(_mm256_srli_epi32(rj, 8), 31)))));
+            const __m256i lanes = _mm256_or_si256(_mm256_or_si256(ri, _mm256_slli_epi32(types, kFlagShift)),
+                                                  _mm256_slli_epi32(rj, 16));
+            _mm256_store_si256(reinterpret_cast<__m256i*>(cells.data()), _mm256_and_si256(cell, kept));
+            _mm256_store_si256(reinterpret_cast<__m256i*>(lanesPacked.data()), _mm256_and_si256(lanes, kept));
+            const std::int32_t count = n - i0 < 8 ? n - i0 : 8;
+            for (std::int32_t lane = 0; lane < count; ++lane) {
+                const std::int32_t i = i0 + lane;
+                const std::uint32_t word = cells[static_cast<std::size_t>(lane)];
+                std::memcpy(table + (i * rowLength + k) * kCellBytes, &word, kCellBytes);
+                const auto to = static_cast<std::size_t>(i * successors + k);
+                distance[to] = static_cast<std::uint8_t>(word & 0xFF);
+                packed[to] = lanesPacked[static_cast<std::size_t>(lane)];
+            }
+        }
+    }
+}
+#endif
+
+}  // namespace
+
+void buildSuccessorCells(const MatchingModel& model, std::int32_t successors, std::uint8_t* table,
+                         std::int32_t rowLength, std::uint8_t* distance, std::uint32_t* packed, VectorPath path) {
+    if (model.count <= 0) return;
+#if defined(ZP_VECTOR_PATHS)
+    if (path == VectorPath::Avx2 && vectorPathAvailable(VectorPath::Avx2)) {
+        successorCellsAvx2(model, successors, table, rowLength, distance, packed);
+        return;
+    }
+#else
+    static_cast<void>(path);
+#endif
+    successorCellsPortable(model, successors, table, rowLength, distance, packed);
+}
+
+void buildSortedNeighbourTable(const MatchingModel& model, std::uint8_t* table) {
+    buildSortedNeighbourTable(model, table, bestVectorPath());
+}
+
+void buildSortedNeighbourTable(const MatchingModel& model, std::uint8_t* table, VectorPath path) {
+    const std::int32_t rowLength = model.maxCount;
+    const std::int32_t n = model.count;
+    const auto rowAt = [&](std::int32_t r) { return table + r * rowLength * kCellBytes; };
+
+    PairInputs in;
+    in.count = n;
+    in.rowLength = rowLength;
+    for (std::int32_t k = 0; k < n; ++k) {
+        const MinutiaRecord& m = model.minutiae[static_cast<std::size_t>(k)];
+        in.x[static_cast<std::size_t>(k)] = m.x;
+        in.y[static_cast<std::size_t>(k)] = m.y;
+        in.direction[static_cast<std::size_t>(k)] = m.direction;
+        in.bifurcation[static_cast<std::size_t>(k)] = isBifurcation(m) ? 1U : 0U;
+    }
+    for (std::int32_t k = n; k < n + 8; ++k) {
+        in.x[static_cast<std::size_t>(k)] = 0;
+        in.y[static_cast<std::size_t>(k)] = 0;
+        in.direction[static_cast<std::size_t>(k)] = 0;
+        in.bifurcation[static_cast<std::size_t>(k)] = 0;
+    }
+#if defined(ZP_VECTOR_PATHS)
+    // SSE2 has no gather: it keeps the portable listing.
+    const PairLister listPairs = functionForPath<PairLister>(path, listPairsPortable, listPairsPortable, listPairsAvx2);
+#else
+    static_cast<void>(path);
+    const PairLister listPairs = listPairsPortable;
+#endif
+    std::array<std::uint8_t, kMaxMinutiae> listed{};
+    listPairs(in, table, listed);
 
     // Then each list sorted by falling distance, equal distances in list
     // order (a counting sort), and the rest of the row cleared.

@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "match/matching_model.h"
+#include "math/vector_path.h"
 
 namespace zp {
 
@@ -45,6 +46,17 @@ void buildNeighbourTable(const MatchingModel& model, std::uint8_t* table);
 // Every byte of the model.maxCount² cells is written. Directions must be
 // 0..511, as decoded from a template.
 void buildSortedNeighbourTable(const MatchingModel& model, std::uint8_t* table);
+// The same on a chosen vector path (AVX2 lists eight columns at a time).
+void buildSortedNeighbourTable(const MatchingModel& model, std::uint8_t* table, VectorPath path);
+
+// Successor cells: cell (i, k) of a cleared table with rows of rowLength
+// cells (at least `successors`) describes minutia i and minutia
+// (i + 1 + k) mod count, filled as fillNeighbourCell fills it, for k below
+// successors. Also gives each cell's distance and its directions and type
+// flags packed (packCell), at i * successors + k; cells beyond reach give 0
+// for both. AVX2 computes eight minutiae at a time.
+void buildSuccessorCells(const MatchingModel& model, std::int32_t successors, std::uint8_t* table,
+                         std::int32_t rowLength, std::uint8_t* distance, std::uint32_t* packed, VectorPath path);
 
 // Rewrites rows 0..count-1 (rowLength cells each) as their neighbours,
 // farthest first (equal distances keep their order), then zero cells.

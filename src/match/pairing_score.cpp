@@ -3,7 +3,6 @@
 #include <array>
 #include <bit>
 
-#include "math/integer_math.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -51,6 +50,20 @@ std::uint64_t nearMask(std::int32_t x, std::int32_t y, const Positions& p, std::
     return mask;
 }
 
+// Pairs need d = isqrt(dx² + dy²) below 7, that is dx² + dy² below 49:
+// kPairDistance[n] = isqrt(n) for the squares that can pair.
+constexpr std::int32_t kPairableSquares = kPairDistanceLimit * kPairDistanceLimit;
+constexpr std::array<std::uint8_t, kPairableSquares> makePairDistances() {
+    std::array<std::uint8_t, kPairableSquares> out{};
+    for (std::int32_t n = 0; n < kPairableSquares; ++n) {
+        std::int32_t r = 0;
+        while ((r + 1) * (r + 1) <= n) ++r;
+        out[static_cast<std::size_t>(n)] = static_cast<std::uint8_t>(r);
+    }
+    return out;
+}
+constexpr std::array<std::uint8_t, kPairableSquares> kPairDistance = makePairDistances();
+
 }  // namespace
 
 std::int32_t anchorScore(const MatchingModel& a, const MatchingModel& aligned,
@@ -73,8 +86,9 @@ std::int32_t anchorScore(const MatchingModel& a, const MatchingModel& aligned,
         if (delta >= kPairAngleLimit) continue;
         const std::int32_t dx = ma.x - ml.x;
         const std::int32_t dy = ma.y - ml.y;
-        const std::int32_t d = isqrt(dx * dx + dy * dy);
-        if (d >= kPairDistanceLimit) continue;
+        const std::int32_t square = dx * dx + dy * dy;
+        if (square >= kPairableSquares) continue;
+        const std::int32_t d = kPairDistance[static_cast<std::size_t>(square)];
         pairedA[e.first] = true;
         pairedL[e.second] = true;
         sum += pairWeight(d, delta) * e.similarity;
@@ -106,8 +120,9 @@ std::int32_t anchorScore(const MatchingModel& a, const MatchingModel& aligned,
             const std::int32_t dy = ma.y - ml.y;
             const std::int32_t delta = circularDifference(ma.direction, ml.direction);
             if (delta >= kPairAngleLimit) continue;
-            const std::int32_t d = isqrt(dx * dx + dy * dy);
-            if (d >= kPairDistanceLimit) continue;
+            const std::int32_t square = dx * dx + dy * dy;
+            if (square >= kPairableSquares) continue;
+            const std::int32_t d = kPairDistance[static_cast<std::size_t>(square)];
             unpaired &= ~(std::uint64_t{1} << j);
             std::int32_t weight = pairWeight(d, delta);
             if (ma.type != ml.type) weight /= 2;

@@ -12,6 +12,10 @@
 #include "match/template_loading.h"
 #include "minutiae/template_format.h"
 
+#if defined(ZP_VECTOR_PATHS)
+#include <immintrin.h>
+#endif
+
 namespace zp {
 namespace {
 
@@ -83,9 +87,18 @@ std::int32_t smallestLeftProbe(std::int32_t last) {
 // One loaded row read once: its cells' directions and flags packed, and
 // per distance the number of cells farther away (cells 0..last, empty ones
 // included, which count as distance 0).
+// Cells readable past a row's last one by the eight-cell test.
+inline constexpr std::int32_t kRowPadding = 8;
+
+// Probe distances: 1..65 (0 = empty cell).
+inline constexpr std::int32_t kProbeDistances = kNeighbourReach + 1;
+
 struct LoadedRow {
-    std::array<std::uint32_t, kRowCells + kWindowPadding> cells;
+    std::array<std::uint32_t, kRowCells + kRowPadding> cells;
     WindowTable farther;  // index x + kFartherOffset
+    // visit[d] = from | count << 8: the cells findRelation visits for a
+    // probe cell of distance d on an ordered row (none for d = 0).
+    std::array<std::uint16_t, kProbeDistances> visit;
     bool ordered;
 };
 
@@ -136,7 +149,136 @@ __attribute__((target("avx2"))) void packCellsAvx2(const std::uint8_t* row, std:
 }
 #endif
 
-void prepareLoadedRow(const std::uint8_t* row, std::int32_t last, LoadedRow& out, CellPacker pack) {
+
+// The cells of an ordered prepared row that findRelation visits for a
+// probe cell of distance d: from `from` on, `count` of them.
+using VisitBuilder = void (*)(const WindowTable& farther, std::int32_t leftProbe,
+                              std::array<std::uint16_t, kProbeDistances>& visit);
+
+// Farther counts read for distance d: cells beyond d + 2 (the first cell
+// within tolerance) and beyond d - 3 (one past the last).
+constexpr std::size_t kFirstWithin = kQuickDistanceTolerance + kFartherOffset;
+constexpr std::size_t kPastWithin = kFartherOffset - kQuickDistanceTolerance - 1;
+
+inline std::uint16_t visitOf(const WindowTable& farther, std::int32_t leftProbe, std::size_t d) {
+    const std::int32_t first = farther[d + kFirstWithin];
+    const std::int32_t end = farther[d + kPastWithin];
+    if (first >= end) return 0;
+    const std::int32_t from = first == 0 && end - 1 < leftProbe ? 0 : (first > 0 ? first : 1);
+    return static_cast<std::uint16_t>(from | ((end - from) << 8));
+}
+
+void visitsPortable(const WindowTable& farther, std::int32_t leftProbe,
+                    std::array<std::uint16_t, kProbeDistances>& visit) {
+    visit[0] = 0;
+    for (std::size_t d = 1; d < kProbeDistances; ++d) visit[d] = visitOf(farther, leftProbe, d);
+}
+
+#if defined(ZP_VECTOR_PATHS)
+// Sixteen distances at a time in 16-bit lanes.
+__attribute__((target("avx2"))) void visitsAvx2(const WindowTable& farther, std::int32_t leftProbe,
+                                               std::array<std::uint16_t, kProbeDistances>& visit) {
+    constexpr std::size_t kLanes = 16;
+    const __m256i one = _mm256_set1_epi16(1);
+    const __m256i left = _mm256_set1_epi16(static_cast<std::int16_t>(leftProbe));
+    std::size_t d = 0;
+    for (; d + kLanes <= kProbeDistances; d += kLanes) {
+        const __m256i first = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(farther.data() + d + kFirstWithin)));
+        const __m256i end = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(farther.data() + d + kPastWithin)));
+        // from: 0 when first is 0 and end - 1 < leftProbe, else max(first, 1).
+        const __m256i fromZero = _mm256_and_si256(_mm256_cmpeq_epi16(first, _mm256_setzero_si256()),
+                                                  _mm256_cmpgt_epi16(left, _mm256_sub_epi16(end, one)));
+        const __m256i from = _mm256_andnot_si256(fromZero, _mm256_max_epi16(first, one));
+        const __m256i count = _mm256_and_si256(_mm256_cmpgt_epi16(end, first), _mm256_sub_epi16(end, from));
+        const __m256i packed = _mm256_or_si256(_mm256_and_si256(from, _mm256_cmpgt_epi16(end, first)),
+                                               _mm256_slli_epi16(count, 8));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(visit.data() + d), packed);
+    }
+    for (; d < kProbeDistances; ++d) visit[d] = visitOf(farther, leftProbe, d);
+    visit[0] = 0;
+}
+#endif
+
+// The probe's cells: distance (0 = empty) and packed directions with flags,
+// three per minutia.
+struct ProbeCells {
+    std::array<std::uint8_t, kMaxMinutiae * kSuccessorCells> distance;
+    std::array<std::uint32_t, kMaxMinutiae * kSuccessorCells> cell;
+};
+
+// Probe cells of the minutiae in passing that find a compatible cell of an
+// ordered prepared row: the portable test, the SSE2 one four cells at a
+// time, and the AVX2 one eight at a time without a branch on the data.
+using RelationCounter = std::int32_t (*)(const LoadedRow&, const ProbeCells&, std::uint64_t);
+
+template <bool kVector>
+std::int32_t countRelations(const LoadedRow& row, const ProbeCells& probe, std::uint64_t passing) {
+    std::int32_t count = 0;
+    for (; passing != 0; passing &= passing - 1) {
+        const auto j = static_cast<std::size_t>(std::countr_zero(passing));
+        for (std::size_t at = j * kSuccessorCells; at < (j + 1) * kSuccessorCells; ++at) {
+            const std::uint32_t v = row.visit[probe.distance[at]];
+            const auto from = static_cast<std::int32_t>(v & 0xFF);
+            const std::int32_t end = from + static_cast<std::int32_t>(v >> 8);
+            if (from >= end) continue;
+            bool found = false;
+            if constexpr (kVector) {
+                found = anyAgreeingCell<true>(row.cells.data(), from, end, probe.cell[at]);
+            } else {
+                found = anyAgreeingCellScalar(row.cells.data(), from, end, probe.cell[at]);
+            }
+            if (found) ++count;
+        }
+    }
+    return count;
+}
+
+#if defined(ZP_VECTOR_PATHS)
+// Per 16-bit lane g = |c - p|; a lane agrees when g - 10 or both 350 - g
+// and g - 511 saturate to 0 (see agreement_window.h). Bit k: cell k agrees.
+__attribute__((target("avx2"))) inline std::uint32_t agreeingLanesAvx2(const std::uint32_t* cells, __m256i p) {
+    const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cells));
+    const __m256i g = _mm256_or_si256(_mm256_subs_epu16(c, p), _mm256_subs_epu16(p, c));
+    const __m256i wrap = _mm256_max_epi16(_mm256_subs_epu16(_mm256_set1_epi16(kAgreeWrapFrom), g),
+                                          _mm256_subs_epu16(g, _mm256_set1_epi16(kLargestAngleGap)));
+    const __m256i miss = _mm256_min_epi16(_mm256_subs_epu16(g, _mm256_set1_epi16(kAgreeNear)), wrap);
+    return static_cast<std::uint32_t>(
+        _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpeq_epi32(miss, _mm256_setzero_si256()))));
+}
+
+__attribute__((target("avx2"))) std::int32_t countRelationsAvx2(const LoadedRow& row, const ProbeCells& probe,
+                                                               std::uint64_t passing) {
+    constexpr std::int32_t kLanes = 8;
+    std::int32_t count = 0;
+    for (; passing != 0; passing &= passing - 1) {
+        const auto j = static_cast<std::size_t>(std::countr_zero(passing));
+        for (std::size_t at = j * kSuccessorCells; at < (j + 1) * kSuccessorCells; ++at) {
+            const std::uint32_t v = row.visit[probe.distance[at]];
+            const std::uint32_t from = v & 0xFF;
+            const auto width = static_cast<std::int32_t>(v >> 8);
+            const __m256i p = _mm256_set1_epi32(static_cast<std::int32_t>(probe.cell[at]));
+            std::uint32_t lanes = agreeingLanesAvx2(row.cells.data() + from, p);
+            lanes &= (1U << (width > kLanes ? kLanes : width)) - 1;
+            for (std::int32_t k = kLanes; k < width && lanes == 0; k += kLanes) {
+                lanes = agreeingLanesAvx2(row.cells.data() + from + k, p);
+                if (width - k < kLanes) lanes &= (1U << (width - k)) - 1;
+            }
+            count += lanes != 0 ? 1 : 0;
+        }
+    }
+    return count;
+}
+#endif
+
+// A path's steps of the quick match, chosen once per call.
+struct QuickKernels {
+    CellPacker pack;
+    VisitBuilder visits;
+    RelationCounter countOrdered;
+};
+
+void prepareLoadedRow(const std::uint8_t* row, std::int32_t last, std::int32_t leftProbe, LoadedRow& out,
+                      const QuickKernels& kernels) {
     WindowTable nearer{};
     constexpr std::int32_t kTop = kFartherEntries - kFartherOffset;
     bool ordered = true;
@@ -147,22 +289,11 @@ void prepareLoadedRow(const std::uint8_t* row, std::int32_t last, LoadedRow& out
         previous = d;
         if (d < kTop) ++nearer[static_cast<std::size_t>(d + kFartherOffset)];
     }
-    pack(row, last + 1, out.cells.data());
-    for (std::int32_t k = last + 1; k <= last + kWindowPadding; ++k) out.cells[static_cast<std::size_t>(k)] = 0;
+    kernels.pack(row, last + 1, out.cells.data());
+    for (std::int32_t k = last + 1; k <= last + kRowPadding; ++k) out.cells[static_cast<std::size_t>(k)] = 0;
     out.ordered = ordered;
     fartherCounts(nearer, last + 1, out.farther);
-}
-
-// findRelation on an ordered prepared row.
-bool findPreparedRelation(const LoadedRow& row, std::int32_t leftProbe, std::int32_t d,
-                          std::uint32_t probe) {
-    const std::int32_t first =
-        row.farther[static_cast<std::size_t>(d + kQuickDistanceTolerance + kFartherOffset)];
-    const std::int32_t end =
-        row.farther[static_cast<std::size_t>(d - kQuickDistanceTolerance - 1 + kFartherOffset)];
-    if (first >= end) return false;
-    const std::int32_t from = first == 0 && end - 1 < leftProbe ? 0 : (first > 0 ? first : 1);
-    return anyAgreeingCell<true>(row.cells.data(), from, end, probe);
+    if (ordered) kernels.visits(out.farther, leftProbe, out.visit);
 }
 
 }  // namespace
@@ -210,12 +341,29 @@ std::int32_t quickMatch(const BufferDescriptor& templ, const BufferDescriptor& w
     const std::int32_t probeCount = probe.count;
     std::uint8_t* successors = workspace.data + probe.workspaceBase + 2 * area;
     std::memset(successors, 0, static_cast<std::size_t>(rowLength * rowLength * kCellBytes));
-    for (std::int32_t i = 0; i < probeCount; ++i) {
-        for (std::int32_t k = 0; k < kSuccessorCells; ++k) {
-            const std::int32_t j = (i + 1 + k) % probeCount;
-            fillNeighbourCell(successors + (i * rowLength + k) * kCellBytes,
-                              probe.minutiae[static_cast<std::size_t>(i)],
-                              probe.minutiae[static_cast<std::size_t>(j)]);
+    ProbeCells probeCells;
+    if (rowLength >= kSuccessorCells) {
+        buildSuccessorCells(probe, kSuccessorCells, successors, rowLength, probeCells.distance.data(),
+                            probeCells.cell.data(), path);
+    } else {
+        // Rows shorter than three cells overlap their neighbours: the cells
+        // are written in order and read back as they then stand.
+        for (std::int32_t i = 0; i < probeCount; ++i) {
+            for (std::int32_t k = 0; k < kSuccessorCells; ++k) {
+                const std::int32_t j = (i + 1 + k) % probeCount;
+                fillNeighbourCell(successors + (i * rowLength + k) * kCellBytes,
+                                  probe.minutiae[static_cast<std::size_t>(i)],
+                                  probe.minutiae[static_cast<std::size_t>(j)]);
+            }
+        }
+        constexpr std::uint8_t kTypeBits = kCellFirstBifurcation | kCellSecondBifurcation;
+        for (std::int32_t j = 0; j < probeCount; ++j) {
+            for (std::int32_t k = 0; k < kSuccessorCells; ++k) {
+                const std::uint8_t* p = successors + (j * rowLength + k) * kCellBytes;
+                const auto at = static_cast<std::size_t>(j * kSuccessorCells + k);
+                probeCells.distance[at] = p[0];
+                probeCells.cell[at] = packCell(cellFirstAngle(p), cellSecondAngle(p), p[3] & kTypeBits);
+            }
         }
     }
 
@@ -224,28 +372,17 @@ std::int32_t quickMatch(const BufferDescriptor& templ, const BufferDescriptor& w
     const std::int32_t last = loadedCount - 2;
     const std::uint8_t* table = workspace.data + loaded.workspaceBase + 2 * area;
 
-    // The probe's cells as they now stand in the workspace (rows shorter
-    // than three cells overlap their neighbours).
-    constexpr std::uint8_t kTypeBits = kCellFirstBifurcation | kCellSecondBifurcation;
-    std::array<std::uint8_t, kMaxMinutiae * kSuccessorCells> probeDistance{};
-    std::array<std::uint32_t, kMaxMinutiae * kSuccessorCells> probeCell{};
-    for (std::int32_t j = 0; j < probeCount; ++j) {
-        for (std::int32_t k = 0; k < kSuccessorCells; ++k) {
-            const std::uint8_t* p = successors + (j * rowLength + k) * kCellBytes;
-            const auto at = static_cast<std::size_t>(j * kSuccessorCells + k);
-            probeDistance[at] = p[0];
-            probeCell[at] = packCell(cellFirstAngle(p), cellSecondAngle(p), p[3] & kTypeBits);
-        }
-    }
-
     const std::int32_t leftProbe = smallestLeftProbe(last);
     PackedMinutiae packedProbe;
     packMinutiae(probe, packedProbe);
 #if defined(ZP_VECTOR_PATHS)
-    const CellPacker pack = functionForPath<CellPacker>(path, packCellsPortable, packCellsSse2, packCellsAvx2);
+    const QuickKernels kernels{
+        functionForPath<CellPacker>(path, packCellsPortable, packCellsSse2, packCellsAvx2),
+        functionForPath<VisitBuilder>(path, visitsPortable, visitsPortable, visitsAvx2),
+        functionForPath<RelationCounter>(path, countRelations<false>, countRelations<true>, countRelationsAvx2)};
 #else
     static_cast<void>(path);
-    const CellPacker pack = packCellsPortable;
+    const QuickKernels kernels{packCellsPortable, visitsPortable, countRelations<false>};
 #endif
     LoadedRow prepared;
     std::int32_t count = 0;
@@ -256,20 +393,20 @@ std::int32_t quickMatch(const BufferDescriptor& templ, const BufferDescriptor& w
         // 0..511, checked with the model).
         std::uint64_t passing = pairingMask(mi, packedProbe, kQuickDirectionTolerance);
         if (passing == 0) continue;
-        prepareLoadedRow(row, last, prepared, pack);
+        prepareLoadedRow(row, last, leftProbe, prepared, kernels);
+        if (prepared.ordered) {
+            // The range tests before the search change nothing here.
+            count += kernels.countOrdered(prepared, probeCells, passing);
+            continue;
+        }
         const std::int32_t farthest = row[0];
         const std::int32_t nearest = row[last * kCellBytes];
         for (; passing != 0; passing &= passing - 1) {
             const auto j = std::countr_zero(passing);
             for (std::int32_t k = 0; k < kSuccessorCells; ++k) {
                 const auto at = static_cast<std::size_t>(j * kSuccessorCells + k);
-                const std::int32_t d = probeDistance[at];
+                const std::int32_t d = probeCells.distance[at];
                 if (d == 0) continue;
-                if (prepared.ordered) {
-                    // The range tests before the search change nothing here.
-                    if (findPreparedRelation(prepared, leftProbe, d, probeCell[at])) ++count;
-                    continue;
-                }
                 if (d > farthest + kQuickDistanceTolerance || d < nearest - kQuickDistanceTolerance) {
                     continue;
                 }

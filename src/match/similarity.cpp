@@ -1,9 +1,14 @@
 #include "match/similarity.h"
 
 #include <bit>
+#include <cstring>
 
 #include "match/matching_model.h"
 #include "match/neighbour_table.h"
+
+#if defined(ZP_VECTOR_PATHS)
+#include <immintrin.h>
+#endif
 
 namespace zp {
 
@@ -79,7 +84,7 @@ namespace zp {
 // Both preparations walk the row once: cells up to the first empty one or
 // count - 1, whichever comes first, noting whether distances ever rise.
 
-void prepareSecondRow(const std::uint8_t* row, std::int32_t count, SecondRow& out) {
+RowReading readRowPortable(const std::uint8_t* row, std::int32_t count, std::uint32_t* keys, std::uint32_t* packed) {
     const std::int32_t last = count - 1;
     std::int32_t previous = 256;
     bool ordered = true;
@@ -94,26 +99,99 @@ void prepareSecondRow(const std::uint8_t* row, std::int32_t count, SecondRow& ou
         const std::int32_t first = cellFirstAngle(cell);
         const std::int32_t second = cellSecondAngle(cell);
         wide |= (first >= kFullCircle) | (second >= kFullCircle);
-        out.distance[static_cast<std::size_t>(n)] = static_cast<std::uint8_t>(d);
-        out.firstBucket[static_cast<std::size_t>(n)] = kDirectionBucket[static_cast<std::size_t>(first)];
-        out.secondBucket[static_cast<std::size_t>(n)] = kDirectionBucket[static_cast<std::size_t>(second)];
+        keys[n] = static_cast<std::uint32_t>(d) | (std::uint32_t{kDirectionBucket[static_cast<std::size_t>(first)]} << 8) |
+                  (std::uint32_t{kDirectionBucket[static_cast<std::size_t>(second)]} << 16);
+        if (packed != nullptr) packed[n] = packCell(first, second, 0);
     }
-    out.length = n;
-    out.row = row;
-    out.ordered = ordered && (n == 0 || row[0] <= kPreparedReach);
-    out.narrow = !wide;
+    return {n, ordered, !wide};
 }
 
 namespace {
 
-// Cells per bucket, with the last bucket copied before the first and the
-// first after the last (entry k + 1 is bucket k), and one entry for
-// directions without a bucket.
-using BucketCells = std::array<CellMask, kDirectionBuckets + 3>;
+void finishSecondRow(const std::uint8_t* row, const RowReading& r, SecondRow& out) {
+    out.key[static_cast<std::size_t>(r.length)] = 0;
+    out.length = r.length;
+    out.row = row;
+    out.ordered = r.ordered && (r.length == 0 || row[0] <= kPreparedReach);
+    out.narrow = r.narrow;
+}
+
+}  // namespace
+
+void prepareSecondRow(const std::uint8_t* row, std::int32_t count, SecondRow& out) {
+    finishSecondRow(row, readRowPortable(row, count, out.key.data(), nullptr), out);
+}
+
+namespace {
+
+#if defined(ZP_VECTOR_PATHS)
+// a / 12 for a below 360 as (a * 2731) >> 15, and kDirectionBuckets for
+// every direction from 360 on.
+constexpr std::int32_t kBucketMultiplier = 2731;
+constexpr std::int32_t kBucketShift = 15;
+static_assert((359 * kBucketMultiplier) >> kBucketShift == 359 / kDirectionBucketWidth);
+static_assert((360 * kBucketMultiplier) >> kBucketShift == kDirectionBuckets);
+
+__attribute__((target("avx2"))) inline __m256i bucketsAvx2(__m256i angle) {
+    return _mm256_min_epi32(_mm256_srli_epi32(_mm256_mullo_epi32(angle, _mm256_set1_epi32(kBucketMultiplier)), kBucketShift),
+                            _mm256_set1_epi32(kDirectionBuckets));
+}
+
+// Eight cells at a time: cells at or past count - 1 are neither read nor
+// written, the first empty cell ends the row.
+__attribute__((target("avx2"))) RowReading readRowAvx2(const std::uint8_t* row, std::int32_t count,
+                                                      std::uint32_t* keys, std::uint32_t* packed) {
+    const std::int32_t last = count - 1;
+    const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    const __m256i byte = _mm256_set1_epi32(0xFF);
+    const __m256i circle = _mm256_set1_epi32(kFullCircle - 1);
+    const __m256i shiftUp = _mm256_setr_epi32(7, 0, 1, 2, 3, 4, 5, 6);
+    __m256i previous = _mm256_set1_epi32(256);
+    __m256i rises = _mm256_setzero_si256();
+    __m256i wide = _mm256_setzero_si256();
+    std::int32_t n = 0;
+    for (std::int32_t k = 0; k < last; k += 8) {
+        const __m256i valid = _mm256_cmpgt_epi32(_mm256_set1_epi32(last - k), lane);
+        const __m256i w = _mm256_maskload_epi32(reinterpret_cast<const int*>(row + k * kCellBytes), valid);
+        const __m256i d = _mm256_and_si256(w, byte);
+        // Lanes before the first empty or unread cell.
+        const auto ends = static_cast<std::uint32_t>(
+            _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_or_si256(_mm256_cmpeq_epi32(d, _mm256_setzero_si256()),
+                                                                    _mm256_xor_si256(valid, _mm256_set1_epi32(-1))))));
+        const std::int32_t inRow = ends == 0 ? 8 : std::countr_zero(ends);
+        const __m256i kept = _mm256_cmpgt_epi32(_mm256_set1_epi32(inRow), lane);
+        const __m256i first = _mm256_or_si256(_mm256_and_si256(_mm256_srli_epi32(w, 8), byte),
+                                              _mm256_and_si256(_mm256_srli_epi32(w, 22), _mm256_set1_epi32(0x100)));
+        const __m256i second = _mm256_or_si256(_mm256_and_si256(_mm256_srli_epi32(w, 16), byte),
+                                               _mm256_and_si256(_mm256_srli_epi32(w, 23), _mm256_set1_epi32(0x100)));
+        // Each distance against the one before it, the last of the block
+        // before for lane 0.
+        const __m256i before = _mm256_blend_epi32(_mm256_permutevar8x32_epi32(d, shiftUp), previous, 1);
+        rises = _mm256_or_si256(rises, _mm256_and_si256(kept, _mm256_cmpgt_epi32(d, before)));
+        wide = _mm256_or_si256(wide, _mm256_and_si256(kept, _mm256_or_si256(_mm256_cmpgt_epi32(first, circle),
+                                                                            _mm256_cmpgt_epi32(second, circle))));
+        const __m256i key = _mm256_or_si256(d, _mm256_or_si256(_mm256_slli_epi32(bucketsAvx2(first), 8),
+                                                               _mm256_slli_epi32(bucketsAvx2(second), 16)));
+        _mm256_maskstore_epi32(reinterpret_cast<int*>(keys + k), valid, key);
+        if (packed != nullptr) {
+            _mm256_maskstore_epi32(reinterpret_cast<int*>(packed + k), valid,
+                                   _mm256_or_si256(first, _mm256_slli_epi32(second, 16)));
+        }
+        n = k + inRow;
+        if (inRow < 8) break;
+        previous = _mm256_permutevar8x32_epi32(d, _mm256_set1_epi32(7));
+    }
+    return {n, _mm256_testz_si256(rises, rises) != 0, _mm256_testz_si256(wide, wide) != 0};
+}
+
+void prepareSecondRowAvx2(const std::uint8_t* row, std::int32_t count, SecondRow& out) {
+    finishSecondRow(row, readRowAvx2(row, count, out.key.data(), nullptr), out);
+}
+#endif
 
 // candidates[k]: the cells of bucket k and of its two neighbours round the
 // circle.
-void candidatesByBucket(BucketCells& cells, std::array<CellMask, kDirectionBuckets>& candidates) {
+void candidatesPortable(BucketCells& cells, std::array<CellMask, kDirectionBuckets>& candidates) {
     cells[0] = cells[kDirectionBuckets];
     cells[kDirectionBuckets + 1] = cells[1];
     for (std::int32_t k = 0; k < kDirectionBuckets; ++k) {
@@ -131,54 +209,111 @@ constexpr std::array<CellMask, kRowCells + 1> makeLowCells() {
 }
 constexpr std::array<CellMask, kRowCells + 1> kLowCells = makeLowCells();
 
+// window[e]: cells no farther than e + 2 and no nearer than e - 2, i.e.
+// cells farther[e + 2] .. farther[e - 3] - 1 (farther never rises, so the
+// first bound is the smaller).
+constexpr std::size_t kWindowFrom = kSimilarityDistanceTolerance + kFartherOffset;      // farther[e + 2]
+constexpr std::size_t kWindowTo = kFartherOffset - kSimilarityDistanceTolerance - 1;    // farther[e - 3]
+
+void windowsPortable(const WindowTable& farther, std::array<CellMask, kPreparedReach + 1>& window) {
+    window[0] = 0;
+    for (std::size_t e = 1; e <= kPreparedReach; ++e) {
+        window[e] = kLowCells[farther[e + kWindowTo]] ^ kLowCells[farther[e + kWindowFrom]];
+    }
+}
+
+#if defined(ZP_VECTOR_PATHS)
+// Four windows at a time: cells from .. to - 1 are (1 << to) - (1 << from).
+__attribute__((target("avx2"))) void windowsAvx2(const WindowTable& farther,
+                                                 std::array<CellMask, kPreparedReach + 1>& window) {
+    const __m256i one = _mm256_set1_epi64x(1);
+    window[0] = 0;
+    std::size_t e = 1;
+    for (; e + 4 <= kPreparedReach + 1; e += 4) {
+        std::int32_t to;
+        std::int32_t from;
+        std::memcpy(&to, farther.data() + e + kWindowTo, sizeof to);
+        std::memcpy(&from, farther.data() + e + kWindowFrom, sizeof from);
+        const __m256i high = _mm256_sllv_epi64(one, _mm256_cvtepu8_epi64(_mm_cvtsi32_si128(to)));
+        const __m256i low = _mm256_sllv_epi64(one, _mm256_cvtepu8_epi64(_mm_cvtsi32_si128(from)));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(window.data() + e), _mm256_sub_epi64(high, low));
+    }
+    for (; e <= kPreparedReach; ++e) {
+        window[e] = kLowCells[farther[e + kWindowTo]] ^ kLowCells[farther[e + kWindowFrom]];
+    }
+}
+
+// Four buckets at a time from three shifted loads.
+__attribute__((target("avx2"))) void candidatesAvx2(BucketCells& cells,
+                                                    std::array<CellMask, kDirectionBuckets>& candidates) {
+    cells[0] = cells[kDirectionBuckets];
+    cells[kDirectionBuckets + 1] = cells[1];
+    std::size_t k = 0;
+    for (; k + 4 <= kDirectionBuckets; k += 4) {
+        const auto* at = reinterpret_cast<const __m256i*>(cells.data() + k);
+        const __m256i own = _mm256_loadu_si256(at);
+        const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cells.data() + k + 1));
+        const __m256i after = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cells.data() + k + 2));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(candidates.data() + k),
+                            _mm256_or_si256(_mm256_or_si256(own, next), after));
+    }
+    for (; k < kDirectionBuckets; ++k) candidates[k] = cells[k] | cells[k + 1] | cells[k + 2];
+}
+#endif
+
 }  // namespace
 
+SecondRowPreparer secondRowPreparer(VectorPath path) {
+#if defined(ZP_VECTOR_PATHS)
+    return functionForPath<SecondRowPreparer>(path, prepareSecondRow, prepareSecondRow, prepareSecondRowAvx2);
+#else
+    static_cast<void>(path);
+    return prepareSecondRow;
+#endif
+}
+
+FirstRowKernels firstRowKernels(VectorPath path) {
+#if defined(ZP_VECTOR_PATHS)
+    if (path == VectorPath::Avx2 && vectorPathAvailable(VectorPath::Avx2)) return {readRowAvx2, windowsAvx2, candidatesAvx2};
+#else
+    static_cast<void>(path);
+#endif
+    return {readRowPortable, windowsPortable, candidatesPortable};
+}
+
 void prepareFirstRow(const std::uint8_t* row, std::int32_t count, FirstRow& out) {
-    const std::int32_t last = count - 1;
-    std::int32_t previous = 256;
-    bool ordered = true;
-    bool wide = false;
-    BucketCells firstBucket{};
-    BucketCells secondBucket{};
+    prepareFirstRow(row, count, out, firstRowKernels(bestVectorPath()));
+}
+
+void prepareFirstRow(const std::uint8_t* row, std::int32_t count, FirstRow& out, const FirstRowKernels& kernels) {
+    std::array<std::uint32_t, kRowCells> keys;
+    const RowReading r = kernels.read(row, count, keys.data(), out.cells.data());
+    const std::int32_t n = r.length;
+    out.length = n;
+    out.ordered = r.ordered;
+    out.narrow = r.narrow;
+    for (std::int32_t a = n; a < n + kWindowPadding; ++a) out.cells[static_cast<std::size_t>(a)] = 0;
+    if (!r.ordered) return;
     // Distances beyond the window table's range all count as farther.
     WindowTable nearer{};
-    constexpr std::int32_t kTop = kFartherEntries - kFartherOffset;  // first x beyond the table
-    std::int32_t n = 0;
-    for (; n < last; ++n) {
-        const std::uint8_t* cell = row + n * kCellBytes;
-        const std::int32_t d = cell[0];
-        if (d == 0) break;
-        ordered &= d <= previous;
-        previous = d;
-        if (d < kTop) ++nearer[static_cast<std::size_t>(d + kFartherOffset)];
-        const std::int32_t first = cellFirstAngle(cell);
-        const std::int32_t second = cellSecondAngle(cell);
-        wide |= (first >= kFullCircle) | (second >= kFullCircle);
-        out.cells[static_cast<std::size_t>(n)] = packCell(first, second, 0);
-        const CellMask bit = CellMask{1} << n;
-        firstBucket[kDirectionBucket[static_cast<std::size_t>(first)] + 1U] |= bit;
-        secondBucket[kDirectionBucket[static_cast<std::size_t>(second)] + 1U] |= bit;
+    constexpr std::uint32_t kTop = kFartherEntries - kFartherOffset;  // first x beyond the table
+    BucketCells firstBucket{};
+    BucketCells secondBucket{};
+    for (std::int32_t k = 0; k < n; ++k) {
+        const std::uint32_t key = keys[static_cast<std::size_t>(k)];
+        const std::uint32_t d = key & 0xFF;
+        if (d < kTop) ++nearer[d + kFartherOffset];
+        const CellMask bit = CellMask{1} << k;
+        firstBucket[((key >> 8) & 0xFF) + 1U] |= bit;
+        secondBucket[(key >> 16) + 1U] |= bit;
     }
-    out.length = n;
-    out.ordered = ordered;
-    out.narrow = !wide;
-    for (std::int32_t a = n; a < n + kWindowPadding; ++a) out.cells[static_cast<std::size_t>(a)] = 0;
-    if (!ordered) return;
     // farther[x] = n - (cells with distance <= x): running sums of the
     // histogram.
     fartherCounts(nearer, n, out.farther);
     if (!out.narrow) return;
-    // window[e]: cells no farther than e + 2 and no nearer than e - 2, i.e.
-    // cells farther[e + 2] .. farther[e - 3] - 1 (farther never rises, so
-    // the first bound is the smaller).
-    out.window[0] = 0;
-    for (std::int32_t e = 1; e <= kPreparedReach; ++e) {
-        out.window[static_cast<std::size_t>(e)] =
-            kLowCells[out.farther[static_cast<std::size_t>(e - kSimilarityDistanceTolerance - 1 + kFartherOffset)]] ^
-            kLowCells[out.farther[static_cast<std::size_t>(e + kSimilarityDistanceTolerance + kFartherOffset)]];
-    }
-    candidatesByBucket(firstBucket, out.firstCandidates);
-    candidatesByBucket(secondBucket, out.secondCandidates);
+    kernels.windows(out.farther, out.window);
+    kernels.candidates(firstBucket, out.firstCandidates);
+    kernels.candidates(secondBucket, out.secondCandidates);
 }
 
 namespace {
@@ -191,7 +326,7 @@ std::uint32_t probeOf(const std::uint8_t* cell) {
 std::int32_t windowSimilarity(const FirstRow& a, const SecondRow& b) {
     std::int32_t count = 0;
     for (std::int32_t k = 0; k < b.length; ++k) {
-        const std::int32_t e = b.distance[static_cast<std::size_t>(k)];
+        const std::int32_t e = static_cast<std::int32_t>(b.key[static_cast<std::size_t>(k)] & 0xFF);
         // Window: cells no farther than e + 2 and no nearer than e - 2.
         const std::int32_t from =
             a.farther[static_cast<std::size_t>(e + kSimilarityDistanceTolerance + kFartherOffset)];
@@ -210,9 +345,8 @@ namespace {
 
 // Masks of the cells of a that may agree with cell k of b.
 inline CellMask candidateCells(const FirstRow& a, const SecondRow& b, std::int32_t k) {
-    return a.window[b.distance[static_cast<std::size_t>(k)]] &
-           a.firstCandidates[b.firstBucket[static_cast<std::size_t>(k)]] &
-           a.secondCandidates[b.secondBucket[static_cast<std::size_t>(k)]];
+    const std::uint32_t key = b.key[static_cast<std::size_t>(k)];
+    return a.window[key & 0xFF] & a.firstCandidates[(key >> 8) & 0xFF] & a.secondCandidates[key >> 16];
 }
 
 // 1 when one of the candidates really agrees with cell k of b.
@@ -232,19 +366,15 @@ std::int32_t preparedSimilarity(const FirstRow& a, const SecondRow& b) {
     // A cell of b counts when some cell of a within the distance window has
     // both directions within the angle tolerance. The bucket masks keep every
     // such cell of a (and some others), so only what they keep is tested.
-    // Two cells of b per step: most steps keep nothing.
+    // Two cells of b per step (the empty key after the last one completes
+    // an odd row): most steps keep nothing.
     std::int32_t count = 0;
-    std::int32_t k = 0;
-    for (; k + 1 < b.length; k += 2) {
+    for (std::int32_t k = 0; k < b.length; k += 2) {
         const CellMask m0 = candidateCells(a, b, k);
         const CellMask m1 = candidateCells(a, b, k + 1);
         if ((m0 | m1) == 0) continue;
         if (m0 != 0) count += anyCandidateAgrees(a, b, k, m0);
         if (m1 != 0) count += anyCandidateAgrees(a, b, k + 1, m1);
-    }
-    if (k < b.length) {
-        const CellMask m = candidateCells(a, b, k);
-        if (m != 0) count += anyCandidateAgrees(a, b, k, m);
     }
     return count;
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "match/agreement_window.h"
+#include "math/vector_path.h"
 #include "minutiae/template_format.h"
 
 namespace zp {
@@ -42,9 +43,10 @@ static_assert(kRowCells <= 64);
 // directions, and the row itself for the exact test of the few cells that
 // pass the bucket test.
 struct SecondRow {
-    std::array<std::uint8_t, kRowCells> distance;
-    std::array<std::uint8_t, kRowCells> firstBucket;
-    std::array<std::uint8_t, kRowCells> secondBucket;
+    // Per cell: distance | first bucket << 8 | second bucket << 16, read in
+    // one load; an empty key (distance 0, never a candidate) after the last
+    // lets cells be taken in pairs.
+    std::array<std::uint32_t, kRowCells + 1> key;
     const std::uint8_t* row;
     std::int32_t length;  // cells before the first empty one, below count - 1
     bool ordered;         // distances never rise and stay within kPreparedReach
@@ -66,8 +68,40 @@ struct FirstRow {
     bool narrow;   // every direction below 360: candidate masks valid
 };
 
+// Cells per direction bucket, with the last bucket copied before the first
+// and the first after the last (entry k + 1 is bucket k), and one entry for
+// directions without a bucket.
+using BucketCells = std::array<CellMask, kDirectionBuckets + 3>;
+
+// One pass over a row's cells (before the first empty one and below
+// count - 1): for each its key (as SecondRow::key) and, where asked, its
+// packed directions (packCell without flags); whether distances never rise
+// and whether every direction lies below 360.
+struct RowReading {
+    std::int32_t length;
+    bool ordered;
+    bool narrow;
+};
+using RowReader = RowReading (*)(const std::uint8_t* row, std::int32_t count, std::uint32_t* keys,
+                                 std::uint32_t* packed);
+RowReading readRowPortable(const std::uint8_t* row, std::int32_t count, std::uint32_t* keys, std::uint32_t* packed);
+
+// The row reading and mask-making steps of a first row on one vector path: the distance
+// windows from the farther counts, and each bucket's candidates (its cells
+// and those of its two neighbours round the circle).
+struct FirstRowKernels {
+    RowReader read;
+    void (*windows)(const WindowTable& farther, std::array<CellMask, kPreparedReach + 1>& window);
+    void (*candidates)(BucketCells& cells, std::array<CellMask, kDirectionBuckets>& candidates);
+};
+FirstRowKernels firstRowKernels(VectorPath path);
+
 void prepareSecondRow(const std::uint8_t* row, std::int32_t count, SecondRow& out);
+// prepareSecondRow on a chosen vector path (AVX2 reads eight cells at a time).
+using SecondRowPreparer = void (*)(const std::uint8_t* row, std::int32_t count, SecondRow& out);
+SecondRowPreparer secondRowPreparer(VectorPath path);
 void prepareFirstRow(const std::uint8_t* row, std::int32_t count, FirstRow& out);
+void prepareFirstRow(const std::uint8_t* row, std::int32_t count, FirstRow& out, const FirstRowKernels& kernels);
 
 // The similarity of two ordered prepared rows (tolerances 2 and 10).
 std::int32_t preparedSimilarity(const FirstRow& a, const SecondRow& b);

@@ -107,6 +107,23 @@ TEST(FastIdentity, SimilarityOfRandomRows) {
         bool buckets = false;
         const std::int32_t expected = zpref::similarity(a.data(), b.data(), countA, countB);
         ASSERT_EQ(fastSimilarity(a.data(), b.data(), countA, countB, used, buckets), expected) << "trial " << trial;
+        // Both rows prepared on each vector path.
+        zp::SecondRow portable;
+        zp::prepareSecondRow(b.data(), countB, portable);
+        for (const zp::VectorPath path : zptest::availableVectorPaths()) {
+            zp::FirstRow first;
+            zp::SecondRow second;
+            zp::prepareFirstRow(a.data(), countA, first, zp::firstRowKernels(path));
+            zp::secondRowPreparer(path)(b.data(), countB, second);
+            ASSERT_EQ(second.length, portable.length) << zptest::vectorPathName(path) << " trial " << trial;
+            ASSERT_EQ(second.ordered, portable.ordered) << zptest::vectorPathName(path) << " trial " << trial;
+            ASSERT_EQ(second.narrow, portable.narrow) << zptest::vectorPathName(path) << " trial " << trial;
+            for (std::int32_t k = 0; k < second.length; ++k) {
+                ASSERT_EQ(second.key[static_cast<std::size_t>(k)], portable.key[static_cast<std::size_t>(k)]) << k;
+            }
+            if (!first.ordered || !second.ordered) continue;
+            ASSERT_EQ(zp::preparedSimilarity(first, second), expected) << zptest::vectorPathName(path) << " trial " << trial;
+        }
         bucketed += buckets ? 1 : 0;
         ASSERT_EQ(zp::similarity(a.data(), b.data(), countA, countB, 2, 10), expected) << "trial " << trial;
         prepared += used ? 1 : 0;
@@ -285,8 +302,57 @@ TEST(FastIdentity, SortedTableEqualsFillAndCompact) {
         auto expected = got;
         zp::buildNeighbourTable(model, expected.data() + 32);
         zp::compactNeighbourTable(model.count, expected.data() + 32, model.maxCount);
+        const auto garbage = got;
         zp::buildSortedNeighbourTable(model, got.data() + 32);
         ASSERT_EQ(got, expected) << "trial " << trial;
+        for (const zp::VectorPath path : zptest::availableVectorPaths()) {
+            got = garbage;
+            zp::buildSortedNeighbourTable(model, got.data() + 32, path);
+            ASSERT_EQ(got, expected) << zptest::vectorPathName(path) << " trial " << trial;
+        }
+    }
+}
+
+// Successor cells (the quick match's probe side) on every vector path: the
+// same table bytes as filling each cell in turn, and the same cells read
+// back, for clustered, plausible and 9-bit models of 1 to 50 minutiae.
+TEST(FastIdentity, SuccessorCellsOnEveryPath) {
+    Rng rng(29);
+    for (std::int32_t trial = 0; trial < 3000; ++trial) {
+        zp::MatchingModel model{};
+        model.maxCount = 50;
+        model.count = uniform(rng, 0, 3) == 0 ? uniform(rng, 1, 4) : uniform(rng, 1, 50);
+        const std::int32_t kind = uniform(rng, 0, 2);
+        for (std::int32_t i = 0; i < model.count; ++i) {
+            zp::MinutiaRecord& m = model.minutiae[static_cast<std::size_t>(i)];
+            const std::int32_t spread = kind == 0 ? 6 : (kind == 1 ? 110 : 511);
+            m.x = uniform(rng, 0, spread);
+            m.y = uniform(rng, 0, spread);
+            m.direction = uniform(rng, 0, kind == 2 ? 511 : 359);
+            m.type = static_cast<std::uint8_t>(uniform(rng, 0, 3));
+        }
+        std::vector<std::uint8_t> expected(50 * 50 * 4, 0);
+        std::array<std::uint8_t, 150> expectedDistance{};
+        std::array<std::uint32_t, 150> expectedPacked{};
+        for (std::int32_t i = 0; i < model.count; ++i) {
+            for (std::int32_t k = 0; k < 3; ++k) {
+                std::uint8_t* cell = expected.data() + (i * 50 + k) * 4;
+                zp::fillNeighbourCell(cell, model.minutiae[static_cast<std::size_t>(i)],
+                                      model.minutiae[static_cast<std::size_t>((i + 1 + k) % model.count)]);
+                expectedDistance[static_cast<std::size_t>(i * 3 + k)] = cell[0];
+                expectedPacked[static_cast<std::size_t>(i * 3 + k)] =
+                    zp::packCell(zpref::angle1(cell), zpref::angle2(cell), cell[3] & 3);
+            }
+        }
+        for (const zp::VectorPath path : zptest::availableVectorPaths()) {
+            std::vector<std::uint8_t> table(50 * 50 * 4, 0);
+            std::array<std::uint8_t, 150> distance{};
+            std::array<std::uint32_t, 150> packed{};
+            zp::buildSuccessorCells(model, 3, table.data(), 50, distance.data(), packed.data(), path);
+            ASSERT_EQ(table, expected) << zptest::vectorPathName(path) << " trial " << trial;
+            ASSERT_EQ(distance, expectedDistance) << zptest::vectorPathName(path) << " trial " << trial;
+            ASSERT_EQ(packed, expectedPacked) << zptest::vectorPathName(path) << " trial " << trial;
+        }
     }
 }
 
@@ -434,11 +500,14 @@ std::vector<Pair> comparisonPairs(std::uint32_t seed, std::int32_t plausible, st
 
 // Workspaces start from random bytes and carry over from comparison to
 // comparison, so class code 1 reads tables left by earlier matches.
+// Every vector path keeps a workspace of its own beside the default one.
 TEST(FastIdentity, MatchScoresAndWorkspaces) {
     Rng rng(5);
     std::vector<std::uint8_t> wsFast(zp::kWorkspaceSize);
     for (auto& b : wsFast) b = static_cast<std::uint8_t>(uniform(rng, 0, 255));
     auto wsRef = wsFast;
+    const std::vector<zp::VectorPath> paths = zptest::availableVectorPaths();
+    std::vector<std::vector<std::uint8_t>> wsPath(paths.size(), wsFast);
     const zp::BufferDescriptor fast{wsFast.data(), zp::kWorkspaceSize};
     const zp::BufferDescriptor ref{wsRef.data(), zp::kWorkspaceSize};
     std::int32_t matched = 0;
@@ -450,6 +519,11 @@ TEST(FastIdentity, MatchScoresAndWorkspaces) {
         const std::int32_t expected = zpref::match(p.first.data(), p.second.data(), ref);
         ASSERT_EQ(zp::matchTemplates(a, b, fast), expected) << "pair " << k;
         ASSERT_TRUE(wsFast == wsRef) << "workspace after pair " << k;
+        for (std::size_t q = 0; q < paths.size(); ++q) {
+            const zp::BufferDescriptor ws{wsPath[q].data(), zp::kWorkspaceSize};
+            ASSERT_EQ(zp::matchTemplates(a, b, ws, paths[q]), expected) << zptest::vectorPathName(paths[q]) << " pair " << k;
+            ASSERT_TRUE(wsPath[q] == wsRef) << zptest::vectorPathName(paths[q]) << " workspace after pair " << k;
+        }
         matched += expected > 0 ? 1 : 0;
     }
     EXPECT_GT(matched, 300);

@@ -384,8 +384,6 @@ Rect workingWindow(const CaptureWindow& window) {
     return {window.frameX + x0, window.frameY + y0, zp::kWindowWidth, zp::kWindowHeight};
 }
 
-namespace {
-
 bool loadCapture(const std::string& path, int dpi, GreyImage& image, std::string& note, std::string& error) {
     note.clear();
     if (!loadImage(path, image, error)) return false;
@@ -401,8 +399,6 @@ bool loadCapture(const std::string& path, int dpi, GreyImage& image, std::string
     }
     return true;
 }
-
-}  // namespace
 
 bool loadSensorWindows(const std::string& path, int dpi, int windows, std::vector<CaptureWindow>& out,
                        std::string& note, std::string& error) {

@@ -71,7 +71,7 @@ struct Rect {
 // lists them. Stored templates keep this number.
 inline constexpr int kMaxWindows = 9;
 // Probe windows of verify and identify unless asked otherwise.
-inline constexpr int kDefaultProbeWindows = 1;
+inline constexpr int kDefaultProbeWindows = 3;
 // Along each axis the window moves by a quarter of its size, or less where
 // the finger's extent leaves less, and by at most two such steps each way;
 // an axis whose extent exceeds the window by less than kMinWindowShift on
@@ -101,6 +101,10 @@ Rect workingWindow(const CaptureWindow& window);
 inline constexpr std::int32_t kWindowMargin = 8;
 std::vector<CaptureWindow> fitWindows(const GreyImage& image, int windows, std::string& note);
 
+
+// Loads and resamples from dpi (refusing what loadSensorImage refuses)
+// without fitting; note says what was done.
+bool loadCapture(const std::string& path, int dpi, GreyImage& image, std::string& note, std::string& error);
 
 // Loads, resamples from dpi and fits in one step; refuses an image, or a
 // resampled one, above kMaxImagePixels. At most kMaxImagesInFlight run at once.

@@ -374,9 +374,11 @@ void addVerify(CLI::App& app, int& exitCode) {
                        {"threshold", levelThreshold(opts->level)}, {"match", r.match},
                        {"damaged", damagedJson(damaged)}});
         } else {
-            std::printf("%s: best score %d (%s finger, template %d of %zu compared), level %d threshold %d: %s\n",
-                        opts->id.c_str(), r.score, zpg::fingerName(r.finger), r.slot, r.compared, opts->level,
-                        levelThreshold(opts->level), r.match ? "match" : "no match");
+            std::printf("%s: best score %d (%s finger, template %d of %zu compared, probe window %d of %zu), level %d "
+                        "threshold %d: %s\n",
+                        opts->id.c_str(), r.score, zpg::fingerName(r.finger), r.slot, r.compared,
+                        probe[r.probe].window, probe.size(), opts->level, levelThreshold(opts->level),
+                        r.match ? "match" : "no match");
         }
         exitCode = r.match ? kExitOk : kExitNegative;
     });

@@ -527,7 +527,7 @@ void parseWindows(const std::string& text, int& enrol, int& probe) {
     };
     const std::size_t comma = text.find(',');
     enrol = number(text.substr(0, comma));
-    probe = comma == std::string::npos ? kDefaultProbeWindows : number(text.substr(comma + 1));
+    probe = comma == std::string::npos ? kDefaultVerifyWindows : number(text.substr(comma + 1));
 }
 
 }  // namespace
@@ -561,7 +561,7 @@ void addEvalCommand(CLI::App& app, int& exitCode) {
     auto windows = std::make_shared<std::string>();
     cmd->add_option("--windows", *windows,
                     "E[,P]: also enrol each finger's first impression with E windows of its capture and probe with P "
-                    "(default: identify's " + std::to_string(kDefaultProbeWindows) + "), impostors over all "
+                    "(default: verify's " + std::to_string(kDefaultVerifyWindows) + "), impostors over all "
                     "cross-finger pairs, beside a single window; each 1 to " + std::to_string(kMaxWindows));
     cmd->callback([opts, windows, &exitCode] {
         if (!windows->empty()) parseWindows(*windows, opts->enrolWindows, opts->probeWindows);

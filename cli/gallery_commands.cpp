@@ -333,7 +333,7 @@ void addVerify(CLI::App& app, int& exitCode) {
         std::string image;
         int level = 3;
         int dpi = 500;
-        int windows = kDefaultProbeWindows;
+        int windows = kDefaultVerifyWindows;
         bool skipDamaged = false;
     };
     auto opts = std::make_shared<Opts>();
@@ -393,7 +393,7 @@ void addIdentify(CLI::App& app, int& exitCode) {
         std::size_t shortList = 0;
         int level = 3;
         int dpi = 500;
-        int windows = kDefaultProbeWindows;
+        int windows = kDefaultIdentifyWindows;
         unsigned threads = 0;
         bool skipDamaged = false;
     };

@@ -644,7 +644,8 @@ PYBIND11_MODULE(_zpapi, m) {
     m.def("minutiae", &minutiae);
     m.def("extract_windows", &extractWindows, py::arg("image"), py::arg("windows"), py::arg("dpi") = 500);
     m.attr("MAX_WINDOWS") = zpcli::kMaxWindows;
-    m.attr("DEFAULT_PROBE_WINDOWS") = zpcli::kDefaultProbeWindows;
+    m.attr("DEFAULT_VERIFY_WINDOWS") = zpcli::kDefaultVerifyWindows;
+    m.attr("DEFAULT_IDENTIFY_WINDOWS") = zpcli::kDefaultIdentifyWindows;
     m.attr("MAX_TEMPLATES_PER_FINGER") = zpg::kMaxTemplatesPerFinger;
     m.def("to_iso19794_2", [](const py::bytes& t) {
         const std::vector<std::uint8_t> r = zpcli::toIso19794_2(templateOf(t));

@@ -22,7 +22,7 @@ __all__ = [
     "Error", "ExtractionError", "Detection", "Template", "QuickMatcher", "Gallery", "MINUTIA_DTYPE",
     "TRUTH_DTYPE", "IMAGE_SHAPE", "TEMPLATE_SIZE", "version", "load_image", "detect", "extract", "match",
     "score", "merge", "level_threshold", "synth", "WindowTemplate", "extract_windows", "MAX_WINDOWS",
-    "DEFAULT_PROBE_WINDOWS", "MAX_TEMPLATES_PER_FINGER",
+    "DEFAULT_VERIFY_WINDOWS", "DEFAULT_IDENTIFY_WINDOWS", "MAX_TEMPLATES_PER_FINGER",
 ]
 
 TEMPLATE_SIZE = _zpapi.TEMPLATE_SIZE
@@ -33,7 +33,8 @@ WINDOW_SHAPE = (_zpapi.WINDOW_HEIGHT, _zpapi.WINDOW_WIDTH)
 # Windows of one capture (``zpapi enroll --windows``): at most, the probe's
 # windows verify and identify extract by default, and templates kept per finger.
 MAX_WINDOWS = _zpapi.MAX_WINDOWS
-DEFAULT_PROBE_WINDOWS = _zpapi.DEFAULT_PROBE_WINDOWS
+DEFAULT_VERIFY_WINDOWS = _zpapi.DEFAULT_VERIFY_WINDOWS
+DEFAULT_IDENTIFY_WINDOWS = _zpapi.DEFAULT_IDENTIFY_WINDOWS
 MAX_TEMPLATES_PER_FINGER = _zpapi.MAX_TEMPLATES_PER_FINGER
 
 # Minutiae of a template in pixels of the 232 x 280 working window; direction
@@ -331,14 +332,14 @@ class Gallery:
         return self._gallery.enrol(subject, offered, finger, keep, existing, check_duplicates, level, dpi, windows)
 
     def verify(self, subject: str, probe, finger=None, level: int = 3, dpi: int = 500,
-               skip_damaged: bool = False, windows: int = DEFAULT_PROBE_WINDOWS) -> dict:
+               skip_damaged: bool = False, windows: int = DEFAULT_VERIFY_WINDOWS) -> dict:
         """1:1 as ``zpapi verify``: the best score over the probe's windows and
         the subject's templates (of one finger, or of all) decides."""
         return self._gallery.verify(subject, _source(probe, windows), finger, level, dpi, skip_damaged, windows)
 
     def identify(self, probes, fingers: Optional[Sequence] = None, top: int = 5, short_list: int = 0,
                  level: int = 3, threads: int = 0, dpi: int = 500, skip_damaged: bool = False,
-                 windows: int = DEFAULT_PROBE_WINDOWS) -> dict:
+                 windows: int = DEFAULT_IDENTIFY_WINDOWS) -> dict:
         """1:N as ``zpapi identify``: one probe, or several fingers of one person
         (fingers: their positions, in order); each probe's windows count by
         their best score. Returns identify's JSON fields."""

@@ -82,13 +82,25 @@ zpcli::GreyImage capture(int w, int h, int cx, int cy, int rx, int ry) {
     return g;
 }
 
+// 64-bit FNV-1a of a byte buffer.
+std::uint64_t fnv(const std::vector<std::uint8_t>& bytes) {
+    std::uint64_t h = 14695981039346656037ULL;
+    for (std::uint8_t b : bytes) h = (h ^ b) * 1099511628211ULL;
+    return h;
+}
+
 TEST(FitWindows, CentredWindowIsTheFittedImageAndTheOthersShowTheirRectangle) {
     const zpcli::GreyImage images[] = {capture(448, 478, 220, 250, 170, 220), capture(256, 384, 128, 192, 120, 185),
                                        capture(300, 300, 150, 150, 140, 140), capture(640, 480, 300, 240, 300, 230)};
-    for (const zpcli::GreyImage& g : images) {
+    // The fitted images as the single-window fitting has always made them.
+    const std::uint64_t kFitted[] = {0x5bd34de6e027c7adULL, 0xda10e85ebae05505ULL, 0xe5cfb0ff97586b2dULL,
+                                     0x3054f0e12c90e6adULL};
+    for (std::size_t i = 0; i < std::size(images); ++i) {
+        const zpcli::GreyImage& g = images[i];
         std::string alone;
         std::string several;
         const std::vector<std::uint8_t> fitted = zpcli::fitToSensor(g, alone);
+        EXPECT_EQ(fnv(fitted), kFitted[i]) << g.width << " x " << g.height;
         const std::vector<zpcli::CaptureWindow> one = zpcli::fitWindows(g, 1, alone);
         const std::vector<zpcli::CaptureWindow> all = zpcli::fitWindows(g, zpcli::kMaxWindows, several);
         ASSERT_EQ(one.size(), 1U);

@@ -15,7 +15,7 @@ using zpg::Fate;
 // impressions as the test needs (the score does not read it).
 zpg::Impression withQuality(const std::string& label, zpg::Template t, int quality) {
     t[9] = static_cast<std::uint8_t>(quality);
-    return {label, t, {}};
+    return {label, t, {}, {}};
 }
 
 const char* kSet = "fvc2002_db1_b";
@@ -24,7 +24,7 @@ TEST(Enrolment, FewerThanTwoTemplatesEnrolNothing) {
     const zpg::EnrolmentDecision none = zpg::decideEnrolment({}, 3);
     EXPECT_FALSE(none.enrolled);
     const zpg::EnrolmentDecision one =
-        zpg::decideEnrolment({{"a", zptest::plainTemplate(1), {}}, {"b", std::nullopt, "no finger"}}, 3);
+        zpg::decideEnrolment({{"a", zptest::plainTemplate(1), {}, {}}, {"b", std::nullopt, "no finger", {}}}, 3);
     EXPECT_FALSE(one.enrolled);
     EXPECT_EQ(one.reason, "fewer than two usable impressions");
     ASSERT_EQ(one.outcomes.size(), 2U);

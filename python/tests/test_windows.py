@@ -59,3 +59,17 @@ def test_enrol_verify_identify_with_windows_equal_the_tools(large_set, tmp_path,
         found = gallery.identify(probe, windows=windows)
         assert found["candidates"] == tool("identify", "--db", theirs, probe, "--windows", windows)["candidates"]
         assert found["probes"][0]["windows"][0] == 0
+
+
+def test_image_arrays_enrol_and_verify_with_their_windows(large_set, tmp_path):
+    images = [large_set / f"101_{k}.png" for k in (1, 2, 3)]
+    by_path = zpapi.Gallery(tmp_path / "paths.db").enrol("a", [str(p) for p in images], windows=5)
+    gallery = zpapi.Gallery(tmp_path / "arrays.db")
+    by_array = gallery.enrol("a", [_grey(p) for p in images], windows=5)
+    assert by_array["templates"] == by_path["templates"]
+    assert [r["window"] for r in gallery.list()["entries"]] == \
+        [r["window"] for r in zpapi.Gallery(tmp_path / "paths.db").list()["entries"]]
+    probe = large_set / "101_4.png"
+    assert gallery.verify("a", _grey(probe), windows=3)["score"] == gallery.verify("a", str(probe), windows=3)["score"]
+    with pytest.raises(ValueError):
+        gallery.verify("a", _grey(probe), windows=1)  # one window: a sensor-sized image, as extract() takes

@@ -283,7 +283,7 @@ def _source(item, windows: int = 1):
     if isinstance(item, (str, os.PathLike)):
         return os.fspath(item)
     if isinstance(item, np.ndarray):
-        if windows == 1 and item.shape == IMAGE_SHAPE:
+        if windows == 1:
             return extract(item)._bytes
         found = extract_windows(item, windows)
         if not found:
@@ -311,7 +311,7 @@ class Gallery:
         MAX_TEMPLATES_PER_FINGER). Returns enroll's JSON fields."""
         offered = []
         for i, item in enumerate(impressions):
-            if isinstance(item, np.ndarray) and (windows > 1 or item.shape != IMAGE_SHAPE):
+            if isinstance(item, np.ndarray) and windows > 1:
                 found = extract_windows(item, windows)
                 centred = [w for w in found if w.window == 0]
                 others = [(w.window, w.template._bytes) for w in found if w.window != 0]

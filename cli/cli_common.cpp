@@ -119,17 +119,51 @@ std::vector<std::uint8_t> skeletonPicture(const Extraction& e) {
     return pic;
 }
 
-zpg::Impression offeredImpression(const std::string& path, int dpi, bool quiet) {
+zpg::Impression offeredImpression(const std::string& path, int dpi, bool quiet, int windows) {
     zpg::Impression im;
     im.label = path;
     if (looksLikeTemplate(path)) {
         im.templ = templateFromPath(path, dpi, quiet);
         return im;
     }
-    const Extraction e = extract(loadSensorImageOrThrow(path, dpi, quiet), 0, 0);
-    if (e.result == ZP_EXTRACT_OK) im.templ = e.templ;
-    else im.failure = extractResultText(e.result);
+    std::int32_t centred = 0;
+    for (const WindowExtraction& w : extractWindows(loadSensorWindowsOrThrow(path, dpi, windows, quiet), centred)) {
+        if (w.window == 0) im.templ = w.templ;
+        else im.windows.push_back({w.window, w.templ});
+    }
+    if (!im.templ) im.failure = extractResultText(centred);
     return im;
+}
+
+std::vector<CaptureWindow> loadSensorWindowsOrThrow(const std::string& path, int dpi, int windows, bool quiet) {
+    std::vector<CaptureWindow> out;
+    std::string note;
+    std::string error;
+    if (!loadSensorWindows(path, dpi, windows, out, note, error)) throw InputError{error};
+    if (!note.empty() && !quiet && !zpcli::quiet()) std::fprintf(stderr, "zpapi: %s: %s\n", path.c_str(), note.c_str());
+    return out;
+}
+
+std::vector<WindowExtraction> extractWindows(const std::vector<CaptureWindow>& windows, std::int32_t& centredResult) {
+    std::vector<WindowExtraction> out;
+    std::vector<Template> earlier;
+    centredResult = ZP_EXTRACT_NO_FINGER;
+    for (const CaptureWindow& w : windows) {
+        const Extraction e = extract(w.sensor, 0, 0);
+        if (w.index == 0) centredResult = e.result;
+        if (e.result != ZP_EXTRACT_OK || zpg::repeatsWindow(e.templ, earlier)) continue;
+        earlier.push_back(e.templ);
+        out.push_back({w.index, workingWindow(w), e.templ});
+    }
+    return out;
+}
+
+std::vector<WindowExtraction> windowTemplatesFromPath(const std::string& path, int dpi, int windows, bool quiet) {
+    if (looksLikeTemplate(path)) return {{0, {}, templateFromPath(path, dpi, quiet)}};
+    std::int32_t centred = 0;
+    std::vector<WindowExtraction> out = extractWindows(loadSensorWindowsOrThrow(path, dpi, windows, quiet), centred);
+    if (out.empty()) throw InputError{path + ": " + extractResultText(centred)};
+    return out;
 }
 
 void refuseDamaged(const std::string& db, const std::vector<zpg::DamagedRow>& damaged, bool skip) {

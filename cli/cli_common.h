@@ -11,6 +11,7 @@
 
 #include "core/records.h"
 #include "gallery/enrolment.h"
+#include "image_io.h"
 #include "gallery/records.h"
 #include "tool_output.h"
 #include "zpapi.h"
@@ -68,9 +69,28 @@ std::vector<std::uint8_t> skeletonPicture(const Extraction& e);
 // InputError on a rejected template or a failed extraction.
 Template templateFromPath(const std::string& path, int dpi, bool quiet);
 
-// An image or template offered for enrolment; throws InputError when the
-// file cannot be read (a failed extraction is an impression without one).
-zpg::Impression offeredImpression(const std::string& path, int dpi, bool quiet);
+// The loaded windows of an image (fitWindows), saying on stderr what was
+// done to fit it (unless quiet or --quiet); throws InputError on failure.
+std::vector<CaptureWindow> loadSensorWindowsOrThrow(const std::string& path, int dpi, int windows, bool quiet);
+
+// The template of one window of a capture.
+struct WindowExtraction {
+    int window = 0;  // zpg::StoredTemplate::window
+    Rect rect;       // the working window in the capture (workingWindow)
+    Template templ{};
+};
+// Extracts each window; windows that fail, or whose template repeats an
+// earlier window's (zpg::repeatsWindow), are dropped. centredResult is
+// window 0's ZPFingerExtract code.
+std::vector<WindowExtraction> extractWindows(const std::vector<CaptureWindow>& windows, std::int32_t& centredResult);
+// The templates of an image's windows (up to `windows`), or of a template
+// file (one, as window 0); throws InputError when none is made.
+std::vector<WindowExtraction> windowTemplatesFromPath(const std::string& path, int dpi, int windows, bool quiet);
+
+// An image or template offered for enrolment, with its other windows' templates
+// up to `windows`; throws InputError when the file cannot be read (a failed
+// extraction of the centred window is an impression without a template).
+zpg::Impression offeredImpression(const std::string& path, int dpi, bool quiet, int windows = 1);
 
 // Gallery rows a command found damaged: with skip, each is named on stderr
 // and the command goes on; without, InputError names them.

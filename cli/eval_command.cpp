@@ -38,6 +38,7 @@
 #include "cli_common.h"
 #include "eval_enrolment.h"
 #include "eval_metrics.h"
+#include "eval_windows.h"
 
 namespace zpcli {
 namespace {
@@ -155,6 +156,7 @@ struct Enrolment {
     std::string failure;  // why not, for the report
     Template templ{};
     double seconds = 0.0;  // CPU time of the extraction alone, without reading the file
+    std::vector<WindowExtraction> windows;  // with --windows: every window's template
 };
 
 struct Options {
@@ -167,6 +169,8 @@ struct Options {
     std::size_t shortList = 20;
     int enrol = 0;              // --enrol K: the enroll command's protocol too
     bool allImpostors = false;  // every cross-finger pair, not first impressions only
+    int enrolWindows = 0;       // --windows E[,P]; 0: not asked for
+    int probeWindows = 0;
 };
 
 struct Identification {
@@ -186,6 +190,7 @@ struct SetResult {
     VerificationMetrics metrics;
     Identification identification;
     std::optional<EnrolmentProtocol> enrolment;
+    std::optional<WindowsProtocol> windows;
     double seconds = 0.0;  // the whole set, wall clock
 };
 
@@ -193,16 +198,19 @@ std::vector<Enrolment> enrolAll(const ImageSet& set, const Options& opts, unsign
     std::vector<Enrolment> out(set.images.size());
     parallelFor(set.images.size(), threads, set.name + ": extracting", [&](std::size_t i, unsigned) {
         Enrolment& e = out[i];
-        std::vector<std::uint8_t> image;
+        std::vector<CaptureWindow> windows;
         try {
-            image = loadSensorImageOrThrow(set.images[i].path, opts.dpi, true);
+            windows = loadSensorWindowsOrThrow(set.images[i].path, opts.dpi,
+                                               std::max({1, opts.enrolWindows, opts.probeWindows}), true);
         } catch (const InputError& err) {
             e.failure = err.message;
             return;
         }
         e.read = true;
+        std::int32_t centred = 0;
+        if (opts.enrolWindows > 0) e.windows = extractWindows(windows, centred);
         const double start = threadCpuSeconds();
-        const Extraction x = extract(image, 0, 0);
+        const Extraction x = extract(windows.front().sensor, 0, 0);
         e.seconds = threadCpuSeconds() - start;
         e.ok = x.result == ZP_EXTRACT_OK;
         if (e.ok) e.templ = x.templ;
@@ -341,6 +349,15 @@ SetResult evaluateSet(const std::string& dir, const Options& opts, unsigned thre
         }
         r.enrolment = evaluateEnrolment(fingers, opts.enrol, opts.allImpostors, threads);
     }
+    if (opts.enrolWindows > 0) {
+        std::vector<FingerWindows> fingers;
+        for (const auto& [finger, impressions] : r.set.byFinger) {
+            FingerWindows f{finger, {}};
+            for (std::size_t i : impressions) f.impressions.push_back(r.enrolments[i].windows);
+            fingers.push_back(std::move(f));
+        }
+        r.windows = evaluateWindows(fingers, opts.enrolWindows, opts.probeWindows, threads);
+    }
     r.seconds = secondsSince(start);
     return r;
 }
@@ -407,6 +424,7 @@ Json toJson(const SetResult& r, const Options& opts) {
           {"quick_match", {{"rank1", round4(id.quick.rank1)}, {"rank10", round4(id.quick.rank10)}}},
           {"rescored", {{"rank1", round4(id.rescored.rank1)}, {"rank10", round4(id.rescored.rank10)}}}}},
         {"enrolment", r.enrolment ? enrolmentJson(*r.enrolment) : Json(nullptr)},
+        {"windows", r.windows ? windowsJson(*r.windows) : Json(nullptr)},
         {"extract_ms", round4(r.extractSeconds * 1000.0)},
         {"match_ms", round4(r.matchSeconds * 1000.0)},
         {"seconds", round4(r.seconds)},
@@ -449,6 +467,7 @@ void printSet(const SetResult& r) {
                 id.gallery, id.quick.probes, pct(id.quick.rank1).c_str(), pct(id.quick.rank10).c_str(),
                 pct(id.rescored.rank1).c_str(), pct(id.rescored.rank10).c_str());
     if (r.enrolment) printEnrolment(*r.enrolment);
+    if (r.windows) printWindows(*r.windows);
     std::printf("  %.1f s in all\n", r.seconds);
 }
 
@@ -491,7 +510,24 @@ std::string markdownTables(const std::vector<SetResult>& results) {
     for (const SetResult& r : results)
         if (r.enrolment) enrolments.emplace_back(r.set.name, *r.enrolment);
     md += enrolmentMarkdown(enrolments);
+    std::vector<std::pair<std::string, WindowsProtocol>> windows;
+    for (const SetResult& r : results)
+        if (r.windows) windows.emplace_back(r.set.name, *r.windows);
+    md += windowsMarkdown(windows);
     return md;
+}
+
+// "E" or "E,P", each 1 to kMaxWindows.
+void parseWindows(const std::string& text, int& enrol, int& probe) {
+    const auto number = [&](const std::string& part) {
+        if (part.empty() || part.size() > 2 || part.find_first_not_of("0123456789") != std::string::npos ||
+            std::stoi(part) < 1 || std::stoi(part) > kMaxWindows)
+            throw InputError{"--windows " + text + ": expected E or E,P, each 1 to " + std::to_string(kMaxWindows)};
+        return std::stoi(part);
+    };
+    const std::size_t comma = text.find(',');
+    enrol = number(text.substr(0, comma));
+    probe = comma == std::string::npos ? kDefaultVerifyWindows : number(text.substr(comma + 1));
 }
 
 }  // namespace
@@ -522,7 +558,13 @@ void addEvalCommand(CLI::App& app, int& exitCode) {
                     "pair)")
         ->transform(CLI::CheckedTransformer(std::map<std::string, bool>{{"first", false}, {"all", true}}))
         ->default_str("first");
-    cmd->callback([opts, &exitCode] {
+    auto windows = std::make_shared<std::string>();
+    cmd->add_option("--windows", *windows,
+                    "E[,P]: also enrol each finger's first impression with E windows of its capture and probe with P "
+                    "(default: verify's " + std::to_string(kDefaultVerifyWindows) + "), impostors over all "
+                    "cross-finger pairs, beside a single window; each 1 to " + std::to_string(kMaxWindows));
+    cmd->callback([opts, windows, &exitCode] {
+        if (!windows->empty()) parseWindows(*windows, opts->enrolWindows, opts->probeWindows);
         const unsigned threads = opts->threads ? opts->threads : std::max(1U, std::thread::hardware_concurrency());
         std::vector<SetResult> results;
         Json all = Json::array();

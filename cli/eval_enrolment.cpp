@@ -72,7 +72,7 @@ EnrolmentProtocol evaluateEnrolment(const std::vector<FingerImpressions>& finger
         std::vector<std::uint8_t> array;
         for (std::size_t i = 0; i < std::min(enrolCount, fingers[f].templates.size()); ++i) {
             const auto& t = fingers[f].templates[i];
-            offered.push_back({std::to_string(i + 1), t, t ? "" : "no template"});
+            offered.push_back({std::to_string(i + 1), t, t ? "" : "no template", {}});
             if (t) array.insert(array.end(), t->begin(), t->end());
         }
         Workspace ws;

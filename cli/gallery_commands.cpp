@@ -54,12 +54,27 @@ void addFinger(CLI::App* cmd, std::string& finger, const char* what) {
     cmd->add_option("--finger", finger, what);
 }
 
+void addWindows(CLI::App* cmd, int& windows, const std::string& what) {
+    cmd->add_option("--windows", windows, what)->check(CLI::Range(1, kMaxWindows))->capture_default_str();
+}
+
+const char* const kProbeWindowsHelp =
+    "Windows of the probe capture extracted (one extraction each, and each compared): the best score counts";
+
+// The window numbers of a capture's templates.
+std::vector<int> windowNumbers(const std::vector<WindowExtraction>& windows) {
+    std::vector<int> out;
+    for (const WindowExtraction& w : windows) out.push_back(w.window);
+    return out;
+}
+
 Json enrolJson(const std::string& subject, int finger, const zpg::EnrolOutcome& r) {
     Json impressions = Json::array();
     for (const zpg::ImpressionOutcome& o : r.decision.outcomes) {
         Json j = {{"image", o.label}, {"outcome", zpg::fateName(o.fate)}};
         if (o.score >= 0) j["score"] = o.score;
         if (o.slot >= 0) j["slot"] = o.slot;
+        if (o.slot >= 0) j["windows"] = o.windows;
         j["reason"] = o.why;
         impressions.push_back(j);
     }
@@ -71,9 +86,15 @@ Json enrolJson(const std::string& subject, int finger, const zpg::EnrolOutcome& 
     return j;
 }
 
+// ", 2 more windows kept" after a kept impression's reason.
+std::string windowsKept(const zpg::ImpressionOutcome& o) {
+    if (o.windows.empty()) return {};
+    return "; " + std::to_string(o.windows.size()) + " more window" + (o.windows.size() == 1 ? "" : "s") + " kept";
+}
+
 void printEnrolment(const std::string& subject, int finger, const zpg::EnrolOutcome& r) {
     for (const zpg::ImpressionOutcome& o : r.decision.outcomes)
-        std::printf("  %-40s %-15s %s\n", o.label.c_str(), zpg::fateName(o.fate), o.why.c_str());
+        std::printf("  %-40s %-15s %s%s\n", o.label.c_str(), zpg::fateName(o.fate), o.why.c_str(), windowsKept(o).c_str());
     if (r.enrolled())
         std::printf("enrolled %s's %s finger: %zu templates kept\n", subject.c_str(), zpg::fingerName(finger),
                     r.decision.kept.size());
@@ -127,8 +148,8 @@ std::vector<BatchLine> readBatch(const std::string& path) {
 
 // Enrols every line of a list: images extracted on all cores, fingers
 // stored one transaction each as their images are ready.
-int enrolBatch(zpg::Store& store, const std::string& list, const zpg::EnrolOptions& o, int dpi, unsigned threads,
-               bool json) {
+int enrolBatch(zpg::Store& store, const std::string& list, const zpg::EnrolOptions& o, int dpi, int windows,
+               unsigned threads, bool json) {
     const auto start = std::chrono::steady_clock::now();
     const std::vector<BatchLine> lines = readBatch(list);
     std::vector<std::pair<std::size_t, std::size_t>> jobs;  // (line, image)
@@ -151,7 +172,7 @@ int enrolBatch(zpg::Store& store, const std::string& list, const zpg::EnrolOptio
             zpg::Impression im;
             std::string failure;
             try {
-                im = offeredImpression(lines[l].images[i], dpi, true);
+                im = offeredImpression(lines[l].images[i], dpi, true, windows);
             } catch (const InputError& e) {
                 failure = e.message;
             }
@@ -240,6 +261,7 @@ void addEnroll(CLI::App& app, int& exitCode) {
         bool replace = false;
         bool add = false;
         int dpi = 500;
+        int windows = 1;
         unsigned threads = 0;
     };
     auto opts = std::make_shared<Opts>();
@@ -263,13 +285,16 @@ void addEnroll(CLI::App& app, int& exitCode) {
                   "Refuse a finger that matches another subject at the level");
     addLevel(cmd, opts->enrol.level);
     cmd->add_option("--dpi", opts->dpi, "Resolution of the images")->check(CLI::Range(100, 2000));
+    addWindows(cmd, opts->windows,
+               "Windows of each capture extracted; the kept impressions' other windows are kept too, up to " +
+                   std::to_string(zpg::kMaxTemplatesPerFinger) + " templates per finger");
     cmd->add_option("--threads", opts->threads, "Threads extracting a --batch (default: all cores)");
     cmd->callback([opts, &exitCode] {
         opts->enrol.existing =
             opts->replace ? zpg::Existing::Replace : (opts->add ? zpg::Existing::Add : zpg::Existing::Refuse);
         if (!opts->batch.empty()) {
             auto store = zpg::openGallery(opts->g.db, zpg::Access::Write);
-            exitCode = enrolBatch(*store, opts->batch, opts->enrol, opts->dpi, opts->threads, opts->g.json);
+            exitCode = enrolBatch(*store, opts->batch, opts->enrol, opts->dpi, opts->windows, opts->threads, opts->g.json);
             return;
         }
         if (opts->id.empty() || opts->images.empty())
@@ -283,7 +308,7 @@ void addEnroll(CLI::App& app, int& exitCode) {
         std::string unreadable;
         for (const std::string& path : opts->images) {
             try {
-                offered.push_back(offeredImpression(path, opts->dpi, opts->g.json));
+                offered.push_back(offeredImpression(path, opts->dpi, opts->g.json, opts->windows));
             } catch (const InputError& e) {
                 unreadable += (unreadable.empty() ? "" : "; ") + e.message;
             }
@@ -310,6 +335,7 @@ void addVerify(CLI::App& app, int& exitCode) {
         std::string image;
         int level = 3;
         int dpi = 500;
+        int windows = kDefaultVerifyWindows;
         bool skipDamaged = false;
     };
     auto opts = std::make_shared<Opts>();
@@ -320,6 +346,7 @@ void addVerify(CLI::App& app, int& exitCode) {
     cmd->add_option("image", opts->image, "Image or template")->required();
     addLevel(cmd, opts->level);
     cmd->add_option("--dpi", opts->dpi, "Resolution of the image")->check(CLI::Range(100, 2000));
+    addWindows(cmd, opts->windows, kProbeWindowsHelp);
     cmd->add_flag("--skip-damaged", opts->skipDamaged, "Compare with the usable templates when some are damaged");
     cmd->callback([opts, &exitCode] {
         const int finger = opts->finger.empty() ? zpg::Store::kAllFingers : zpg::parseFinger(opts->finger);
@@ -333,17 +360,27 @@ void addVerify(CLI::App& app, int& exitCode) {
                                                       : "'" + opts->id + "' has no " + zpg::fingerName(finger) +
                                                             " finger enrolled")};
         }
-        const Template probe = templateFromPath(opts->image, opts->dpi, opts->g.json);
-        const zpg::VerifyResult r = zpg::verify(probe, enrolled, opts->level);
+        const std::vector<WindowExtraction> probe =
+            windowTemplatesFromPath(opts->image, opts->dpi, opts->windows, opts->g.json);
+        std::vector<Template> probeWindows;
+        for (const WindowExtraction& w : probe) probeWindows.push_back(w.templ);
+        const zpg::VerifyResult r = zpg::verify(probeWindows, enrolled, opts->level);
+        int window = 0;  // the enrolled template's
+        for (const zpg::StoredTemplate& t : enrolled)
+            if (t.finger == r.finger && t.slot == r.slot) window = t.window;
         if (opts->g.json) {
             printJson({{"gallery", store->location()}, {"subject", opts->id}, {"image", opts->image},
-                       {"finger", zpg::fingerName(r.finger)}, {"slot", r.slot}, {"templates", r.compared},
-                       {"score", r.score}, {"level", opts->level}, {"threshold", levelThreshold(opts->level)},
-                       {"match", r.match}, {"damaged", damagedJson(damaged)}});
+                       {"finger", zpg::fingerName(r.finger)}, {"slot", r.slot}, {"window", window},
+                       {"templates", r.compared}, {"probe_windows", windowNumbers(probe)},
+                       {"probe_window", probe[r.probe].window}, {"score", r.score}, {"level", opts->level},
+                       {"threshold", levelThreshold(opts->level)}, {"match", r.match},
+                       {"damaged", damagedJson(damaged)}});
         } else {
-            std::printf("%s: best score %d (%s finger, template %d of %zu compared), level %d threshold %d: %s\n",
-                        opts->id.c_str(), r.score, zpg::fingerName(r.finger), r.slot, r.compared, opts->level,
-                        levelThreshold(opts->level), r.match ? "match" : "no match");
+            std::printf("%s: best score %d (%s finger, template %d of %zu compared, probe window %d of %zu), level %d "
+                        "threshold %d: %s\n",
+                        opts->id.c_str(), r.score, zpg::fingerName(r.finger), r.slot, r.compared,
+                        probe[r.probe].window, probe.size(), opts->level, levelThreshold(opts->level),
+                        r.match ? "match" : "no match");
         }
         exitCode = r.match ? kExitOk : kExitNegative;
     });
@@ -358,6 +395,7 @@ void addIdentify(CLI::App& app, int& exitCode) {
         std::size_t shortList = 0;
         int level = 3;
         int dpi = 500;
+        int windows = kDefaultIdentifyWindows;
         unsigned threads = 0;
         bool skipDamaged = false;
     };
@@ -375,6 +413,7 @@ void addIdentify(CLI::App& app, int& exitCode) {
         ->check(CLI::Range(1, 100000000));
     addLevel(cmd, opts->level);
     cmd->add_option("--dpi", opts->dpi, "Resolution of the images")->check(CLI::Range(100, 2000));
+    addWindows(cmd, opts->windows, kProbeWindowsHelp);
     cmd->add_option("--threads", opts->threads, "Threads for the search (default: all cores)");
     cmd->add_flag("--skip-damaged", opts->skipDamaged, "Search the usable rows when some are damaged, naming the others");
     cmd->callback([opts, &exitCode] {
@@ -382,13 +421,20 @@ void addIdentify(CLI::App& app, int& exitCode) {
         if (!opts->fingers.empty() && opts->fingers.size() != opts->images.size())
             throw InputError{"--finger given " + std::to_string(opts->fingers.size()) + " times for " +
                              std::to_string(opts->images.size()) + " images: give one per image, in order"};
-        std::vector<zpg::Probe> probes;
-        for (std::size_t i = 0; i < opts->images.size(); ++i) {
-            const int finger = opts->fingers.empty() ? zpg::kUnknownFinger : zpg::parseFinger(opts->fingers[i]);
-            probes.push_back({{}, finger, opts->images[i]});
-        }
+        std::vector<int> fingers;
+        for (std::size_t i = 0; i < opts->images.size(); ++i)
+            fingers.push_back(opts->fingers.empty() ? zpg::kUnknownFinger : zpg::parseFinger(opts->fingers[i]));
         auto store = zpg::openGallery(opts->g.db, zpg::Access::Read);
-        for (zpg::Probe& p : probes) p.templ = templateFromPath(p.label, opts->dpi, opts->g.json);
+        // Each image's windows are probes of one capture: its best counts.
+        std::vector<zpg::Probe> probes;
+        std::vector<std::vector<int>> probeWindows;
+        for (std::size_t i = 0; i < opts->images.size(); ++i) {
+            const std::vector<WindowExtraction> windows =
+                windowTemplatesFromPath(opts->images[i], opts->dpi, opts->windows, opts->g.json);
+            for (const WindowExtraction& w : windows)
+                probes.push_back({w.templ, fingers[i], opts->images[i], static_cast<int>(i), w.window});
+            probeWindows.push_back(windowNumbers(windows));
+        }
 
         zpg::SearchOptions options;
         options.top = opts->top;
@@ -412,16 +458,19 @@ void addIdentify(CLI::App& app, int& exitCode) {
         const bool found = !r.candidates.empty() && r.candidates.front().match;
         if (opts->g.json) {
             Json probeList = Json::array();
-            for (const zpg::Probe& p : probes) probeList.push_back({{"image", p.label}, {"finger", zpg::fingerName(p.finger)}});
+            for (std::size_t i = 0; i < opts->images.size(); ++i)
+                probeList.push_back({{"image", opts->images[i]}, {"finger", zpg::fingerName(fingers[i])},
+                                     {"windows", probeWindows[i]}});
             Json list = Json::array();
             for (std::size_t rank = 0; rank < r.candidates.size(); ++rank) {
                 const zpg::SubjectCandidate& c = r.candidates[rank];
                 Json per = Json::array();
-                for (const zpg::ProbeScore& s : c.probes) {
+                for (const std::size_t p : zpg::bestWindows(probes, c)) {
+                    const zpg::ProbeScore& s = c.probes[p];
                     if (s.score < 0) per.push_back(nullptr);
                     else
                         per.push_back({{"finger", zpg::fingerName(s.finger)}, {"slot", s.slot}, {"quick_score", s.quick},
-                                       {"score", s.score}, {"match", s.match}});
+                                       {"score", s.score}, {"match", s.match}, {"probe_window", probes[p].window}});
                 }
                 list.push_back({{"rank", rank + 1}, {"subject", c.subject}, {"score", c.total}, {"match", c.match},
                                 {"probes", per}});
@@ -439,7 +488,8 @@ void addIdentify(CLI::App& app, int& exitCode) {
             for (std::size_t rank = 0; rank < r.candidates.size(); ++rank) {
                 const zpg::SubjectCandidate& c = r.candidates[rank];
                 std::string per;
-                for (const zpg::ProbeScore& s : c.probes) {
+                for (const std::size_t p : zpg::bestWindows(probes, c)) {
+                    const zpg::ProbeScore& s = c.probes[p];
                     if (!per.empty()) per += ", ";
                     per += s.score < 0 ? "-" : std::string(zpg::fingerName(s.finger)) + " " + std::to_string(s.quick) +
                                                    "/" + std::to_string(s.score);
@@ -471,16 +521,16 @@ void addList(CLI::App& app, int& exitCode) {
             Json list = Json::array();
             for (const zpg::StoredTemplate& r : rows)
                 list.push_back({{"subject", r.subject}, {"finger", zpg::fingerName(r.finger)}, {"slot", r.slot},
-                                {"minutiae", templateCount(r.templ)}, {"quality", templateQuality(r.templ)},
+                                {"window", r.window}, {"minutiae", templateCount(r.templ)}, {"quality", templateQuality(r.templ)},
                                 {"image", r.impression}, {"enrolled_at", r.enrolled}});
             printJson({{"gallery", store->location()}, {"subjects", subjects}, {"fingers", fingers}, {"templates", rows.size()},
                        {"damaged", damagedJson(damaged)}, {"entries", list}});
         } else {
-            std::printf("%-24s %-13s %4s %8s %7s  %-20s  %s\n", "subject", "finger", "slot", "minutiae", "quality",
-                        "enrolled", "impression");
+            std::printf("%-24s %-13s %4s %6s %8s %7s  %-20s  %s\n", "subject", "finger", "slot", "window", "minutiae",
+                        "quality", "enrolled", "impression");
             for (const zpg::StoredTemplate& r : rows)
-                std::printf("%-24s %-13s %4d %8d %7d  %-20s  %s\n", r.subject.c_str(), zpg::fingerName(r.finger),
-                            r.slot, templateCount(r.templ), templateQuality(r.templ), r.enrolled.c_str(),
+                std::printf("%-24s %-13s %4d %6d %8d %7d  %-20s  %s\n", r.subject.c_str(), zpg::fingerName(r.finger),
+                            r.slot, r.window, templateCount(r.templ), templateQuality(r.templ), r.enrolled.c_str(),
                             r.impression.c_str());
             for (const zpg::DamagedRow& d : damaged)
                 std::printf("%-24s %-13s %4d  damaged: %s\n", d.subject.c_str(), zpg::fingerName(d.finger), d.slot,

@@ -268,11 +268,87 @@ void drawLine(std::vector<std::uint8_t>& rgb, int w, int h, int x0, int y0, int 
     }
 }
 
+// Digits 0-9 in a 3 x 5 pixel font, a row of three bits per line.
+constexpr std::array<std::array<std::uint8_t, 5>, 10> kDigits = {{{7, 5, 5, 5, 7}, {2, 6, 2, 2, 7}, {7, 1, 7, 4, 7},
+                                                                  {7, 1, 7, 1, 7}, {5, 5, 7, 1, 1}, {7, 4, 7, 1, 7},
+                                                                  {7, 4, 7, 5, 7}, {7, 1, 1, 1, 1}, {7, 5, 7, 5, 7},
+                                                                  {7, 5, 7, 1, 7}}};
+
+// Writes a number at (x, y) with pixels of size px.
+void drawNumber(std::vector<std::uint8_t>& rgb, int w, int h, int x, int y, int px, int number, const std::uint8_t* colour) {
+    const std::string text = std::to_string(number);
+    for (std::size_t c = 0; c < text.size(); ++c) {
+        const auto& glyph = kDigits[static_cast<std::size_t>(text[c] - '0')];
+        for (int row = 0; row < 5; ++row)
+            for (int col = 0; col < 3; ++col)
+                if (glyph[static_cast<std::size_t>(row)] & (4 >> col))
+                    for (int k = 0; k < px * px; ++k) {
+                        const int xx = x + (static_cast<int>(c) * 4 + col) * px + k % px;
+                        const int yy = y + row * px + k / px;
+                        if (xx >= 0 && yy >= 0 && xx < w && yy < h)
+                            std::copy(colour, colour + 3, rgb.begin() + (static_cast<std::size_t>(yy) * w + xx) * 3);
+                    }
+    }
+}
+
+// The capture with the working windows that gave templates, each a
+// rectangle labelled with its window number (what enroll --windows keeps).
+// Answers the number of windows drawn.
+std::size_t showWindows(const std::string& path, const std::string& out, int dpi, int windows, int scale, bool json) {
+    GreyImage image;
+    std::string note;
+    std::string error;
+    if (!loadCapture(path, dpi, image, note, error)) throw InputError{error};
+    std::string fitted;
+    std::int32_t centred = 0;
+    const std::vector<WindowExtraction> made = extractWindows(fitWindows(image, windows, fitted), centred);
+    const int s = scale;
+    const int w = image.width * s;
+    const int h = image.height * s;
+    std::vector<std::uint8_t> rgb(static_cast<std::size_t>(w) * h * 3);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            std::fill_n(rgb.begin() + (static_cast<std::size_t>(y) * w + x) * 3, 3,
+                        static_cast<std::uint8_t>(128 + image.pixels[static_cast<std::size_t>(y / s) * image.width + x / s] / 2));
+    // One colour per window number.
+    static const std::uint8_t kColours[][3] = {{40, 120, 255}, {230, 30, 30},  {20, 170, 40},
+                                               {200, 120, 0},  {150, 40, 200}, {0, 160, 170},
+                                               {220, 0, 140},  {110, 110, 0},  {90, 90, 90}};
+    Json list = Json::array();
+    for (const WindowExtraction& m : made) {
+        const std::uint8_t* colour = kColours[static_cast<std::size_t>(m.window) % std::size(kColours)];
+        const int x0 = m.rect.x * s, y0 = m.rect.y * s;
+        const int x1 = (m.rect.x + m.rect.width) * s - 1, y1 = (m.rect.y + m.rect.height) * s - 1;
+        for (int t = 0; t < s; ++t) {
+            drawLine(rgb, w, h, x0 + t, y0 + t, x1 - t, y0 + t, colour);
+            drawLine(rgb, w, h, x1 - t, y0 + t, x1 - t, y1 - t, colour);
+            drawLine(rgb, w, h, x1 - t, y1 - t, x0 + t, y1 - t, colour);
+            drawLine(rgb, w, h, x0 + t, y1 - t, x0 + t, y0 + t, colour);
+        }
+        drawNumber(rgb, w, h, x0 + 3 * s + m.window * 7 * s, y0 + 3 * s, 2 * s, m.window, colour);
+        list.push_back({{"window", m.window},
+                        {"rect", {m.rect.x, m.rect.y, m.rect.width, m.rect.height}},
+                        {"minutiae", templateCount(m.templ)}});
+    }
+    if (!writePngRgb(out, w, h, rgb.data(), &error)) throw InputError{error};
+    if (json) {
+        printJson({{"image", path}, {"output", out}, {"width", image.width}, {"height", image.height}, {"windows", list}});
+    } else {
+        std::printf("%s: %zu windows drawn on the %d x %d capture (window 0 centred):", out.c_str(), made.size(),
+                    image.width, image.height);
+        for (const WindowExtraction& m : made)
+            std::printf(" %d at (%d, %d)", m.window, m.rect.x, m.rect.y);
+        std::printf("\n");
+    }
+    return made.size();
+}
+
 void addShow(CLI::App& app, int& exitCode) {
     struct Opts {
         std::string image;
         std::string out;
         int scale = 2;
+        int windows = 0;
         Common common;
     };
     auto opts = std::make_shared<Opts>();
@@ -280,8 +356,18 @@ void addShow(CLI::App& app, int& exitCode) {
     cmd->add_option("image", opts->image, "Image file")->required();
     cmd->add_option("-o,--output", opts->out, "PNG file to write")->required();
     cmd->add_option("--scale", opts->scale, "Enlargement factor")->check(CLI::Range(1, 8));
+    cmd->add_option("--windows", opts->windows,
+                    "Draw instead the whole capture with the working windows of up to N windows that give a template, "
+                    "labelled with their numbers (what enroll --windows N keeps of it)")
+        ->check(CLI::Range(1, kMaxWindows));
     addCommon(cmd, opts->common);
     cmd->callback([opts, &exitCode] {
+        if (opts->windows > 0) {
+            const std::size_t drawn =
+                showWindows(opts->image, opts->out, opts->common.dpi, opts->windows, opts->scale, opts->common.json);
+            exitCode = drawn > 0 ? kExitOk : kExitNegative;
+            return;
+        }
         std::vector<std::uint8_t> image = loadSensorImageOrThrow(opts->image, opts->common.dpi, opts->common.json);
         const Detection d = detectFinger(image);
         const Extraction e = extract(image, 0, 0);

@@ -4,11 +4,14 @@
 #include <tiffio.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <semaphore>
 
+#include "cli_common.h"
+#include "core/rules.h"
 #include "zpapi.h"
 
 namespace zpcli {
@@ -179,18 +182,14 @@ std::uint8_t backgroundLevel(const GreyImage& image) {
     return border[border.size() / 2];
 }
 
-std::vector<std::uint8_t> fitToSensor(const GreyImage& image, std::string& note) {
-    constexpr int kW = ZP_IMAGE_WIDTH;
-    constexpr int kH = ZP_IMAGE_HEIGHT;
-    note.clear();
-    if (image.width == kW && image.height == kH) return image.pixels;
+namespace {
 
-    // Centre of the finger: the mean position of the 8 x 8 blocks whose
-    // grey-level spread is above a quarter of the largest spread.
+// Grey-level spread of each whole 8 x 8 block, row by row, and the largest.
+std::vector<double> blockSpreads(const GreyImage& image, double& maxSpread) {
     const int bw = image.width / 8;
     const int bh = image.height / 8;
     std::vector<double> spread(static_cast<std::size_t>(std::max(bw * bh, 0)));
-    double maxSpread = 0;
+    maxSpread = 0;
     for (int by = 0; by < bh; ++by) {
         for (int bx = 0; bx < bw; ++bx) {
             double sum = 0;
@@ -207,63 +206,187 @@ std::vector<std::uint8_t> fitToSensor(const GreyImage& image, std::string& note)
             maxSpread = std::max(maxSpread, s);
         }
     }
-    double cx = image.width / 2.0;
-    double cy = image.height / 2.0;
+    return spread;
+}
+
+// The frame's top-left pixel in the image along one axis: round the finger
+// where the image is larger than the frame, centred (padded) where smaller.
+int frameOffset(int size, int window, double centre) {
+    if (size <= window) return -((window - size) / 2);
+    return std::clamp(static_cast<int>(std::lround(centre)) - window / 2, 0, size - window);
+}
+
+// The frame placed at (offX, offY) of the image; outside the image, and
+// outside keep (when given), the background level.
+std::vector<std::uint8_t> cutFrame(const GreyImage& image, int offX, int offY, std::uint8_t background,
+                                   const Rect* keep) {
+    constexpr int kW = ZP_IMAGE_WIDTH;
+    constexpr int kH = ZP_IMAGE_HEIGHT;
+    std::vector<std::uint8_t> out(static_cast<std::size_t>(kW) * kH, background);
+    for (int y = 0; y < kH; ++y) {
+        const int srcY = y + offY;
+        if (srcY < 0 || srcY >= image.height) continue;
+        if (keep && (srcY < keep->y || srcY >= keep->y + keep->height)) continue;
+        for (int x = 0; x < kW; ++x) {
+            const int srcX = x + offX;
+            if (srcX < 0 || srcX >= image.width) continue;
+            if (keep && (srcX < keep->x || srcX >= keep->x + keep->width)) continue;
+            out[static_cast<std::size_t>(y) * kW + x] = image.pixels[static_cast<std::size_t>(srcY) * image.width + srcX];
+        }
+    }
+    return out;
+}
+
+// Window positions along one axis, as offsets of the window's centre from
+// the centre, in the order -1, +1, -2, +2 steps (0 first).
+std::vector<std::int32_t> axisShifts(std::int32_t lo, std::int32_t hi, std::int32_t window, double centre) {
+    std::vector<std::int32_t> out{0};
+    const std::int32_t slack = (hi - lo - window) / 2;
+    if (slack < kMinWindowShift) return out;
+    const std::int32_t step = std::min(window / 4, slack);
+    const auto c = static_cast<std::int32_t>(std::lround(centre));
+    // Window centres stay where the whole window lies inside the extent.
+    const std::int32_t least = lo + window / 2;
+    const std::int32_t most = hi - (window - window / 2);
+    for (std::int32_t k = 1; k <= 2 && k * step <= slack; ++k) {
+        for (std::int32_t sign : {-1, 1}) {
+            const std::int32_t at = std::clamp(c + sign * k * step, least, std::max(least, most));
+            if (std::find(out.begin(), out.end(), at - c) == out.end()) out.push_back(at - c);
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+FingerExtent fingerExtent(const GreyImage& image) {
+    FingerExtent e;
+    e.centreX = image.width / 2.0;
+    e.centreY = image.height / 2.0;
+    e.right = image.width;
+    e.bottom = image.height;
+    double maxSpread = 0;
+    const std::vector<double> spread = blockSpreads(image, maxSpread);
+    const int bw = image.width / 8;
+    const int bh = image.height / 8;
     double n = 0;
     double sx = 0;
     double sy = 0;
+    std::vector<std::int32_t> xs;
+    std::vector<std::int32_t> ys;
     for (int by = 0; by < bh; ++by) {
         for (int bx = 0; bx < bw; ++bx) {
             if (maxSpread > 0 && spread[by * bw + bx] > maxSpread / 4) {
                 sx += bx * 8 + 4;
                 sy += by * 8 + 4;
                 ++n;
+                xs.push_back(bx * 8);
+                ys.push_back(by * 8);
             }
         }
     }
-    if (n > 0) {
-        cx = sx / n;
-        cy = sy / n;
-    }
-    // Offsets of the sensor window in the image: round the finger where the
-    // image is larger, centred (padded) where it is smaller.
-    const auto offset = [](int size, int window, double centre) {
-        if (size <= window) return -((window - size) / 2);
-        return std::clamp(static_cast<int>(std::lround(centre)) - window / 2, 0, size - window);
+    if (n == 0) return e;
+    e.found = true;
+    e.centreX = sx / n;
+    e.centreY = sy / n;
+    // Stray blocks of noise or of the sensor's edge do not stretch the box.
+    const auto trimmed = [](std::vector<std::int32_t>& v, std::int32_t& lo, std::int32_t& hi) {
+        std::sort(v.begin(), v.end());
+        const std::size_t cut = v.size() / 50;
+        lo = v[cut];
+        hi = v[v.size() - 1 - cut] + 8;
     };
-    const int offX = offset(image.width, kW, cx);
-    const int offY = offset(image.height, kH, cy);
-    const std::uint8_t background = backgroundLevel(image);
-    std::vector<std::uint8_t> out(static_cast<std::size_t>(kW) * kH, background);
-    for (int y = 0; y < kH; ++y) {
-        const int srcY = y + offY;
-        if (srcY < 0 || srcY >= image.height) continue;
-        for (int x = 0; x < kW; ++x) {
-            const int srcX = x + offX;
-            if (srcX < 0 || srcX >= image.width) continue;
-            out[static_cast<std::size_t>(y) * kW + x] = image.pixels[static_cast<std::size_t>(srcY) * image.width + srcX];
+    trimmed(xs, e.left, e.right);
+    trimmed(ys, e.top, e.bottom);
+    return e;
+}
+
+std::vector<Rect> windowGrid(const FingerExtent& e) {
+    constexpr std::int32_t kW = zp::kWindowWidth;
+    constexpr std::int32_t kH = zp::kWindowHeight;
+    const std::vector<std::int32_t> xs = axisShifts(e.left, e.right, kW, e.centreX);
+    const std::vector<std::int32_t> ys = axisShifts(e.top, e.bottom, kH, e.centreY);
+    // (steps, horizontal first?, x index, y index): the listing order.
+    std::vector<std::array<std::size_t, 4>> order;
+    for (std::size_t i = 0; i < xs.size(); ++i) {
+        for (std::size_t j = 0; j < ys.size(); ++j) {
+            const std::size_t steps = (i + 1) / 2 + (j + 1) / 2;
+            order.push_back({steps, i > 0 && j == 0 ? 1U : 0U, i, j});
         }
     }
-    char buf[200];
-    std::snprintf(buf, sizeof buf, "%d x %d brought to %d x %d (%s width, %s height, background %d)",
-                  image.width, image.height, kW, kH,
-                  image.width > kW ? "cropped round the finger in" : image.width < kW ? "padded in" : "same",
-                  image.height > kH ? "cropped round the finger in" : image.height < kH ? "padded in" : "same",
-                  background);
-    note = buf;
+    std::stable_sort(order.begin(), order.end(), [](const auto& a, const auto& b) {
+        return a[0] != b[0] ? a[0] < b[0] : a[1] < b[1];
+    });
+    const auto cx = static_cast<std::int32_t>(std::lround(e.centreX));
+    const auto cy = static_cast<std::int32_t>(std::lround(e.centreY));
+    std::vector<Rect> out;
+    for (const auto& o : order) {
+        const Rect r{cx + xs[o[2]] - kW / 2, cy + ys[o[3]] - kH / 2, kW, kH};
+        if (std::find(out.begin(), out.end(), r) == out.end()) out.push_back(r);
+    }
     return out;
 }
 
-bool loadSensorImage(const std::string& path, int dpi, std::vector<std::uint8_t>& sensor,
-                     std::string& note, std::string& error) {
-    static std::counting_semaphore<kMaxImagesInFlight> slots(kMaxImagesInFlight);
-    struct Slot {
-        Slot() { slots.acquire(); }
-        ~Slot() { slots.release(); }
-    } slot;
-    GreyImage image;
+std::vector<std::uint8_t> fitToSensor(const GreyImage& image, std::string& note) {
+    std::vector<CaptureWindow> one = fitWindows(image, 1, note);
+    return std::move(one.front().sensor);
+}
+
+std::vector<CaptureWindow> fitWindows(const GreyImage& image, int windows, std::string& note) {
+    constexpr int kW = ZP_IMAGE_WIDTH;
+    constexpr int kH = ZP_IMAGE_HEIGHT;
+    note.clear();
+    const FingerExtent extent = fingerExtent(image);
+    const std::vector<Rect> grid = windowGrid(extent);
+    std::vector<CaptureWindow> out;
+    CaptureWindow centred;
+    centred.rect = grid.front();
+    if (image.width == kW && image.height == kH) {
+        centred.sensor = image.pixels;
+    } else {
+        centred.frameX = frameOffset(image.width, kW, extent.centreX);
+        centred.frameY = frameOffset(image.height, kH, extent.centreY);
+        const std::uint8_t background = backgroundLevel(image);
+        centred.sensor = cutFrame(image, centred.frameX, centred.frameY, background, nullptr);
+        char buf[200];
+        std::snprintf(buf, sizeof buf, "%d x %d brought to %d x %d (%s width, %s height, background %d)",
+                      image.width, image.height, kW, kH,
+                      image.width > kW ? "cropped round the finger in" : image.width < kW ? "padded in" : "same",
+                      image.height > kH ? "cropped round the finger in" : image.height < kH ? "padded in" : "same",
+                      background);
+        note = buf;
+    }
+    out.push_back(std::move(centred));
+    if (windows <= 1 || grid.size() < 2) return out;
+    const std::uint8_t background = backgroundLevel(image);
+    for (std::size_t k = 1; k < grid.size() && static_cast<int>(k) < windows; ++k) {
+        CaptureWindow w;
+        w.index = static_cast<int>(k);
+        w.rect = grid[k];
+        const Rect keep{w.rect.x - kWindowMargin, w.rect.y - kWindowMargin, w.rect.width + 2 * kWindowMargin,
+                        w.rect.height + 2 * kWindowMargin};
+        w.frameX = w.rect.x + w.rect.width / 2 - kW / 2;
+        w.frameY = w.rect.y + w.rect.height / 2 - kH / 2;
+        w.sensor = cutFrame(image, w.frameX, w.frameY, background, &keep);
+        out.push_back(std::move(w));
+    }
+    note += std::string(note.empty() ? "" : "; ") + std::to_string(out.size()) + " windows of " +
+            std::to_string(grid.size());
+    return out;
+}
+
+Rect workingWindow(const CaptureWindow& window) {
+    const Detection d = detectFinger(window.sensor);
+    if (!d.found) return window.rect;
+    std::int32_t x0 = 0;
+    std::int32_t y0 = 0;
+    windowOrigin(d.desc.centreX, d.desc.centreY, x0, y0);
+    return {window.frameX + x0, window.frameY + y0, zp::kWindowWidth, zp::kWindowHeight};
+}
+
+bool loadCapture(const std::string& path, int dpi, GreyImage& image, std::string& note, std::string& error) {
+    note.clear();
     if (!loadImage(path, image, error)) return false;
-    std::string resampled;
     if (dpi != 500) {
         std::int64_t width = 0;
         std::int64_t height = 0;
@@ -272,10 +395,31 @@ bool loadSensorImage(const std::string& path, int dpi, std::vector<std::uint8_t>
                             ("size after resampling from " + std::to_string(dpi) + " to 500 dpi,").c_str());
         if (!error.empty()) return false;
         image = resampleTo500Dpi(image, dpi);
-        resampled = "resampled from " + std::to_string(dpi) + " to 500 dpi; ";
+        note = "resampled from " + std::to_string(dpi) + " to 500 dpi; ";
     }
-    sensor = fitToSensor(image, note);
+    return true;
+}
+
+bool loadSensorWindows(const std::string& path, int dpi, int windows, std::vector<CaptureWindow>& out,
+                       std::string& note, std::string& error) {
+    static std::counting_semaphore<kMaxImagesInFlight> slots(kMaxImagesInFlight);
+    struct Slot {
+        Slot() { slots.acquire(); }
+        ~Slot() { slots.release(); }
+    } slot;
+    GreyImage image;
+    std::string resampled;
+    if (!loadCapture(path, dpi, image, resampled, error)) return false;
+    out = fitWindows(image, windows, note);
     if (!resampled.empty()) note = resampled + note;
+    return true;
+}
+
+bool loadSensorImage(const std::string& path, int dpi, std::vector<std::uint8_t>& sensor,
+                     std::string& note, std::string& error) {
+    std::vector<CaptureWindow> one;
+    if (!loadSensorWindows(path, dpi, 1, one, note, error)) return false;
+    sensor = std::move(one.front().sensor);
     return true;
 }
 

@@ -38,7 +38,12 @@ struct Options {
     bool master = false;
     bool json = false;
     std::string patternClass;  // empty: drawn per finger
+    int canvasWidth = synth::kImpressionWidth;  // --canvas WxH
+    int canvasHeight = synth::kImpressionHeight;
 };
+
+// Largest canvas --canvas draws.
+constexpr int kMaxCanvas = 1024;
 
 // Pattern classes by their option names.
 const std::map<std::string, synth::PatternClass> kClasses = {{"arch", synth::PatternClass::Arch},
@@ -105,7 +110,12 @@ void run(const Options& o, int& exitCode) {
             files += 2;
         }
         for (int k = 1; k <= o.impressions; ++k) {
-            const synth::Impression imp = synth::makeImpression(master, synth::impressionSeed(seed, k));
+            const synth::ImpressionParameters drawn =
+                synth::impressionParameters(master, synth::impressionSeed(seed, k));
+            const synth::Impression imp = synth::makeImpression(
+                master, o.canvasWidth == synth::kImpressionWidth && o.canvasHeight == synth::kImpressionHeight
+                            ? drawn
+                            : synth::onCanvas(drawn, o.canvasWidth, o.canvasHeight));
             const std::string name = base + std::to_string(k);
             writeImage(name + ".png", imp.width, imp.height, imp.pixels);
             writeFileAtomically(name + ".json", groundTruthJson(id, k, setSeed, master.patternClass, imp.width, imp.height,
@@ -165,8 +175,26 @@ void addSynthCommand(CLI::App& app, int& exitCode) {
     for (const auto& [name, value] : kClasses) classes.push_back(name);
     cmd->add_option("--class", o->patternClass, "Make every finger of one pattern class (default: drawn per finger)")
         ->check(CLI::IsMember(classes));
+    auto canvas = std::make_shared<std::string>();
+    cmd->add_option("--canvas", *canvas,
+                    "WxH: draw each impression on a larger sensor (256x384 up to " + std::to_string(kMaxCanvas) + "x" +
+                        std::to_string(kMaxCanvas) + "), showing more of the finger")
+        ->check(CLI::Validator(
+            [](const std::string& v) {
+                int w = 0;
+                int h = 0;
+                char tail = 0;
+                const bool ok = std::sscanf(v.c_str(), "%dx%d%c", &w, &h, &tail) == 2 && w >= synth::kImpressionWidth &&
+                                h >= synth::kImpressionHeight && w <= kMaxCanvas && h <= kMaxCanvas;
+                return ok ? std::string() : "expected WxH from 256x384 to " + std::to_string(kMaxCanvas) + "x" +
+                                                std::to_string(kMaxCanvas) + ": " + v;
+            },
+            "WxH", "canvas"));
     cmd->add_flag("--json", o->json, "Print one JSON document on stdout saying what was written");
-    cmd->callback([o, &exitCode] { run(*o, exitCode); });
+    cmd->callback([o, canvas, &exitCode] {
+        if (!canvas->empty()) std::sscanf(canvas->c_str(), "%dx%d", &o->canvasWidth, &o->canvasHeight);
+        run(*o, exitCode);
+    });
 }
 
 int runSynthCommand(int argc, char** argv) {

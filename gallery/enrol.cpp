@@ -14,11 +14,18 @@ EnrolOutcome enrolFinger(Store& store, const std::string& subject, int finger,
     EnrolOutcome out;
     out.level = o.level;
     store.enrol(subject, finger, o.existing, [&](const std::vector<StoredTemplate>& kept) {
+        // Each stored impression is offered again by its centred window,
+        // carrying its other stored windows.
         std::vector<Impression> all;
-        for (const StoredTemplate& k : kept)
-            all.push_back({"enrolled " + rowName(k.subject, k.finger, k.slot) +
-                               (k.impression.empty() ? "" : " (" + k.impression + ")"),
-                           k.templ, {}});
+        for (const StoredTemplate& k : kept) {
+            if (k.window != 0) continue;
+            Impression im{"enrolled " + rowName(k.subject, k.finger, k.slot) +
+                              (k.impression.empty() ? "" : " (" + k.impression + ")"),
+                          k.templ, {}, {}};
+            for (const StoredTemplate& w : kept)
+                if (w.window != 0 && w.impression == k.impression) im.windows.push_back({w.window, w.templ});
+            all.push_back(std::move(im));
+        }
         all.insert(all.end(), offered.begin(), offered.end());
         out.decision = decideEnrolment(all, o.keep);
         std::vector<NewTemplate> chosen;
@@ -29,7 +36,7 @@ EnrolOutcome enrolFinger(Store& store, const std::string& subject, int finger,
             out.duplicate = findDuplicate(store, templates, subject, o.level, 0);
             if (out.duplicate) return chosen;
         }
-        for (const KeptTemplate& k : out.decision.kept) chosen.push_back({k.templ, k.label});
+        for (const KeptTemplate& k : out.decision.kept) chosen.push_back({k.templ, k.label, k.window});
         return chosen;
     });
     return out;

@@ -1,5 +1,6 @@
 #include "gallery/enrolment.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace zpg {
@@ -16,12 +17,16 @@ const char* fateName(Fate fate) {
     return "unknown";
 }
 
+bool repeatsWindow(const Template& t, const std::vector<Template>& earlier) {
+    return std::find(earlier.begin(), earlier.end(), t) != earlier.end();
+}
+
 EnrolmentDecision decideEnrolment(const std::vector<Impression>& impressions, int keep) {
     EnrolmentDecision d;
     std::vector<std::size_t> source;  // impression of each template in the array
     std::vector<std::uint8_t> array;
     for (std::size_t i = 0; i < impressions.size(); ++i) {
-        ImpressionOutcome o{impressions[i].label, Fate::NotChosen, -1, -1, {}};
+        ImpressionOutcome o{impressions[i].label, Fate::NotChosen, -1, -1, {}, {}};
         if (impressions[i].templ) {
             source.push_back(i);
             array.insert(array.end(), impressions[i].templ->begin(), impressions[i].templ->end());
@@ -102,6 +107,7 @@ EnrolmentDecision decideEnrolment(const std::vector<Impression>& impressions, in
     }
 
     d.enrolled = true;
+    std::vector<std::size_t> keptFrom;  // impression of each kept template so far
     for (std::int32_t k = 0; k < count; ++k) {
         ImpressionOutcome& o = d.outcomes[ordered[static_cast<std::size_t>(k)]];
         if (k == 0) {
@@ -126,6 +132,19 @@ EnrolmentDecision decideEnrolment(const std::vector<Impression>& impressions, in
         std::memcpy(kept.templ.data(), at(k), ZP_TEMPLATE_SIZE);
         kept.label = o.label;
         d.kept.push_back(std::move(kept));
+        keptFrom.push_back(ordered[static_cast<std::size_t>(k)]);
+    }
+    // The kept impressions' other windows, a round at a time.
+    for (std::size_t round = 0; d.kept.size() < static_cast<std::size_t>(kMaxTemplatesPerFinger); ++round) {
+        bool more = false;
+        for (std::size_t i = 0; i < keptFrom.size() && d.kept.size() < static_cast<std::size_t>(kMaxTemplatesPerFinger); ++i) {
+            const Impression& im = impressions[keptFrom[i]];
+            if (round >= im.windows.size()) continue;
+            more = true;
+            d.kept.push_back({im.windows[round].templ, im.label, im.windows[round].window});
+            d.outcomes[keptFrom[i]].windows.push_back(im.windows[round].window);
+        }
+        if (!more) break;
     }
     return d;
 }

@@ -49,9 +49,12 @@ const char* fingerName(int position);
 // A name above or its number; throws Error otherwise.
 int parseFinger(const std::string& text);
 
-// Templates kept per finger: by default and at most.
+// Impressions kept per finger: by default and at most.
 inline constexpr int kDefaultKeep = 3;
 inline constexpr int kMaxKeep = 10;
+// Templates stored per finger at most: the kept impressions' centred
+// windows, then their other windows while room is left (slots 0 to 14).
+inline constexpr int kMaxTemplatesPerFinger = 15;
 
 // One stored template. slot 0 is the finger's best impression, the others
 // follow by quality.
@@ -60,7 +63,11 @@ struct StoredTemplate {
     int finger = kUnknownFinger;
     int slot = 0;
     std::string impression;  // where the template came from, as given at enrolment
-    int window = 0;          // which window of that capture: 0 the centred one
+    // Which window of that capture: 0 the centred window (or the capture's
+    // only one), 1, 2, ... the other windows in the order the tool's window
+    // grid lists them (windowGrid in cli/image_io.h). Every backend stores
+    // this number.
+    int window = 0;
     std::string enrolled;    // UTC time of enrolment
     Template templ{};
 };

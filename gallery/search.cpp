@@ -19,6 +19,20 @@ bool comparable(int probeFinger, int galleryFinger) {
     return probeFinger == kUnknownFinger || galleryFinger == kUnknownFinger || probeFinger == galleryFinger;
 }
 
+// Sum over the captures of each one's best probe score: the windows of one
+// capture are one finger seen several times, not several fingers.
+int fusedTotal(const std::vector<Probe>& probes, const std::vector<ProbeScore>& scores) {
+    std::map<int, int> bestOfCapture;
+    int total = 0;
+    for (std::size_t p = 0; p < probes.size(); ++p) {
+        const int score = std::max(scores[p].score, 0);
+        if (probes[p].capture < 0) total += score;
+        else bestOfCapture[probes[p].capture] = std::max(bestOfCapture[probes[p].capture], score);
+    }
+    for (const auto& [capture, best] : bestOfCapture) total += best;
+    return total;
+}
+
 }  // namespace
 
 std::vector<std::uint8_t> quickScores(const Template& probe, const std::vector<Template>& templates,
@@ -171,7 +185,7 @@ SearchResult rankShortLists(const Snapshot& gallery, const std::vector<Probe>& p
     std::vector<SubjectCandidate> ranked;
     ranked.reserve(bySubject.size());
     for (auto& [subject, c] : bySubject) {
-        for (const ProbeScore& s : c.probes) c.total += std::max(s.score, 0);
+        c.total = fusedTotal(probes, c.probes);
         ranked.push_back(std::move(c));
     }
     std::stable_sort(ranked.begin(), ranked.end(),
@@ -260,6 +274,28 @@ VerifyResult verify(const Template& probe, const std::vector<StoredTemplate>& en
         r.match = ZPMatch(probe.data(), best->templ.data(), ws.data(), level) == 1;
     }
     return r;
+}
+
+VerifyResult verify(const std::vector<Template>& probeWindows, const std::vector<StoredTemplate>& enrolled, int level) {
+    VerifyResult best;
+    for (std::size_t w = 0; w < probeWindows.size(); ++w) {
+        VerifyResult r = verify(probeWindows[w], enrolled, level);
+        r.probe = w;
+        if (w == 0 || r.score > best.score) best = r;
+    }
+    return best;
+}
+
+std::vector<std::size_t> bestWindows(const std::vector<Probe>& probes, const SubjectCandidate& candidate) {
+    std::vector<std::size_t> best;
+    for (std::size_t p = 0; p < probes.size(); ++p) {
+        const auto same = std::find_if(best.begin(), best.end(), [&](std::size_t b) {
+            return probes[p].capture >= 0 && probes[b].capture == probes[p].capture;
+        });
+        if (same == best.end()) best.push_back(p);
+        else if (candidate.probes[p].score > candidate.probes[*same].score) *same = p;
+    }
+    return best;
 }
 
 std::optional<SubjectCandidate> findDuplicate(Store& store, const std::vector<Template>& templates,

@@ -19,6 +19,10 @@ struct Probe {
     Template templ{};
     int finger = kUnknownFinger;
     std::string label;
+    // Windows of one capture share a capture number (>= 0): a subject's
+    // fused score counts the best of them once. -1: a capture of its own.
+    int capture = -1;
+    int window = 0;  // StoredTemplate::window
 };
 
 // Fingers re-scored with the full match when no short list is asked for:
@@ -45,7 +49,7 @@ struct ProbeScore {
 
 struct SubjectCandidate {
     std::string subject;
-    int total = 0;                    // sum over the probes of the best scores
+    int total = 0;                    // sum over the captures of the best scores
     bool match = false;               // some probe matches at the level
     std::vector<ProbeScore> probes;   // one per probe, in the order given
 };
@@ -114,8 +118,16 @@ struct VerifyResult {
     int slot = 0;
     bool match = false;         // ZPMatch at the level with the best template
     std::size_t compared = 0;
+    std::size_t probe = 0;      // which of the probe's windows scored best
 };
 VerifyResult verify(const Template& probe, const std::vector<StoredTemplate>& enrolled, int level);
+// The windows of one capture: the best score over every window and
+// template decides (the first window on ties).
+VerifyResult verify(const std::vector<Template>& probeWindows, const std::vector<StoredTemplate>& enrolled, int level);
+
+// For each capture of the probes, in the order of its first probe, the
+// probe (window) with the candidate's best score; the first on ties.
+std::vector<std::size_t> bestWindows(const std::vector<Probe>& probes, const SubjectCandidate& candidate);
 
 // The first subject other than subject with a finger that matches one of
 // the templates at the level (de-duplication at enrolment); damaged rows

@@ -23,29 +23,34 @@ namespace {
 constexpr int kApplicationId = 0x5A50474C;
 // 1: one template per id, FNV-1a checksums (no application id).
 // 2: subjects, fingers, several templates per finger, XXH3 checksums.
-constexpr int kSchemaVersion = 2;
+// 3: each template names its window of the capture; up to
+//    kMaxTemplatesPerFinger slots per finger.
+constexpr int kSchemaVersion = 3;
 constexpr int kBusyTimeoutMs = 60000;
 // Layouts whose every writer renews the write token (older tools refuse
 // them), so that a snapshot cache can trust it.
-constexpr int kFirstCachedLayout = 2;
+constexpr int kFirstCachedLayout = 3;
 
-constexpr const char* kSchema =
+constexpr const char* kSubjectsTable =
     "CREATE TABLE subjects ("
     " subject TEXT PRIMARY KEY NOT NULL CHECK (length(subject) > 0),"
     " created TEXT NOT NULL DEFAULT (strftime('%Y-%m-%dT%H:%M:%SZ', 'now'))"
-    ") WITHOUT ROWID;"
+    ") WITHOUT ROWID;";
+const std::string kTemplatesTable =
     "CREATE TABLE templates ("
     " subject TEXT NOT NULL REFERENCES subjects (subject),"
     " finger INTEGER NOT NULL CHECK (finger BETWEEN 0 AND 10),"
-    " slot INTEGER NOT NULL CHECK (slot BETWEEN 0 AND 9),"
+    " slot INTEGER NOT NULL CHECK (slot BETWEEN 0 AND " + std::to_string(kMaxTemplatesPerFinger - 1) + "),"
     " impression TEXT NOT NULL DEFAULT '',"
+    " window_index INTEGER NOT NULL DEFAULT 0 CHECK (window_index >= 0),"
     " quality INTEGER NOT NULL,"
     " template BLOB NOT NULL CHECK (length(template) = 256),"
     " checksum INTEGER,"  // NULL: the row failed its check before an upgrade
     " enrolled TEXT NOT NULL DEFAULT (strftime('%Y-%m-%dT%H:%M:%SZ', 'now')),"
     " PRIMARY KEY (subject, finger, slot)"
-    ") WITHOUT ROWID;"
-    // Rows the writers stored, so that a read that ends early is noticed.
+    ") WITHOUT ROWID;";
+// Rows the writers stored, so that a read that ends early is noticed.
+constexpr const char* kCountsTable =
     "CREATE TABLE counts (name TEXT PRIMARY KEY NOT NULL, value INTEGER NOT NULL) WITHOUT ROWID;"
     "INSERT INTO counts VALUES ('templates', 0);";
 
@@ -67,6 +72,7 @@ struct RowView {
     std::string_view subject;
     int finger;
     int slot;
+    int window;
     const Template& templ;
     const Statement& statement;  // impression (column 3) and time (column 4)
 };
@@ -131,7 +137,9 @@ class SqliteStore final : public Store {
     // 0 for an empty database. Throws when it is not a gallery.
     int detectLayout();
     void createSchema();
+    void markLayout();
     void upgradeFirstLayout();
+    void upgradeSecondLayout();
     // Scans every row (or one subject's) inside the caller's read
     // transaction; onRow(RowView) receives the usable ones.
     template <class OnRow>
@@ -256,6 +264,7 @@ SqliteStore::SqliteStore(const std::string& path, Access access) : path_(path) {
             version_ = detectLayout();
             if (version_ == 0) createSchema();
             else if (version_ == 1) upgradeFirstLayout();
+            else if (version_ == 2) upgradeSecondLayout();
             version_ = kSchemaVersion;
             t.commit();
         }
@@ -301,9 +310,9 @@ int SqliteStore::detectLayout() {
         if (version > kSchemaVersion)
             throw Error{path_ + ": made by a newer zpapi (gallery layout " + std::to_string(version) +
                         "); this one reads layouts up to " + std::to_string(kSchemaVersion)};
-        if (version != kSchemaVersion)
+        if (version != 2 && version != kSchemaVersion)
             throw Error{path_ + ": not a zpapi gallery (unknown layout " + std::to_string(version) + ")"};
-        return kSchemaVersion;
+        return static_cast<int>(version);
     }
     std::set<std::string> tables;
     Statement list(*this, "SELECT name FROM sqlite_schema WHERE type = 'table'");
@@ -319,7 +328,13 @@ int SqliteStore::detectLayout() {
 }
 
 void SqliteStore::createSchema() {
-    exec(kSchema, "cannot create the gallery");
+    exec(kSubjectsTable, "cannot create the gallery");
+    exec(kTemplatesTable.c_str(), "cannot create the gallery");
+    exec(kCountsTable, "cannot create the gallery");
+    markLayout();
+}
+
+void SqliteStore::markLayout() {
     exec(("PRAGMA application_id = " + std::to_string(kApplicationId)).c_str(), "cannot mark the gallery");
     exec(("PRAGMA user_version = " + std::to_string(kSchemaVersion)).c_str(), "cannot mark the gallery");
 }
@@ -356,6 +371,20 @@ void SqliteStore::upgradeFirstLayout() {
     addToCount(rows);
 }
 
+// The second layout had no window column and ten slots: its templates
+// table is rebuilt (SQLite cannot widen a CHECK in place), every row taken
+// as the centred window; checksums and counts stay as they are.
+void SqliteStore::upgradeSecondLayout() {
+    exec("ALTER TABLE templates RENAME TO templates_second_layout", "cannot upgrade the gallery");
+    exec(kTemplatesTable.c_str(), "cannot upgrade the gallery");
+    exec("INSERT INTO templates (subject, finger, slot, impression, window_index, quality, template, checksum, enrolled)"
+         " SELECT subject, finger, slot, impression, 0, quality, template, checksum, enrolled"
+         " FROM templates_second_layout",
+         "cannot upgrade the gallery");
+    exec("DROP TABLE templates_second_layout", "cannot upgrade the gallery");
+    markLayout();
+}
+
 std::int64_t SqliteStore::recordedCount() {
     Statement st(*this, "SELECT value FROM counts WHERE name = 'templates'");
     if (!st.step()) throw Error{path_ + ": the gallery's row count is missing (run zpapi check)"};
@@ -379,9 +408,10 @@ std::optional<CacheStamp> SqliteStore::cacheStamp() {
 
 template <class OnRow>
 void SqliteStore::scan(const std::string* subject, int finger, std::vector<DamagedRow>& damaged, OnRow onRow) {
-    std::string sql = version_ == 1
-                          ? "SELECT id, 0, 0, '', enrolled, template, checksum FROM templates"
-                          : "SELECT subject, finger, slot, impression, enrolled, template, checksum FROM templates";
+    std::string sql =
+        version_ == 1   ? "SELECT id, 0, 0, '', enrolled, template, checksum, 0 FROM templates"
+        : version_ == 2 ? "SELECT subject, finger, slot, impression, enrolled, template, checksum, 0 FROM templates"
+                        : "SELECT subject, finger, slot, impression, enrolled, template, checksum, window_index FROM templates";
     const char* key = version_ == 1 ? "id" : "subject";
     if (subject) {
         sql += std::string(" WHERE ") + key + " = ?1";
@@ -407,7 +437,7 @@ void SqliteStore::scan(const std::string* subject, int finger, std::vector<Damag
                                : rowChecksum(who, position, t) != st.integer(6))
             why = "checksum mismatch";
         if (why == nullptr && zp::storedTemplateVerdict(t.data()) == zp::TemplateVerdict::Usable) {
-            onRow(RowView{who, position, slot, t, st});
+            onRow(RowView{who, position, slot, static_cast<int>(st.integer(7)), t, st});
             continue;
         }
         damaged.push_back({std::string(who), position, slot, why ? why : "template refused: " + templateRejection(t)});
@@ -426,8 +456,8 @@ std::vector<StoredTemplate> SqliteStore::collect(const std::string* subject, int
                                                  std::vector<DamagedRow>& damaged) {
     std::vector<StoredTemplate> out;
     scan(subject, finger, damaged, [&out](const RowView& row) {
-        out.push_back({std::string(row.subject), row.finger, row.slot, row.statement.text(3), 0, row.statement.text(4),
-                       row.templ});
+        out.push_back({std::string(row.subject), row.finger, row.slot, row.statement.text(3), row.window,
+                       row.statement.text(4), row.templ});
     });
     return out;
 }
@@ -496,8 +526,8 @@ void SqliteStore::enrol(const std::string& subject, int finger, Existing existin
     Statement sub(*this, "INSERT OR IGNORE INTO subjects (subject) VALUES (?)");
     sub.bind(1, subject).run();
     Statement ins(*this,
-                  "INSERT INTO templates (subject, finger, slot, impression, quality, template, checksum)"
-                  " VALUES (?, ?, ?, ?, ?, ?, ?)");
+                  "INSERT INTO templates (subject, finger, slot, impression, quality, template, checksum, window_index)"
+                  " VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
     for (std::size_t slot = 0; slot < chosen.size(); ++slot) {
         const NewTemplate& n = chosen[slot];
         ins.bind(1, subject)
@@ -506,7 +536,8 @@ void SqliteStore::enrol(const std::string& subject, int finger, Existing existin
             .bind(4, n.impression)
             .bind(5, templateQuality(n.templ))
             .bindBlob(6, n.templ.data(), ZP_TEMPLATE_SIZE)
-            .bind(7, rowChecksum(subject, finger, n.templ));
+            .bind(7, rowChecksum(subject, finger, n.templ))
+            .bind(8, static_cast<std::int64_t>(n.window));
         ins.run();
         ins.reset();
     }
@@ -536,8 +567,8 @@ void SqliteStore::add(const std::vector<StoredTemplate>& rows) {
     Transaction t(*this, true);
     Statement sub(*this, "INSERT OR IGNORE INTO subjects (subject) VALUES (?)");
     Statement ins(*this,
-                  "INSERT INTO templates (subject, finger, slot, impression, quality, template, checksum, enrolled)"
-                  " VALUES (?, ?, ?, ?, ?, ?, ?, coalesce(?, strftime('%Y-%m-%dT%H:%M:%SZ', 'now')))");
+                  "INSERT INTO templates (subject, finger, slot, impression, quality, template, checksum, window_index,"
+                  " enrolled) VALUES (?, ?, ?, ?, ?, ?, ?, ?, coalesce(?, strftime('%Y-%m-%dT%H:%M:%SZ', 'now')))");
     for (const StoredTemplate& r : rows) {
         sub.bind(1, r.subject).run();
         sub.reset();
@@ -547,9 +578,10 @@ void SqliteStore::add(const std::vector<StoredTemplate>& rows) {
             .bind(4, r.impression)
             .bind(5, templateQuality(r.templ))
             .bindBlob(6, r.templ.data(), ZP_TEMPLATE_SIZE)
-            .bind(7, rowChecksum(r.subject, r.finger, r.templ));
-        if (r.enrolled.empty()) ins.bindNull(8);
-        else ins.bind(8, r.enrolled);
+            .bind(7, rowChecksum(r.subject, r.finger, r.templ))
+            .bind(8, static_cast<std::int64_t>(r.window));
+        if (r.enrolled.empty()) ins.bindNull(9);
+        else ins.bind(9, r.enrolled);
         if (sqlite3_step(ins.handle()) != SQLITE_DONE) {
             if (sqlite3_extended_errcode(db_) == SQLITE_CONSTRAINT_PRIMARYKEY)
                 throw Error{path_ + ": " + rowName(r.subject, r.finger, r.slot) + " already exists; nothing was added"};

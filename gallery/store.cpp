@@ -32,8 +32,8 @@ std::string enrolRefusal(const std::string& location, const std::string& subject
 }
 
 void checkChosen(const std::vector<NewTemplate>& chosen) {
-    if (chosen.size() > static_cast<std::size_t>(kMaxKeep))
-        throw Error{"at most " + std::to_string(kMaxKeep) + " templates are kept per finger"};
+    if (chosen.size() > static_cast<std::size_t>(kMaxTemplatesPerFinger))
+        throw Error{"at most " + std::to_string(kMaxTemplatesPerFinger) + " templates are kept per finger"};
     for (const NewTemplate& n : chosen) {
         if (const std::string why = templateRejection(n.templ); !why.empty())
             throw Error{n.impression + ": template not stored: " + why};

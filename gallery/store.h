@@ -49,7 +49,7 @@ enum class Existing {
 struct NewTemplate {
     Template templ{};
     std::string impression;
-    int window = 0;  // which window of the capture: 0 the centred one
+    int window = 0;  // which window of the capture (StoredTemplate::window)
 };
 
 class Store {

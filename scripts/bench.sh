@@ -70,7 +70,9 @@ sets+=("$synth_set")
 echo "== evaluation"
 rm -f "$results"/det_*.png
 eval_started=$(date +%s)
-"$zpapi" eval "${sets[@]}" --enrol 3 --impostors all --report "$results/evaluation.json" \
+# --windows 5,3: the windows protocol beside the single window (captures fitted
+# several times over the finger).
+"$zpapi" eval "${sets[@]}" --enrol 3 --impostors all --windows 5,3 --report "$results/evaluation.json" \
   --markdown "$work/evaluation.md" | tee "$work/evaluation.txt"
 echo "== pictures: python3 -m zpapi.plot (the package built in $build/python)"
 PYTHONPATH="$build/python${PYTHONPATH:+:$PYTHONPATH}" "${PYTHON:-/usr/bin/python3}" -m zpapi.plot \

@@ -81,3 +81,16 @@ echo "== $right of $total impressions answered correctly"
 
 "$zpapi" show "$(image "$first" 4)" -o "$out/show.png" || true
 echo "== picture of one impression with its minutiae: $out/show.png"
+
+# A capture larger than the sensor: the working window covers part of the
+# finger, so each impression is fitted several times over it.
+echo "== a generated finger on a 448 x 560 sensor, enrolled from 5 windows of each impression"
+"$zpapi" synth --fingers 1 --impressions 4 --seed 2026 --canvas 448x560 -o "$out/large" --quiet
+large=$out/large
+"$zpapi" enroll --db "$out/large.db" --id large --windows 5 "$large/101_1.png" "$large/101_2.png" "$large/101_3.png" \
+  2>/dev/null || true
+"$zpapi" list --db "$out/large.db" || true
+echo "== verifying it with 3 windows of its fourth impression"
+"$zpapi" verify --db "$out/large.db" --id large --windows 3 "$large/101_4.png" 2>/dev/null || true
+"$zpapi" show --windows 5 "$large/101_1.png" -o "$out/windows.png" || true
+echo "== picture of the windows of its first impression: $out/windows.png"

@@ -120,6 +120,12 @@ the other impressions as probes scored against the best of the finger's template
 rule of earlier releases (the best impression alone, enrolled only when the runner-up confirms it). A finger
 that does not enrol rejects its probes.
 
+\`--windows 5,3\` adds captures fitted several times: the first impression of each finger enrolled with the
+templates of up to 5 windows placed over its finger, every other impression probed with up to 3 (one extraction
+each), the best score over windows and templates deciding, impostors over all cross-finger pairs; beside it the
+centred windows alone. Sets whose captures barely exceed the working window give fewer windows (repeats and
+failures are dropped).
+
 EOF
   cat "$evaluation"
   echo

@@ -223,14 +223,26 @@ ImpressionParameters impressionParameters(const MasterFingerprint& master, std::
     return p;
 }
 
+ImpressionParameters onCanvas(ImpressionParameters p, int width, int height) {
+    p.centreX += (width - kImpressionWidth) / 2.0;
+    p.centreY += (height - kImpressionHeight) / 2.0;
+    p.contactRadiusX *= static_cast<double>(width) / kImpressionWidth;
+    p.contactRadiusY *= static_cast<double>(height) / kImpressionHeight;
+    p.canvasWidth = width;
+    p.canvasHeight = height;
+    return p;
+}
+
 Impression makeImpression(const MasterFingerprint& master, std::uint64_t seed) {
     return makeImpression(master, impressionParameters(master, seed));
 }
 
 Impression makeImpression(const MasterFingerprint& master, const ImpressionParameters& p) {
-    constexpr int w = kImpressionWidth, h = kImpressionHeight;
-    constexpr std::size_t n = static_cast<std::size_t>(w) * h;
+    const int w = p.canvasWidth, h = p.canvasHeight;
+    const std::size_t n = static_cast<std::size_t>(w) * h;
     Impression out;
+    out.width = w;
+    out.height = h;
     out.parameters = p;
     out.contact.assign(n, 0);
     det::Random random(det::mixSeed(p.textureSeed, 0x7E87));

@@ -96,12 +96,21 @@ struct ImpressionParameters {
     double illumination = 0.0;           // swing of an uneven background, grey levels either way
     double contrastPatches = 0.22;       // share of the contrast lost in the faintest patches, 0 .. 1
     int creases = 0;                     // creases and scratches: bright lines across the ridges
+    // The capture's size: the sensor's by default; a larger canvas is a
+    // larger sensor (see onCanvas).
+    int canvasWidth = kImpressionWidth;
+    int canvasHeight = kImpressionHeight;
 };
+
+// The same capture on a larger sensor of width x height: the contact centre
+// lands as far from the canvas's centre as from the sensor's, and the
+// contact area grows with the canvas, so that more of the finger shows.
+ImpressionParameters onCanvas(ImpressionParameters parameters, int width, int height);
 
 ImpressionParameters impressionParameters(const MasterFingerprint& master, std::uint64_t seed);
 
 struct Impression {
-    int width = kImpressionWidth;
+    int width = kImpressionWidth;  // the parameters' canvas
     int height = kImpressionHeight;
     ImpressionParameters parameters;
     std::vector<std::uint8_t> pixels;            // width x height, row by row

@@ -108,6 +108,37 @@ Template probeTemplate(const py::object& item, int dpi) {
     return zpcli::templateFromPath(path, dpi, true);
 }
 
+void checkWindows(int windows) {
+    if (windows < 1 || windows > zpcli::kMaxWindows)
+        throw py::value_error("windows must be 1 to " + std::to_string(zpcli::kMaxWindows) + ", not " +
+                              std::to_string(windows));
+}
+
+// A probe's windows: template bytes (one, window 0), a list of (window,
+// template bytes) the package extracted from an image array, or a path the
+// tool would take (an image's windows, or a template file).
+std::vector<zpcli::WindowExtraction> probeWindows(const py::object& item, int dpi, int windows) {
+    if (py::isinstance<py::list>(item)) {
+        std::vector<zpcli::WindowExtraction> out;
+        for (const py::handle w : item.cast<py::list>()) {
+            const auto t = w.cast<py::tuple>();
+            out.push_back({t[0].cast<int>(), {}, probeTemplate(t[1], dpi)});
+        }
+        if (out.empty()) throw InputError{"no window of the probe gave a template"};
+        return out;
+    }
+    if (py::isinstance<py::bytes>(item)) return {{0, {}, probeTemplate(item, dpi)}};
+    const std::string path = item.cast<std::string>();
+    py::gil_scoped_release release;
+    return zpcli::windowTemplatesFromPath(path, dpi, windows, true);
+}
+
+py::list windowNumbers(const std::vector<zpcli::WindowExtraction>& windows) {
+    py::list out;
+    for (const zpcli::WindowExtraction& w : windows) out.append(w.window);
+    return out;
+}
+
 py::list damagedList(const std::vector<zpg::DamagedRow>& damaged) {
     py::list out;
     for (const zpg::DamagedRow& d : damaged)
@@ -157,9 +188,10 @@ class Gallery {
     const std::string& path() const { return path_; }
 
     py::dict enrol(const std::string& subject, const py::list& impressions, const py::object& finger, int keep,
-                   const std::string& existing, bool checkDuplicates, int level, int dpi) {
+                   const std::string& existing, bool checkDuplicates, int level, int dpi, int windows) {
         checkLevel(level);
         checkDpi(dpi);
+        checkWindows(windows);
         if (keep < 1 || keep > zpg::kMaxKeep)
             throw py::value_error("keep must be 1 to " + std::to_string(zpg::kMaxKeep) + ", not " + std::to_string(keep));
         if (subject.empty()) throw py::value_error("a subject id must not be empty");
@@ -180,12 +212,16 @@ class Gallery {
         std::vector<std::size_t> pathAt;
         for (const py::handle item : impressions) {
             if (py::isinstance<py::tuple>(item)) {
-                // (label, template bytes or None, why there is none)
+                // (label, template bytes or None, why there is none[, [(window, bytes), ...]])
                 const auto t = item.cast<py::tuple>();
                 zpg::Impression im;
                 im.label = t[0].cast<std::string>();
                 if (t[1].is_none()) im.failure = t[2].cast<std::string>();
                 else im.templ = templateOf(t[1].cast<py::bytes>());
+                if (t.size() > 3)
+                    for (const py::handle w : t[3].cast<py::list>())
+                        im.windows.push_back({w.cast<py::tuple>()[0].cast<int>(),
+                                              templateOf(w.cast<py::tuple>()[1].cast<py::bytes>())});
                 offered.push_back(std::move(im));
             } else {
                 pathAt.push_back(offered.size());
@@ -199,7 +235,7 @@ class Gallery {
             std::string unreadable;
             for (std::size_t i = 0; i < paths.size(); ++i) {
                 try {
-                    offered[pathAt[i]] = zpcli::offeredImpression(paths[i], dpi, true);
+                    offered[pathAt[i]] = zpcli::offeredImpression(paths[i], dpi, true, windows);
                 } catch (const InputError& e) {
                     unreadable += (unreadable.empty() ? "" : "; ") + e.message;
                 }
@@ -213,6 +249,7 @@ class Gallery {
             py::dict d(py::arg("image") = o.label, py::arg("outcome") = zpg::fateName(o.fate));
             d["score"] = o.score >= 0 ? py::object(py::int_(o.score)) : py::none();
             d["slot"] = o.slot >= 0 ? py::object(py::int_(o.slot)) : py::none();
+            d["windows"] = o.slot >= 0 ? py::object(py::cast(o.windows)) : py::none();
             d["reason"] = o.why;
             outcomes.append(d);
         }
@@ -226,9 +263,10 @@ class Gallery {
     }
 
     py::dict verify(const std::string& subject, const py::object& probe, const py::object& finger, int level, int dpi,
-                    bool skipDamaged) {
+                    bool skipDamaged, int windows) {
         checkLevel(level);
         checkDpi(dpi);
+        checkWindows(windows);
         const int position = fingerOf(finger, zpg::Store::kAllFingers);
         std::vector<zpg::DamagedRow> damaged;
         std::vector<zpg::StoredTemplate> enrolled;
@@ -244,36 +282,51 @@ class Gallery {
                                                            " finger enrolled")};
             }
         }
-        const Template t = probeTemplate(probe, dpi);
+        const std::vector<zpcli::WindowExtraction> t = probeWindows(probe, dpi, windows);
+        std::vector<Template> templates;
+        for (const zpcli::WindowExtraction& w : t) templates.push_back(w.templ);
         zpg::VerifyResult r;
         {
             py::gil_scoped_release release;
-            r = zpg::verify(t, enrolled, level);
+            r = zpg::verify(templates, enrolled, level);
         }
+        int window = 0;  // the enrolled template's
+        for (const zpg::StoredTemplate& e : enrolled)
+            if (e.finger == r.finger && e.slot == r.slot) window = e.window;
         return py::dict(py::arg("subject") = subject, py::arg("finger") = zpg::fingerName(r.finger),
-                        py::arg("slot") = r.slot, py::arg("templates") = r.compared, py::arg("score") = r.score,
-                        py::arg("level") = level, py::arg("threshold") = zpcli::levelThreshold(level),
-                        py::arg("match") = r.match, py::arg("damaged") = damagedList(damaged));
+                        py::arg("slot") = r.slot, py::arg("window") = window, py::arg("templates") = r.compared,
+                        py::arg("probe_windows") = windowNumbers(t), py::arg("probe_window") = t[r.probe].window,
+                        py::arg("score") = r.score, py::arg("level") = level,
+                        py::arg("threshold") = zpcli::levelThreshold(level), py::arg("match") = r.match,
+                        py::arg("damaged") = damagedList(damaged));
     }
 
     py::dict identify(const py::list& probes, const py::list& fingers, std::size_t top, std::size_t shortList,
-                      int level, unsigned threads, int dpi, bool skipDamaged) {
+                      int level, unsigned threads, int dpi, bool skipDamaged, int windows) {
         checkLevel(level);
         checkDpi(dpi);
+        checkWindows(windows);
         if (probes.empty()) throw py::value_error("identify needs at least one probe");
         if (!fingers.empty() && fingers.size() != probes.size())
             throw InputError{"--finger given " + std::to_string(fingers.size()) + " times for " +
                              std::to_string(probes.size()) + " images: give one per image, in order"};
         if (top < 1) throw py::value_error("top must be at least 1");
-        std::vector<zpg::Probe> list;
-        for (std::size_t i = 0; i < probes.size(); ++i) {
-            zpg::Probe p;
-            p.finger = fingers.empty() ? zpg::kUnknownFinger : fingerOf(fingers[i], zpg::kUnknownFinger);
-            p.label = py::isinstance<py::bytes>(probes[i]) ? "probe " + std::to_string(i + 1) : probes[i].cast<std::string>();
-            list.push_back(std::move(p));
-        }
+        std::vector<int> positions;
+        for (std::size_t i = 0; i < probes.size(); ++i)
+            positions.push_back(fingers.empty() ? zpg::kUnknownFinger : fingerOf(fingers[i], zpg::kUnknownFinger));
         auto store = openStore(path_, zpg::Access::Read);
-        for (std::size_t i = 0; i < list.size(); ++i) list[i].templ = probeTemplate(probes[i], dpi);
+        // Each probe's windows are probes of one capture: its best counts.
+        std::vector<zpg::Probe> list;
+        py::list probeList;
+        for (std::size_t i = 0; i < probes.size(); ++i) {
+            const std::string label =
+                py::isinstance<py::str>(probes[i]) ? probes[i].cast<std::string>() : "probe " + std::to_string(i + 1);
+            const std::vector<zpcli::WindowExtraction> windowsOf = probeWindows(probes[i], dpi, windows);
+            for (const zpcli::WindowExtraction& w : windowsOf)
+                list.push_back({w.templ, positions[i], label, static_cast<int>(i), w.window});
+            probeList.append(py::dict(py::arg("image") = label, py::arg("finger") = zpg::fingerName(positions[i]),
+                                      py::arg("windows") = windowNumbers(windowsOf)));
+        }
         zpg::SearchOptions options;
         options.top = top;
         options.shortList = shortList;
@@ -291,17 +344,19 @@ class Gallery {
         for (std::size_t rank = 0; rank < r.candidates.size(); ++rank) {
             const zpg::SubjectCandidate& c = r.candidates[rank];
             py::list per;
-            for (const zpg::ProbeScore& s : c.probes) {
+            for (const std::size_t p : zpg::bestWindows(list, c)) {
+                const zpg::ProbeScore& s = c.probes[p];
                 if (s.score < 0) per.append(py::none());
                 else
                     per.append(py::dict(py::arg("finger") = zpg::fingerName(s.finger), py::arg("slot") = s.slot,
                                         py::arg("quick_score") = s.quick, py::arg("score") = s.score,
-                                        py::arg("match") = s.match));
+                                        py::arg("match") = s.match, py::arg("probe_window") = list[p].window));
             }
             candidates.append(py::dict(py::arg("rank") = rank + 1, py::arg("subject") = c.subject,
                                        py::arg("score") = c.total, py::arg("match") = c.match, py::arg("probes") = per));
         }
-        return py::dict(py::arg("subjects") = r.subjects, py::arg("fingers") = r.fingers,
+        return py::dict(py::arg("probes") = probeList, py::arg("subjects") = r.subjects,
+                        py::arg("fingers") = r.fingers,
                         py::arg("templates") = r.templates, py::arg("damaged") = damagedList(gallery.damaged),
                         py::arg("level") = level, py::arg("threshold") = zpcli::levelThreshold(level),
                         py::arg("short_list") = r.shortList, py::arg("candidates") = candidates);
@@ -318,7 +373,8 @@ class Gallery {
         py::list entries;
         for (const zpg::StoredTemplate& r : rows)
             entries.append(py::dict(py::arg("subject") = r.subject, py::arg("finger") = zpg::fingerName(r.finger),
-                                    py::arg("slot") = r.slot, py::arg("minutiae") = zpg::templateCount(r.templ),
+                                    py::arg("slot") = r.slot, py::arg("window") = r.window,
+                                    py::arg("minutiae") = zpg::templateCount(r.templ),
                                     py::arg("quality") = zpg::templateQuality(r.templ),
                                     py::arg("image") = r.impression, py::arg("enrolled_at") = r.enrolled,
                                     py::arg("template") = bytesOf(r.templ)));
@@ -382,6 +438,50 @@ py::tuple extract(const py::array& image, int threshold, int minYield) {
                                     ? py::object(arrayOf(zpcli::skeletonPicture(e), zp::kWindowHeight, zp::kWindowWidth))
                                     : py::none();
     return py::make_tuple(e.result, templ, skeleton);
+}
+
+// [(window, template bytes, (x, y, width, height))] of a capture's windows:
+// a path (read and resampled as load_image reads it) or a grey uint8 array
+// of any size at 500 dpi.
+py::list extractWindows(const py::object& image, int windows, int dpi) {
+    checkDpi(dpi);
+    checkWindows(windows);
+    std::vector<zpcli::CaptureWindow> fitted;
+    if (py::isinstance<py::array>(image)) {
+        const auto a = image.cast<py::array>();
+        checkUint8(a, "the image");
+        if (a.ndim() != 2 || a.shape(0) < 8 || a.shape(1) < 8)
+            throw py::value_error("the image must be a 2-d array of at least 8 x 8 pixels");
+        const auto c = py::array_t<std::uint8_t, py::array::c_style>::ensure(a);
+        zpcli::GreyImage grey;
+        grey.height = static_cast<std::int32_t>(c.shape(0));
+        grey.width = static_cast<std::int32_t>(c.shape(1));
+        grey.pixels.assign(c.data(), c.data() + c.size());
+        std::string note;
+        py::gil_scoped_release release;
+        fitted = zpcli::fitWindows(grey, windows, note);
+    } else {
+        const std::string path = py::str(image).cast<std::string>();
+        std::string note;
+        std::string error;
+        bool ok = false;
+        {
+            py::gil_scoped_release release;
+            ok = zpcli::loadSensorWindows(path, dpi, windows, fitted, note, error);
+        }
+        if (!ok) throw InputError{error};
+    }
+    std::vector<zpcli::WindowExtraction> made;
+    {
+        py::gil_scoped_release release;
+        std::int32_t centred = 0;
+        made = zpcli::extractWindows(fitted, centred);
+    }
+    py::list out;
+    for (const zpcli::WindowExtraction& w : made)
+        out.append(py::make_tuple(w.window, bytesOf(w.templ),
+                                  py::make_tuple(w.rect.x, w.rect.y, w.rect.width, w.rect.height)));
+    return out;
 }
 
 py::array_t<std::int32_t> minutiae(const py::bytes& data) {
@@ -542,6 +642,11 @@ PYBIND11_MODULE(_zpapi, m) {
         return py::make_tuple(zpg::templateCount(t), zpg::templateYield(t), zpg::templateQuality(t));
     });
     m.def("minutiae", &minutiae);
+    m.def("extract_windows", &extractWindows, py::arg("image"), py::arg("windows"), py::arg("dpi") = 500);
+    m.attr("MAX_WINDOWS") = zpcli::kMaxWindows;
+    m.attr("DEFAULT_VERIFY_WINDOWS") = zpcli::kDefaultVerifyWindows;
+    m.attr("DEFAULT_IDENTIFY_WINDOWS") = zpcli::kDefaultIdentifyWindows;
+    m.attr("MAX_TEMPLATES_PER_FINGER") = zpg::kMaxTemplatesPerFinger;
     m.def("to_iso19794_2", [](const py::bytes& t) {
         const std::vector<std::uint8_t> r = zpcli::toIso19794_2(templateOf(t));
         return bytesOf(r.data(), r.size());
@@ -571,11 +676,12 @@ PYBIND11_MODULE(_zpapi, m) {
         .def(py::init<std::string>(), py::arg("path"))
         .def_property_readonly("path", &Gallery::path)
         .def("enrol", &Gallery::enrol, py::arg("subject"), py::arg("impressions"), py::arg("finger"), py::arg("keep"),
-             py::arg("existing"), py::arg("check_duplicates"), py::arg("level"), py::arg("dpi"))
+             py::arg("existing"), py::arg("check_duplicates"), py::arg("level"), py::arg("dpi"), py::arg("windows"))
         .def("verify", &Gallery::verify, py::arg("subject"), py::arg("probe"), py::arg("finger"), py::arg("level"),
-             py::arg("dpi"), py::arg("skip_damaged"))
+             py::arg("dpi"), py::arg("skip_damaged"), py::arg("windows"))
         .def("identify", &Gallery::identify, py::arg("probes"), py::arg("fingers"), py::arg("top"),
-             py::arg("short_list"), py::arg("level"), py::arg("threads"), py::arg("dpi"), py::arg("skip_damaged"))
+             py::arg("short_list"), py::arg("level"), py::arg("threads"), py::arg("dpi"), py::arg("skip_damaged"),
+             py::arg("windows"))
         .def("rows", &Gallery::rows)
         .def("remove", &Gallery::remove, py::arg("subject"), py::arg("finger"));
 }

@@ -30,7 +30,7 @@ def galleries(synth_set, tool, tmp_path_factory):
         assert results[f]["enrolled"] == answer["enrolled"]
         assert results[f]["impressions"] == [
             {"image": x["image"], "outcome": x["outcome"], "score": x.get("score"), "slot": x.get("slot"),
-             "reason": x["reason"]} for x in answer["impressions"]]
+             "windows": x.get("windows"), "reason": x["reason"]} for x in answer["impressions"]]
     return gallery, ours, theirs, results
 
 

@@ -11,7 +11,7 @@ from __future__ import annotations
 
 import os
 from dataclasses import dataclass
-from typing import Iterable, Optional, Sequence, Tuple, Union
+from typing import Iterable, List, NamedTuple, Optional, Sequence, Tuple, Union
 
 import numpy as np
 
@@ -21,13 +21,21 @@ from ._zpapi import Error
 __all__ = [
     "Error", "ExtractionError", "Detection", "Template", "QuickMatcher", "Gallery", "MINUTIA_DTYPE",
     "TRUTH_DTYPE", "IMAGE_SHAPE", "TEMPLATE_SIZE", "version", "load_image", "detect", "extract", "match",
-    "score", "merge", "level_threshold", "synth",
+    "score", "merge", "level_threshold", "synth", "WindowTemplate", "extract_windows", "MAX_WINDOWS",
+    "DEFAULT_VERIFY_WINDOWS", "DEFAULT_IDENTIFY_WINDOWS", "MAX_TEMPLATES_PER_FINGER",
 ]
 
 TEMPLATE_SIZE = _zpapi.TEMPLATE_SIZE
 IMAGE_SHAPE = (_zpapi.IMAGE_HEIGHT, _zpapi.IMAGE_WIDTH)
 # Shape of the skeleton picture: the working window the extractor cuts.
 WINDOW_SHAPE = (_zpapi.WINDOW_HEIGHT, _zpapi.WINDOW_WIDTH)
+
+# Windows of one capture (``zpapi enroll --windows``): at most, the probe's
+# windows verify and identify extract by default, and templates kept per finger.
+MAX_WINDOWS = _zpapi.MAX_WINDOWS
+DEFAULT_VERIFY_WINDOWS = _zpapi.DEFAULT_VERIFY_WINDOWS
+DEFAULT_IDENTIFY_WINDOWS = _zpapi.DEFAULT_IDENTIFY_WINDOWS
+MAX_TEMPLATES_PER_FINGER = _zpapi.MAX_TEMPLATES_PER_FINGER
 
 # Minutiae of a template in pixels of the 232 x 280 working window; direction
 # in degrees from +x towards +y (y down); type 1 ending, 2 bifurcation.
@@ -203,6 +211,25 @@ def extract(image: np.ndarray, threshold: int = 0, min_yield: int = 0, skeleton:
     return (t, picture) if skeleton else t
 
 
+class WindowTemplate(NamedTuple):
+    """The template of one window of a capture: window 0 is the centred one,
+    1, 2, ... the others in the tool's grid order; rect is the working window
+    (x, y, width, height) in the capture's pixels at 500 dpi."""
+
+    template: Template
+    rect: Tuple[int, int, int, int]
+    window: int
+
+
+def extract_windows(image, windows: int = 5, dpi: int = 500) -> List[WindowTemplate]:
+    """Templates of up to ``windows`` windows placed over the finger of a
+    capture of any size: a path (resampled from dpi) or a 2-d uint8 array at
+    500 dpi. Windows that fail, or repeat an earlier window's template, are
+    left out; window 0 is the template extract() makes of load_image()'s image."""
+    source = image if isinstance(image, np.ndarray) else os.fspath(image)
+    return [WindowTemplate(Template(t), tuple(rect), w) for w, t, rect in _zpapi.extract_windows(source, windows, dpi)]
+
+
 def match(a: Template, b: Template, level: int = 3) -> bool:
     """ZPMatch: do a and b come from the same finger at security level 1 to 5?
     (Other levels act as level 3, as in the library.)"""
@@ -248,14 +275,20 @@ class QuickMatcher:
         return self._matcher.scores(_template_array(templates), threads)
 
 
-def _source(item):
-    """A probe or impression as the binding takes it: template bytes or a path."""
+def _source(item, windows: int = 1):
+    """A probe or impression as the binding takes it: template bytes, a path,
+    or [(window, bytes), ...] of an image array's windows."""
     if isinstance(item, Template):
         return item._bytes
     if isinstance(item, (str, os.PathLike)):
         return os.fspath(item)
     if isinstance(item, np.ndarray):
-        return extract(item)._bytes
+        if windows == 1:
+            return extract(item)._bytes
+        found = extract_windows(item, windows)
+        if not found:
+            raise Error("no window of the image gave a template")
+        return [(w.window, w.template._bytes) for w in found]
     raise TypeError(f"expected a Template, an image array or a path, not {type(item).__name__}")
 
 
@@ -270,13 +303,24 @@ class Gallery:
         self._gallery = _zpapi.Gallery(self.path)
 
     def enrol(self, subject: str, impressions: Iterable, finger="unknown", keep: int = 3,
-              existing: str = "refuse", check_duplicates: bool = False, level: int = 3, dpi: int = 500) -> dict:
+              existing: str = "refuse", check_duplicates: bool = False, level: int = 3, dpi: int = 500,
+              windows: int = 1) -> dict:
         """Enrols one finger as ``zpapi enroll`` does. impressions: image paths,
         template files, Template objects or image arrays. existing: 'refuse',
-        'replace' (--replace) or 'add' (--add). Returns enroll's JSON fields."""
+        'replace' (--replace) or 'add' (--add). windows: as enroll's --windows,
+        the kept impressions' other windows are kept too (up to
+        MAX_TEMPLATES_PER_FINGER). Returns enroll's JSON fields."""
         offered = []
         for i, item in enumerate(impressions):
-            if isinstance(item, np.ndarray):
+            if isinstance(item, np.ndarray) and windows > 1:
+                found = extract_windows(item, windows)
+                centred = [w for w in found if w.window == 0]
+                others = [(w.window, w.template._bytes) for w in found if w.window != 0]
+                if centred:
+                    offered.append((f"image {i + 1}", centred[0].template._bytes, "", others))
+                else:
+                    offered.append((f"image {i + 1}", None, "no template from the centred window", []))
+            elif isinstance(item, np.ndarray):
                 label = f"image {i + 1}"
                 try:
                     offered.append((label, extract(item)._bytes, ""))
@@ -286,22 +330,24 @@ class Gallery:
                 offered.append((f"template {i + 1}", item._bytes, ""))
             else:
                 offered.append(_source(item))
-        return self._gallery.enrol(subject, offered, finger, keep, existing, check_duplicates, level, dpi)
+        return self._gallery.enrol(subject, offered, finger, keep, existing, check_duplicates, level, dpi, windows)
 
     def verify(self, subject: str, probe, finger=None, level: int = 3, dpi: int = 500,
-               skip_damaged: bool = False) -> dict:
-        """1:1 as ``zpapi verify``: the best score over the subject's templates
-        (of one finger, or of all) decides."""
-        return self._gallery.verify(subject, _source(probe), finger, level, dpi, skip_damaged)
+               skip_damaged: bool = False, windows: int = DEFAULT_VERIFY_WINDOWS) -> dict:
+        """1:1 as ``zpapi verify``: the best score over the probe's windows and
+        the subject's templates (of one finger, or of all) decides."""
+        return self._gallery.verify(subject, _source(probe, windows), finger, level, dpi, skip_damaged, windows)
 
     def identify(self, probes, fingers: Optional[Sequence] = None, top: int = 5, short_list: int = 0,
-                 level: int = 3, threads: int = 0, dpi: int = 500, skip_damaged: bool = False) -> dict:
+                 level: int = 3, threads: int = 0, dpi: int = 500, skip_damaged: bool = False,
+                 windows: int = DEFAULT_IDENTIFY_WINDOWS) -> dict:
         """1:N as ``zpapi identify``: one probe, or several fingers of one person
-        (fingers: their positions, in order). Returns identify's JSON fields."""
+        (fingers: their positions, in order); each probe's windows count by
+        their best score. Returns identify's JSON fields."""
         if not isinstance(probes, (list, tuple)):
             probes = [probes]
-        return self._gallery.identify([_source(p) for p in probes], list(fingers or []), top, short_list, level,
-                                      threads, dpi, skip_damaged)
+        return self._gallery.identify([_source(p, windows) for p in probes], list(fingers or []), top, short_list,
+                                      level, threads, dpi, skip_damaged, windows)
 
     def list(self) -> dict:
         """Every row as ``zpapi list --json`` gives it, each with its Template."""

@@ -15,7 +15,7 @@ using zpg::Fate;
 // impressions as the test needs (the score does not read it).
 zpg::Impression withQuality(const std::string& label, zpg::Template t, int quality) {
     t[9] = static_cast<std::uint8_t>(quality);
-    return {label, t, {}};
+    return {label, t, {}, {}};
 }
 
 const char* kSet = "fvc2002_db1_b";
@@ -24,7 +24,7 @@ TEST(Enrolment, FewerThanTwoTemplatesEnrolNothing) {
     const zpg::EnrolmentDecision none = zpg::decideEnrolment({}, 3);
     EXPECT_FALSE(none.enrolled);
     const zpg::EnrolmentDecision one =
-        zpg::decideEnrolment({{"a", zptest::plainTemplate(1), {}}, {"b", std::nullopt, "no finger"}}, 3);
+        zpg::decideEnrolment({{"a", zptest::plainTemplate(1), {}, {}}, {"b", std::nullopt, "no finger", {}}}, 3);
     EXPECT_FALSE(one.enrolled);
     EXPECT_EQ(one.reason, "fewer than two usable impressions");
     ASSERT_EQ(one.outcomes.size(), 2U);
@@ -83,6 +83,34 @@ TEST(Enrolment, KeepsTheBestKThatConfirm) {
     int beyond = 0;
     for (const auto& o : d.outcomes) beyond += o.fate == Fate::BeyondKeep ? 1 : 0;
     EXPECT_EQ(beyond + d.kept.size(), 4U) << "every impression of this finger confirms the best";
+}
+
+TEST(Enrolment, KeptImpressionsBringTheirOtherWindowsUpToTheCap) {
+    ZP_REQUIRE_DATA();
+    std::vector<zpg::Impression> plain;
+    std::vector<zpg::Impression> windowed;
+    for (int i = 1; i <= 4; ++i) {
+        plain.push_back(withQuality("i" + std::to_string(i), zptest::realTemplate(kSet, 102, i), 50 + 10 * i));
+        windowed.push_back(plain.back());
+        for (int w = 1; w <= 6; ++w) windowed.back().windows.push_back({w, zptest::plainTemplate(10 * i + w)});
+    }
+    const zpg::EnrolmentDecision without = zpg::decideEnrolment(plain, 3);
+    const zpg::EnrolmentDecision d = zpg::decideEnrolment(windowed, 3);
+    ASSERT_TRUE(d.enrolled) << d.reason;
+    ASSERT_EQ(d.kept.size(), static_cast<std::size_t>(zpg::kMaxTemplatesPerFinger));
+    // The centred windows decide as they do alone, and come first.
+    for (std::size_t k = 0; k < 3; ++k) {
+        EXPECT_EQ(d.kept[k].templ, without.kept[k].templ);
+        EXPECT_EQ(d.kept[k].window, 0);
+    }
+    for (std::size_t i = 0; i < 4; ++i) EXPECT_EQ(d.outcomes[i].fate, without.outcomes[i].fate);
+    // Then a round of each kept impression's next window, in slot order.
+    for (std::size_t k = 3; k < d.kept.size(); ++k) {
+        EXPECT_EQ(d.kept[k].window, static_cast<int>((k - 3) / 3 + 1)) << k;
+        EXPECT_EQ(d.kept[k].label, d.kept[k % 3].label) << k;
+    }
+    for (const zpg::ImpressionOutcome& o : d.outcomes)
+        EXPECT_EQ(o.windows.size(), o.slot >= 0 ? 4U : 0U) << o.label;
 }
 
 TEST(Enrolment, NoConfirmingImpressionEnrolsNothing) {

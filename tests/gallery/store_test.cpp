@@ -343,7 +343,7 @@ TEST(Store, FirstLayoutIsReadAsItIsAndUpgradedOnTheFirstWrite) {
     EXPECT_EQ(fileBytes(path), before) << "a read-only command changed an old gallery";
     {
         auto store = zpg::openGallery(path, zpg::Access::Write);
-        EXPECT_EQ(store->schemaVersion(), 2);
+        EXPECT_EQ(store->schemaVersion(), 3);
         enrol(*store, "c", 1, {3});
     }
     auto store = zpg::openGallery(path, zpg::Access::Read);
@@ -359,6 +359,80 @@ TEST(Store, FirstLayoutIsReadAsItIsAndUpgradedOnTheFirstWrite) {
     EXPECT_TRUE(r.problems.empty());
     EXPECT_EQ(r.damaged.size(), 1U);
     EXPECT_EQ(r.templates, 3U);
+}
+
+// The second layout: subjects and fingers, ten slots, no window column.
+TEST(Store, SecondLayoutIsReadAsItIsAndUpgradedOnTheFirstWrite) {
+    zptest::TempDir dir;
+    const std::string path = dir.file("second.db");
+    const zpg::Template a = plainTemplate(1);
+    const zpg::Template b = plainTemplate(2);
+    const auto row = [&](const std::string& subject, int slot, const zpg::Template& t, std::int64_t checksum) {
+        return "('" + subject + "', 2, " + std::to_string(slot) + ", 'img', 60, " + blob(t) + ", " +
+               std::to_string(checksum) + ")";
+    };
+    sql(path,
+        "CREATE TABLE subjects (subject TEXT PRIMARY KEY NOT NULL CHECK (length(subject) > 0),"
+        " created TEXT NOT NULL DEFAULT (strftime('%Y-%m-%dT%H:%M:%SZ', 'now'))) WITHOUT ROWID;"
+        "CREATE TABLE templates (subject TEXT NOT NULL REFERENCES subjects (subject),"
+        " finger INTEGER NOT NULL CHECK (finger BETWEEN 0 AND 10), slot INTEGER NOT NULL CHECK (slot BETWEEN 0 AND 9),"
+        " impression TEXT NOT NULL DEFAULT '', quality INTEGER NOT NULL,"
+        " template BLOB NOT NULL CHECK (length(template) = 256), checksum INTEGER,"
+        " enrolled TEXT NOT NULL DEFAULT (strftime('%Y-%m-%dT%H:%M:%SZ', 'now')),"
+        " PRIMARY KEY (subject, finger, slot)) WITHOUT ROWID;"
+        "CREATE TABLE counts (name TEXT PRIMARY KEY NOT NULL, value INTEGER NOT NULL) WITHOUT ROWID;"
+        "INSERT INTO counts VALUES ('templates', 3);"
+        "INSERT INTO subjects (subject) VALUES ('a'), ('b');"
+        "INSERT INTO templates (subject, finger, slot, impression, quality, template, checksum) VALUES " +
+            row("a", 0, a, zpg::rowChecksum("a", 2, a)) + ", " + row("a", 1, b, zpg::rowChecksum("a", 2, b)) + ", " +
+            row("b", 0, b, 12345) + ";"
+            "PRAGMA application_id = 1515210572; PRAGMA user_version = 2;");
+    const std::string before = fileBytes(path);
+    const auto expectRows = [&](zpg::Store& store) {
+        std::vector<zpg::DamagedRow> damaged;
+        const std::vector<zpg::StoredTemplate> rows = store.rows(damaged);
+        ASSERT_EQ(rows.size(), 2U);
+        EXPECT_EQ(rows[1].templ, b);
+        EXPECT_EQ(rows[1].window, 0);
+        EXPECT_EQ(rows[1].impression, "img");
+        ASSERT_EQ(damaged.size(), 1U);
+        EXPECT_EQ(damaged[0].reason, "checksum mismatch");
+    };
+    {
+        auto store = zpg::openGallery(path, zpg::Access::Read);
+        EXPECT_EQ(store->schemaVersion(), 2);
+        expectRows(*store);
+    }
+    EXPECT_EQ(fileBytes(path), before) << "a read-only command changed an old gallery";
+    {
+        auto store = zpg::openGallery(path, zpg::Access::Write);
+        EXPECT_EQ(store->schemaVersion(), 3);
+        expectRows(*store);
+        // The new layout holds a finger's whole cap of templates, each naming its window.
+        store->enrol("c", 1, zpg::Existing::Refuse, [](const std::vector<zpg::StoredTemplate>&) {
+            std::vector<zpg::NewTemplate> all;
+            for (int i = 0; i < zpg::kMaxTemplatesPerFinger; ++i) all.push_back({plainTemplate(10 + i), "c", i % 5});
+            return all;
+        });
+    }
+    auto store = zpg::openGallery(path, zpg::Access::Read);
+    std::vector<zpg::DamagedRow> damaged;
+    const std::vector<zpg::StoredTemplate> c = store->templatesOf("c", 1, damaged);
+    ASSERT_EQ(c.size(), static_cast<std::size_t>(zpg::kMaxTemplatesPerFinger));
+    EXPECT_EQ(c.back().slot, zpg::kMaxTemplatesPerFinger - 1);
+    EXPECT_EQ(c.back().window, (zpg::kMaxTemplatesPerFinger - 1) % 5);
+    const zpg::CheckReport r = store->check();
+    EXPECT_TRUE(r.problems.empty());
+    EXPECT_EQ(r.schemaVersion, 3);
+    EXPECT_EQ(r.templates, 3U + zpg::kMaxTemplatesPerFinger);
+    EXPECT_NE(errorOf([&] {
+                  auto w = zpg::openGallery(path, zpg::Access::Write);
+                  w->enrol("d", 1, zpg::Existing::Refuse, [](const std::vector<zpg::StoredTemplate>&) {
+                      std::vector<zpg::NewTemplate> all(zpg::kMaxTemplatesPerFinger + 1, {plainTemplate(1), "d", 0});
+                      return all;
+                  });
+              }).find("at most 15 templates"),
+              std::string::npos);
 }
 
 TEST(Store, DamageIsNamedNeverHidden) {

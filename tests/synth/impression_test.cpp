@@ -366,3 +366,18 @@ TEST(SynthImpression, IlluminationMakesTheBackgroundUneven) {
     EXPECT_LE(backgroundRange(0.0), 1);
     EXPECT_GT(backgroundRange(25.0), 15);
 }
+
+TEST(SynthImpression, LargerCanvasShowsMoreOfTheSameFinger) {
+    const MasterFingerprint& m = synthtest::master(kSeed, PatternClass::LeftLoop);
+    const ImpressionParameters p = zp::synth::impressionParameters(m, 9);
+    const Impression sensor = zp::synth::makeImpression(m, p);
+    const ImpressionParameters same = zp::synth::onCanvas(p, zp::synth::kImpressionWidth, zp::synth::kImpressionHeight);
+    EXPECT_EQ(zp::synth::makeImpression(m, same).pixels, sensor.pixels) << "the sensor's own canvas changes nothing";
+    const Impression large = zp::synth::makeImpression(m, zp::synth::onCanvas(p, 448, 560));
+    ASSERT_EQ(large.width, 448);
+    ASSERT_EQ(large.height, 560);
+    ASSERT_EQ(large.pixels.size(), 448U * 560U);
+    const auto touching = [](const Impression& i) { return std::count(i.contact.begin(), i.contact.end(), 1); };
+    EXPECT_GT(touching(large), touching(sensor));
+    EXPECT_GE(large.minutiae.size(), sensor.minutiae.size());
+}

@@ -152,6 +152,60 @@ TEST_P(GalleryTool, PersonWithTwoFingersEnrolledVerifiedIdentified) {
     EXPECT_EQ(zpapi("enroll" + db + " --id x --finger left-toe" + impressions(101, 1, 2)).code, 2);
 }
 
+// Captures larger than the sensor: several windows of each enrolled, shown,
+// searched and evaluated.
+TEST_P(GalleryTool, WindowsOfLargeCaptures) {
+    const std::string g = gallery("windows");
+    const std::string large = path("large");
+    ASSERT_EQ(zpapi("synth --fingers 2 --impressions 4 --seed 5 --canvas 448x560 -o " + large).code, 0);
+    const auto image = [&](int f, int i) { return large + "/" + std::to_string(f) + "_" + std::to_string(i) + ".png"; };
+    const std::string three = " " + image(101, 1) + " " + image(101, 2) + " " + image(101, 3);
+    int code = 0;
+
+    const json one = zpapiJson("enroll --db " + g + " --id single" + three, code);
+    ASSERT_EQ(code, 0) << one.dump(1);
+    const json several = zpapiJson("enroll --db " + g + " --id a --windows 5" + three, code);
+    ASSERT_EQ(code, 0) << several.dump(1);
+    EXPECT_GT(several["templates"].get<int>(), one["templates"].get<int>()) << several.dump(1);
+    std::size_t windowsKept = 0;
+    for (const json& o : several["impressions"])
+        if (o.contains("windows")) windowsKept += o["windows"].size();
+    EXPECT_EQ(several["templates"].get<std::size_t>(), one["templates"].get<std::size_t>() + windowsKept);
+    const json rows = zpapiJson("list --db " + g, code);
+    ASSERT_EQ(rows["entries"].size(), several["templates"].get<std::size_t>() + one["templates"].get<std::size_t>());
+    for (const json& e : rows["entries"]) {
+        if (e["subject"] == "single") continue;
+        EXPECT_LT(e["slot"].get<int>(), 15);
+        EXPECT_EQ(e["window"].get<int>() == 0, e["slot"].get<int>() < one["templates"].get<int>()) << e.dump();
+    }
+
+    const json verified = zpapiJson("verify --db " + g + " --id a --windows 3 " + image(101, 4), code);
+    EXPECT_EQ(code, 0) << verified.dump(1);
+    EXPECT_EQ(verified["probe_windows"][0], 0);
+    const json centred = zpapiJson("identify --db " + g + " --windows 1 " + image(101, 4), code);
+    EXPECT_EQ(centred["probes"][0]["windows"], json::array({0}));
+    const json searched = zpapiJson("identify --db " + g + " --windows 3 " + image(101, 4), code);
+    EXPECT_EQ(code, 0) << searched.dump(1);
+    EXPECT_GE(searched["candidates"][0]["score"].get<int>(), centred["candidates"][0]["score"].get<int>())
+        << "one capture's windows count by their best, never less than its centred window";
+    EXPECT_LE(searched["candidates"][0]["score"].get<int>(), 100) << "one capture's windows are not summed";
+
+    const json shown = zpapiJson("show --windows 5 " + image(101, 1) + " -o " + path("windows.png"), code);
+    EXPECT_EQ(code, 0) << shown.dump(1);
+    EXPECT_EQ(shown["width"], 448);
+    EXPECT_TRUE(fs::exists(path("windows.png")));
+    EXPECT_EQ(shown["windows"][0]["window"], 0);
+
+    const json eval = zpapiJson("eval " + large + " --windows 5,3", code);
+    ASSERT_EQ(code, 0) << eval.dump(1);
+    const json& w = eval["sets"][0]["windows"];
+    EXPECT_EQ(w["probe_windows"], 3);
+    EXPECT_EQ(w["genuine_attempts"], 6);
+    EXPECT_EQ(w["impostor_attempts"], 6) << "every probe against every other finger";
+    EXPECT_EQ(w["single_window"]["levels"].size(), 5U);
+    EXPECT_EQ(zpapi("eval " + large + " --windows 5,0").code, 2);
+}
+
 // A list of fingers enrolled on all cores: every good line lands, a bad one
 // is reported with its line number and the batch exits 2.
 TEST_P(GalleryTool, BatchEnrolment) {

@@ -1,0 +1,200 @@
+#include "eval_windows.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <thread>
+
+namespace zpcli {
+namespace {
+
+// The templates of the first `windows` grid windows of an impression.
+std::vector<const Template*> firstWindows(const std::vector<WindowExtraction>& all, int windows) {
+    std::vector<const Template*> out;
+    for (const WindowExtraction& w : all)
+        if (w.window < windows) out.push_back(&w.templ);
+    return out;
+}
+
+const Template* centred(const std::vector<WindowExtraction>& all) {
+    return !all.empty() && all.front().window == 0 ? &all.front().templ : nullptr;
+}
+
+std::string pct(double rate) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.2f%%", rate * 100.0);
+    return buf;
+}
+
+std::size_t threshold(int level) { return static_cast<std::size_t>(std::max(1, levelThreshold(level))); }
+
+// Genuine attempts accepted at a level, as "17 / 70".
+std::string accepted(const ScoreList& s, int level) {
+    const auto t = static_cast<int>(threshold(level));
+    const auto n = std::count_if(s.genuine.begin(), s.genuine.end(), [t](int v) { return v >= t; });
+    return std::to_string(n) + " / " + std::to_string(s.genuine.size());
+}
+
+// Impostor attempts accepted at a level, as "0 / 630".
+std::string falseAccepts(const ScoreList& s, int level) {
+    const auto t = static_cast<int>(threshold(level));
+    const auto n = std::count_if(s.impostor.begin(), s.impostor.end(), [t](int v) { return v >= t; });
+    return std::to_string(n) + " / " + std::to_string(s.impostor.size());
+}
+
+}  // namespace
+
+WindowsProtocol evaluateWindows(const std::vector<FingerWindows>& fingers, int enrolWindows, int probeWindows,
+                                unsigned threads) {
+    WindowsProtocol p;
+    p.enrolWindows = enrolWindows;
+    p.probeWindows = probeWindows;
+    p.fingers = fingers.size();
+    struct Attempt {
+        std::size_t enrolled;  // finger
+        std::size_t finger;    // the probe's finger and impression
+        std::size_t impression;
+    };
+    std::vector<Attempt> attempts;
+    std::size_t enrolTemplates = 0;
+    std::size_t probeTemplates = 0;
+    std::size_t probes = 0;
+    for (std::size_t f = 0; f < fingers.size(); ++f) {
+        if (!fingers[f].impressions.empty()) enrolTemplates += firstWindows(fingers[f].impressions[0], enrolWindows).size();
+        for (std::size_t g = 0; g < fingers.size(); ++g) {
+            for (std::size_t i = 1; i < fingers[g].impressions.size(); ++i) {
+                attempts.push_back({f, g, i});
+                if (f == g) {
+                    probeTemplates += firstWindows(fingers[g].impressions[i], probeWindows).size();
+                    ++probes;
+                }
+            }
+        }
+    }
+    p.enrolTemplates = fingers.empty() ? 0.0 : static_cast<double>(enrolTemplates) / static_cast<double>(fingers.size());
+    p.probeTemplates = probes ? static_cast<double>(probeTemplates) / static_cast<double>(probes) : 0.0;
+
+    std::vector<int> single(attempts.size(), kRejected);
+    std::vector<int> windowed(attempts.size(), kRejected);
+    std::atomic<std::size_t> next{0};
+    Progress progress("windows", attempts.size());
+    auto work = [&](bool first) {
+        Workspace ws;
+        for (std::size_t a = next++; a < attempts.size(); a = next++) {
+            const Attempt& at = attempts[a];
+            if (fingers[at.enrolled].impressions.empty()) continue;
+            const std::vector<WindowExtraction>& enrolled = fingers[at.enrolled].impressions[0];
+            const std::vector<WindowExtraction>& probe = fingers[at.finger].impressions[at.impression];
+            const Template* e0 = centred(enrolled);
+            const Template* p0 = centred(probe);
+            if (e0 && p0) single[a] = matchScore(*p0, *e0, ws);
+            for (const Template* q : firstWindows(probe, probeWindows))
+                for (const Template* t : firstWindows(enrolled, enrolWindows))
+                    windowed[a] = std::max(windowed[a], matchScore(*q, *t, ws));
+            if (first) progress.step(a);
+        }
+    };
+    threads = std::max(1U, threads);
+    std::vector<std::thread> pool;
+    for (unsigned t = 1; t < threads; ++t) pool.emplace_back(work, false);
+    work(true);
+    for (std::thread& t : pool) t.join();
+    for (std::size_t a = 0; a < attempts.size(); ++a) {
+        const bool genuine = attempts[a].enrolled == attempts[a].finger;
+        (genuine ? p.single.genuine : p.single.impostor).push_back(single[a]);
+        (genuine ? p.windowed.genuine : p.windowed.impostor).push_back(windowed[a]);
+    }
+    p.singleMetrics = verificationMetrics(p.single);
+    p.windowedMetrics = verificationMetrics(p.windowed);
+    return p;
+}
+
+Json windowsJson(const WindowsProtocol& p) {
+    const auto levels = [](const VerificationMetrics& m) {
+        Json out = Json::array();
+        for (int level = 1; level <= 5; ++level) {
+            const std::size_t t = threshold(level);
+            out.push_back({{"level", level}, {"threshold", t}, {"fmr", m.fmr[t]}, {"fnmr", m.fnmr[t]}});
+        }
+        return out;
+    };
+    return {{"enrol_windows", p.enrolWindows},
+            {"probe_windows", p.probeWindows},
+            {"fingers", p.fingers},
+            {"templates_per_finger", p.enrolTemplates},
+            {"templates_per_probe", p.probeTemplates},
+            {"genuine_attempts", p.windowedMetrics.genuineCount},
+            {"impostor_attempts", p.windowedMetrics.impostorCount},
+            {"single_window", {{"eer", p.singleMetrics.eer}, {"levels", levels(p.singleMetrics)}}},
+            {"windows", {{"eer", p.windowedMetrics.eer}, {"levels", levels(p.windowedMetrics)}}}};
+}
+
+void printWindows(const WindowsProtocol& p) {
+    std::printf("  windows: first impression enrolled with %d windows (%.1f templates per finger), probes with %d "
+                "(%.1f templates each); %zu genuine and %zu impostor attempts (all cross-finger pairs)\n",
+                p.enrolWindows, p.enrolTemplates, p.probeWindows, p.probeTemplates, p.windowedMetrics.genuineCount,
+                p.windowedMetrics.impostorCount);
+    std::printf("  %5s %9s  %-21s %-21s\n", "level", "threshold", "single window FNMR/FMR", "windows FNMR/FMR");
+    for (int level = 1; level <= 5; ++level) {
+        const std::size_t t = threshold(level);
+        std::printf("  %5d %9zu  %-21s %-21s\n", level, t,
+                    (pct(p.singleMetrics.fnmr[t]) + " / " + pct(p.singleMetrics.fmr[t])).c_str(),
+                    (pct(p.windowedMetrics.fnmr[t]) + " / " + pct(p.windowedMetrics.fmr[t])).c_str());
+    }
+    std::printf("  genuine accepted at level 3: %s with a single window, %s with windows\n", accepted(p.single, 3).c_str(),
+                accepted(p.windowed, 3).c_str());
+}
+
+std::string windowsMarkdown(const std::vector<std::pair<std::string, WindowsProtocol>>& sets) {
+    if (sets.empty()) return {};
+    const WindowsProtocol& first = sets.front().second;
+    const std::string windows = std::to_string(first.enrolWindows) + "," + std::to_string(first.probeWindows);
+    std::string md = "\nSeveral windows of each capture (`zpapi eval --windows " + windows +
+                     "`): the first impression of each finger enrolled, every other impression a probe, impostors "
+                     "over all cross-finger pairs; the centred windows alone (single window) beside " +
+                     std::to_string(first.enrolWindows) + " enrolment and " + std::to_string(first.probeWindows) +
+                     " probe windows, the best score deciding:\n\n";
+    md += "| set | protocol | templates per finger / probe | level 3: genuine accepted | level 3: false accepts |";
+    for (int level = 1; level <= 5; ++level) md += " level " + std::to_string(level) + " FNMR / FMR |";
+    md += "\n|---|---|---:|---:|---:|---:|---:|---:|---:|---:|\n";
+    const auto row = [&md](const std::string& set, const std::string& protocol, const std::string& templates,
+                           const ScoreList& s, const std::string& gain) {
+        const VerificationMetrics m = verificationMetrics(s);
+        md += "| " + set + " | " + protocol + " | " + templates + " | " + accepted(s, 3) + gain + " | " +
+              falseAccepts(s, 3) + " |";
+        for (int level = 1; level <= 5; ++level) {
+            const std::size_t t = threshold(level);
+            md += " " + pct(m.fnmr[t]) + " / " + pct(m.fmr[t]) + " |";
+        }
+        md += "\n";
+    };
+    // "(1.67 x)": windows' genuine accepts over the single window's at level 3.
+    const auto gain = [](const ScoreList& single, const ScoreList& windowed) {
+        const auto t = static_cast<int>(threshold(3));
+        const auto a = std::count_if(single.genuine.begin(), single.genuine.end(), [t](int v) { return v >= t; });
+        const auto b = std::count_if(windowed.genuine.begin(), windowed.genuine.end(), [t](int v) { return v >= t; });
+        if (a == 0) return std::string();
+        char buf[32];
+        std::snprintf(buf, sizeof buf, " (%.2f x)", static_cast<double>(b) / static_cast<double>(a));
+        return std::string(buf);
+    };
+    WindowsProtocol all;
+    for (const auto& [name, p] : sets) {
+        char templates[64];
+        std::snprintf(templates, sizeof templates, "%.1f / %.1f", p.enrolTemplates, p.probeTemplates);
+        row(name, "single window", "1 / 1", p.single, "");
+        row("", "windows " + windows, templates, p.windowed, gain(p.single, p.windowed));
+        for (ScoreList* s : {&all.single, &all.windowed}) {
+            const ScoreList& from = s == &all.single ? p.single : p.windowed;
+            s->genuine.insert(s->genuine.end(), from.genuine.begin(), from.genuine.end());
+            s->impostor.insert(s->impostor.end(), from.impostor.begin(), from.impostor.end());
+        }
+    }
+    if (sets.size() > 1) {
+        row("every set", "single window", "", all.single, "");
+        row("", "windows " + windows, "", all.windowed, gain(all.single, all.windowed));
+    }
+    return md;
+}
+
+}  // namespace zpcli

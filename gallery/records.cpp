@@ -57,10 +57,14 @@ std::string enrolmentLimitFailure(const Template& best) {
 int enrolmentConfirmScore() { return zp::kEnrolMinScore; }
 
 std::int32_t matchScore(const Template& first, const Template& second, Workspace& workspace) {
+    return matchScore(first.data(), second.data(), workspace.data());
+}
+
+std::int32_t matchScore(const std::uint8_t* first, const std::uint8_t* second, std::uint8_t* workspace) {
     // The driver only reads the templates.
-    const zp::BufferDescriptor a{const_cast<std::uint8_t*>(first.data()), ZP_TEMPLATE_SIZE};
-    const zp::BufferDescriptor b{const_cast<std::uint8_t*>(second.data()), ZP_TEMPLATE_SIZE};
-    const zp::BufferDescriptor ws{workspace.data(), ZP_WORKSPACE_SIZE};
+    const zp::BufferDescriptor a{const_cast<std::uint8_t*>(first), ZP_TEMPLATE_SIZE};
+    const zp::BufferDescriptor b{const_cast<std::uint8_t*>(second), ZP_TEMPLATE_SIZE};
+    const zp::BufferDescriptor ws{workspace, ZP_WORKSPACE_SIZE};
     return zp::matchTemplates(a, b, ws);
 }
 

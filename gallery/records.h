@@ -39,6 +39,9 @@ int enrolmentConfirmScore();
 
 // The match driver's score 0..100 of two templates.
 std::int32_t matchScore(const Template& first, const Template& second, Workspace& workspace);
+// The same over a host's bytes (ZP_TEMPLATE_SIZE each) and work area
+// (ZP_WORKSPACE_SIZE bytes).
+std::int32_t matchScore(const std::uint8_t* first, const std::uint8_t* second, std::uint8_t* workspace);
 
 // Finger positions as ISO/IEC 19794 numbers them: 0 unknown, 1 right thumb
 // ... 5 right little, 6 left thumb ... 10 left little.

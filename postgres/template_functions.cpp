@@ -3,8 +3,6 @@
 // header and minutiae, extraction from an image, and the row checksum.
 #include <algorithm>
 
-#include "core/records.h"
-#include "match/match_driver.h"
 #include "minutiae/template_format.h"
 
 #include "glue.h"
@@ -91,11 +89,7 @@ Datum zp_match_score(PG_FUNCTION_ARGS) {
     const std::uint8_t* probe = zppg::templateBytes(PG_GETARG_BYTEA_PP(0), "probe");
     const std::uint8_t* candidate = zppg::templateBytes(PG_GETARG_BYTEA_PP(1), "candidate");
     MatchState& state = zppg::callSiteState<MatchState>(fcinfo);
-    // The driver only reads the templates.
-    const zp::BufferDescriptor first{const_cast<std::uint8_t*>(probe), ZP_TEMPLATE_SIZE};
-    const zp::BufferDescriptor second{const_cast<std::uint8_t*>(candidate), ZP_TEMPLATE_SIZE};
-    const zp::BufferDescriptor ws{state.workspace, ZP_WORKSPACE_SIZE};
-    PG_RETURN_INT32(zp::matchTemplates(first, second, ws));
+    PG_RETURN_INT32(zpg::matchScore(probe, candidate, state.workspace));
 }
 
 Datum zp_match(PG_FUNCTION_ARGS) {

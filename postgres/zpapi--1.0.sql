@@ -174,12 +174,14 @@ END $$;
 -- again finger by finger. The short-listed fingers' templates follow in a
 -- last query. (The leaves' answers are gathered unordered: merged in order,
 -- the planner would read the leaves one after another, where an Append of
--- foreign scans lets the shards work at the same time.)
+-- foreign scans lets the shards work at the same time.) The function itself
+-- is parallel unsafe (it names a damaged row in a subtransaction); the
+-- queries it runs use the server's parallel workers.
 CREATE FUNCTION zp_short_list(probe zptemplate, probe_finger integer, fingers integer,
                               skip_damaged boolean DEFAULT false)
   RETURNS TABLE (subject text, finger integer, quick integer, slot integer, window_index integer, template bytea,
                  impression text)
-  LANGUAGE plpgsql STABLE STRICT PARALLEL RESTRICTED AS $$
+  LANGUAGE plpgsql STABLE STRICT PARALLEL UNSAFE AS $$
 DECLARE
   gallery regclass := @extschema@.zp_gallery();
   per_leaf integer := least(fingers::bigint * @extschema@.zp_max_keep(), 2147483647);
@@ -212,6 +214,11 @@ DECLARE
   listed_subjects text[];
   listed_fingers integer[];
   listed_quick integer[];
+  damaged_subject text;
+  damaged_finger integer;
+  damaged_slot integer;
+  damaged_template bytea;
+  damaged_checksum bigint;
 BEGIN
   IF probe_finger NOT BETWEEN 0 AND 10 THEN
     RAISE EXCEPTION 'zp_short_list: finger position % is not 0 (unknown) to 10', probe_finger;
@@ -219,35 +226,51 @@ BEGIN
   IF fingers < 1 THEN
     RAISE EXCEPTION 'zp_short_list: the short list needs at least one finger';
   END IF;
-  -- The shards, all at once.
-  SELECT string_agg(format(best_fingers, part.oid::regclass), ') UNION ALL (') INTO shards
-    FROM pg_partition_tree(gallery) AS tree JOIN pg_class AS part ON part.oid = tree.relid
-    WHERE tree.isleaf AND part.relkind = 'f';
-  IF shards IS NOT NULL THEN
-    EXECUTE format(gathered, shards) INTO leaf_subjects, leaf_fingers, leaf_quick
-      USING probe, probe_finger, fingers, skip_damaged;
-    scored_subjects := scored_subjects || leaf_subjects;
-    scored_fingers := scored_fingers || leaf_fingers;
-    scored_quick := scored_quick || leaf_quick;
-  END IF;
-  -- The local leaves, each on the server's parallel workers.
-  FOR leaf IN SELECT gallery WHERE NOT EXISTS (SELECT FROM pg_partition_tree(gallery))
-              UNION ALL
-              SELECT tree.relid FROM pg_partition_tree(gallery) AS tree JOIN pg_class AS part ON part.oid = tree.relid
-              WHERE tree.isleaf AND part.relkind <> 'f' LOOP
-    EXECUTE format(gathered, format(best_templates, leaf)) INTO leaf_subjects, leaf_fingers, leaf_quick
-      USING probe, probe_finger, fingers, skip_damaged, per_leaf;
-    IF cardinality(leaf_subjects) = per_leaf
-       AND (SELECT count(DISTINCT (s.subject, s.finger)) FROM unnest(leaf_subjects, leaf_fingers) AS s(subject, finger))
-           < zp_short_list.fingers THEN
-      -- Fingers keeping more templates than zp_max_keep(): rank finger by finger.
-      EXECUTE format(gathered, format(best_fingers, leaf)) INTO leaf_subjects, leaf_fingers, leaf_quick
+  BEGIN
+    -- The shards, all at once.
+    SELECT string_agg(format(best_fingers, part.oid::regclass), ') UNION ALL (') INTO shards
+      FROM pg_partition_tree(gallery) AS tree JOIN pg_class AS part ON part.oid = tree.relid
+      WHERE tree.isleaf AND part.relkind = 'f';
+    IF shards IS NOT NULL THEN
+      EXECUTE format(gathered, shards) INTO leaf_subjects, leaf_fingers, leaf_quick
         USING probe, probe_finger, fingers, skip_damaged;
+      scored_subjects := scored_subjects || leaf_subjects;
+      scored_fingers := scored_fingers || leaf_fingers;
+      scored_quick := scored_quick || leaf_quick;
     END IF;
-    scored_subjects := scored_subjects || leaf_subjects;
-    scored_fingers := scored_fingers || leaf_fingers;
-    scored_quick := scored_quick || leaf_quick;
-  END LOOP;
+    -- The local leaves, each on the server's parallel workers.
+    FOR leaf IN SELECT gallery WHERE NOT EXISTS (SELECT FROM pg_partition_tree(gallery))
+                UNION ALL
+                SELECT tree.relid FROM pg_partition_tree(gallery) AS tree JOIN pg_class AS part ON part.oid = tree.relid
+                WHERE tree.isleaf AND part.relkind <> 'f' LOOP
+      EXECUTE format(gathered, format(best_templates, leaf)) INTO leaf_subjects, leaf_fingers, leaf_quick
+        USING probe, probe_finger, fingers, skip_damaged, per_leaf;
+      IF cardinality(leaf_subjects) = per_leaf
+         AND (SELECT count(DISTINCT (s.subject, s.finger)) FROM unnest(leaf_subjects, leaf_fingers) AS s(subject, finger))
+             < zp_short_list.fingers THEN
+        -- Fingers keeping more templates than zp_max_keep(): rank finger by finger.
+        EXECUTE format(gathered, format(best_fingers, leaf)) INTO leaf_subjects, leaf_fingers, leaf_quick
+          USING probe, probe_finger, fingers, skip_damaged;
+      END IF;
+      scored_subjects := scored_subjects || leaf_subjects;
+      scored_fingers := scored_fingers || leaf_fingers;
+      scored_quick := scored_quick || leaf_quick;
+    END LOOP;
+  EXCEPTION WHEN data_corrupted THEN
+    -- The scan stops at the first damaged row it meets (any, on parallel
+    -- workers or shards): name the first in gallery order instead.
+    EXECUTE format($first$
+        SELECT t.subject, t.finger, t.slot, t.template, t.checksum FROM %s t
+        WHERE ($1 = 0 OR t.finger IN (0, $1))
+          AND @extschema@.zp_row_checksum(t.subject, t.finger, t.template) <> t.checksum
+        ORDER BY t.subject, t.finger, t.slot LIMIT 1$first$, gallery)
+      INTO damaged_subject, damaged_finger, damaged_slot, damaged_template, damaged_checksum USING probe_finger;
+    IF damaged_subject IS NOT NULL THEN
+      PERFORM @extschema@.zp_row_sound(damaged_subject, damaged_finger, damaged_slot, damaged_template,
+                                       damaged_checksum, false);
+    END IF;
+    RAISE;
+  END;
   SELECT array_agg(b.subject ORDER BY b.quick DESC, b.subject COLLATE "C", b.finger),
          array_agg(b.finger ORDER BY b.quick DESC, b.subject COLLATE "C", b.finger),
          array_agg(b.quick ORDER BY b.quick DESC, b.subject COLLATE "C", b.finger)
@@ -278,7 +301,7 @@ CREATE FUNCTION zp_identify(probe zptemplate, top integer DEFAULT 5, short_list 
                             skip_damaged boolean DEFAULT false)
   RETURNS TABLE (rank integer, subject text, finger integer, slot integer, quick integer, score integer,
                  match boolean)
-  LANGUAGE sql STABLE STRICT PARALLEL RESTRICTED AS $$
+  LANGUAGE sql STABLE STRICT PARALLEL UNSAFE AS $$
   SELECT r.*
   FROM (SELECT array_agg(s.subject ORDER BY s.place) AS subjects, array_agg(s.finger ORDER BY s.place) AS fingers,
                array_agg(s.quick ORDER BY s.place) AS quick, array_agg(s.template ORDER BY s.place) AS templates

@@ -2,8 +2,8 @@
 throw-away cluster that with_cluster.sh started, the zpapi tool, templates
 of a real set and of generated fingers, and a check that no backend died."""
 
-import importlib.util
 import os
+import runpy
 import sqlite3
 from pathlib import Path
 
@@ -14,10 +14,7 @@ import zpapi
 ROOT = Path(__file__).resolve().parents[2]
 
 # The Python package's test fixtures: the tool fixture (runs the zpapi tool).
-_spec = importlib.util.spec_from_file_location("zpapi_python_fixtures", ROOT / "python" / "tests" / "conftest.py")
-_fixtures = importlib.util.module_from_spec(_spec)
-_spec.loader.exec_module(_fixtures)
-tool = _fixtures.tool
+tool = runpy.run_path(str(ROOT / "python" / "tests" / "conftest.py"))["tool"]
 
 
 def unavailable(message):

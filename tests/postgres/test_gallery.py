@@ -149,3 +149,22 @@ def test_a_finger_keeping_many_templates_is_ranked_finger_by_finger(db, gallerie
             assert got[0][1] == "many" and len(got) == 3
         finally:
             cur.execute("DELETE FROM zp_templates WHERE subject = 'many'")
+
+
+def test_the_first_damaged_row_in_gallery_order_is_named(db, galleries):
+    _, probes = galleries
+    probe = bytes(zpapi.Template.load(next(iter(probes.values()))[0]))
+    with db.cursor() as cur:
+        cur.execute("SELECT subject, finger, slot FROM zp_templates ORDER BY subject, finger, slot")
+        rows = cur.fetchall()
+        first, last = rows[len(rows) // 3], rows[-1]
+        cur.execute("SELECT name FROM pg_settings WHERE name IN ('debug_parallel_query', 'force_parallel_mode')")
+        set_all(cur, dict(PARALLEL, **{cur.fetchone()[0]: "on"}))
+        damage = "UPDATE zp_templates SET checksum = checksum + %s WHERE (subject, finger, slot) IN (%s, %s)"
+        cur.execute(damage, (1, first, last))
+        try:
+            with pytest.raises(Exception, match=f"^{first[0]}/{FINGERS[first[1]]}/{first[2]}: checksum mismatch"):
+                cur.execute("SELECT * FROM zp_short_list(%s, 0, 5)", (probe,))
+        finally:
+            cur.execute(damage, (-1, first, last))
+            cur.execute("RESET ALL")

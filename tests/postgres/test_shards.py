@@ -95,3 +95,20 @@ def test_the_shards_match_and_send_only_their_short_lists(embedded_gallery, serv
     # Rows crossing: at most 7 fingers per shard, then the short list's templates.
     counts = [int(n) for n in re.findall(r"Async Foreign Scan.*actual time=\S+ rows=(\d+)", plans)]
     assert counts and max(counts) <= 7 * 4, plans
+
+
+def test_a_damaged_row_on_a_shard_is_named_through_the_coordinator(embedded_gallery, servers):
+    _, probes, rows = embedded_gallery
+    coordinator, _ = servers
+    probe = bytes(zpapi.Template.load(next(iter(probes.values()))[0]))
+    first = min(row[:3] for row in rows)
+    damage = "UPDATE zp_templates SET checksum = checksum + %s WHERE (subject, finger, slot) = %s"
+    with coordinator.cursor() as cur:
+        cur.execute(damage, (1, first))
+        try:
+            with pytest.raises(Exception, match=f"^{first[0]}/.*/{first[2]}: checksum mismatch"):
+                cur.execute("SELECT * FROM zp_identify(%s)", (probe,))
+            cur.execute("SELECT count(*) FROM zp_identify(%s, skip_damaged => true)", (probe,))
+            assert cur.fetchone()[0] == 5
+        finally:
+            cur.execute(damage, (-1, first))

@@ -102,7 +102,7 @@ Datum zp_short_list_length(PG_FUNCTION_ARGS) {
     PG_RETURN_INT32(static_cast<int32>(std::min<std::size_t>(length, PG_INT32_MAX)));
 }
 
-Datum zp_max_keep(PG_FUNCTION_ARGS) { PG_RETURN_INT32(zpg::kMaxKeep); }
+Datum zp_max_keep(PG_FUNCTION_ARGS) { PG_RETURN_INT32(zpg::kMaxTemplatesPerFinger); }
 
 Datum zp_finger_name(PG_FUNCTION_ARGS) { PG_RETURN_TEXT_P(cstring_to_text(zpg::fingerName(PG_GETARG_INT32(0)))); }
 

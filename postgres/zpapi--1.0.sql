@@ -63,7 +63,7 @@ CREATE FUNCTION zp_row_sound(subject text, finger integer, slot integer, templat
 CREATE FUNCTION zp_finger_name(finger integer) RETURNS text
   AS 'MODULE_PATHNAME', 'zp_finger_name' LANGUAGE C IMMUTABLE STRICT PARALLEL SAFE;
 
--- Templates a finger keeps at most.
+-- Templates a finger keeps at most (its impressions and their windows).
 CREATE FUNCTION zp_max_keep() RETURNS integer
   AS 'MODULE_PATHNAME', 'zp_max_keep' LANGUAGE C IMMUTABLE STRICT PARALLEL SAFE;
 

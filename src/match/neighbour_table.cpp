@@ -6,6 +6,7 @@
 
 #include "match/agreement_window.h"
 
+#include "math/small_clear.h"
 #include "math/trig.h"
 
 #if defined(ZP_VECTOR_PATHS)
@@ -543,28 +544,29 @@ void buildSortedNeighbourTable(const MatchingModel& model, std::uint8_t* table, 
     listPairs(in, table, listed);
 
     // Then each list sorted by falling distance, equal distances in list
-    // order (a counting sort), and the rest of the row cleared.
+    // order (a counting sort), and the rest of the row cleared. The sorted
+    // row is made in a cleared copy, so the list is read where it lies and a
+    // full row goes back in one fixed-size copy (rows are at most
+    // kMaxMinutiae cells).
     for (std::int32_t r = 0; r < n; ++r) {
         std::uint8_t* row = rowAt(r);
         const std::int32_t m = listed[static_cast<std::size_t>(r)];
-        std::array<std::uint32_t, kMaxMinutiae> cells;
-        std::array<std::uint8_t, kMaxMinutiae> distance;
         WindowTable histogram{};
+        for (std::int32_t k = 0; k < m; ++k) ++histogram[row[k * kCellBytes]];
+        WindowTable slot;  // slot[d]: cells farther than d, the first place of distance d
+        fartherCounts(histogram, m, slot);
+        std::array<std::uint32_t, kMaxMinutiae> sorted;
+        clearSmallArray(sorted);
         for (std::int32_t k = 0; k < m; ++k) {
             std::uint32_t word;
             std::memcpy(&word, row + k * kCellBytes, kCellBytes);
-            const std::int32_t d = wordDistance(word);
-            cells[static_cast<std::size_t>(k)] = word;
-            distance[static_cast<std::size_t>(k)] = static_cast<std::uint8_t>(d);
-            ++histogram[static_cast<std::size_t>(d)];
+            sorted[slot[wordDistance(word)]++] = word;
         }
-        WindowTable slot;  // slot[d]: cells farther than d, the first place of distance d
-        fartherCounts(histogram, m, slot);
-        for (std::int32_t k = 0; k < m; ++k) {
-            const std::size_t at = slot[distance[static_cast<std::size_t>(k)]]++;
-            std::memcpy(row + at * kCellBytes, &cells[static_cast<std::size_t>(k)], kCellBytes);
+        if (rowLength == kMaxMinutiae) {
+            std::memcpy(row, sorted.data(), static_cast<std::size_t>(kMaxMinutiae * kCellBytes));
+        } else {
+            std::memcpy(row, sorted.data(), static_cast<std::size_t>(rowLength * kCellBytes));
         }
-        std::memset(row + m * kCellBytes, 0, static_cast<std::size_t>((rowLength - m) * kCellBytes));
     }
     if (n < rowLength) {
         std::memset(rowAt(n), 0, static_cast<std::size_t>((rowLength - n) * rowLength * kCellBytes));

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "match/matching_model.h"
+#include "math/small_clear.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -25,7 +26,7 @@ struct PackedMinutiae {
 };
 
 inline void packMinutiae(const MatchingModel& model, PackedMinutiae& out) {
-    out.lanes.fill(0);
+    clearSmallArray(out.lanes);
     out.count = model.count;
     for (std::int32_t j = 0; j < model.count; ++j) {
         const MinutiaRecord& m = model.minutiae[static_cast<std::size_t>(j)];

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <bit>
+#include <cstdint>
 
 
 #if defined(__SSE2__)
@@ -11,29 +12,40 @@
 namespace zp {
 namespace {
 
-// Positions of the aligned model's minutiae, padded to whole blocks of four.
-inline constexpr std::int32_t kPaddedMinutiae = 52;
+// Positions of the aligned model's minutiae, padded to whole blocks of eight,
+// as 16-bit values held to the 16-bit range. Held positions still lie 7 or
+// more from every minutia of model A (whose coordinates are small), so the
+// box test gives the same answer as on the exact positions.
+inline constexpr std::int32_t kPaddedMinutiae = 56;
 struct Positions {
-    alignas(16) std::array<std::int32_t, kPaddedMinutiae> x;
-    alignas(16) std::array<std::int32_t, kPaddedMinutiae> y;
+    alignas(16) std::array<std::int16_t, kPaddedMinutiae> x;
+    alignas(16) std::array<std::int16_t, kPaddedMinutiae> y;
 };
+
+inline std::int16_t heldTo16Bits(std::int32_t v) {
+    return static_cast<std::int16_t>(v < INT16_MIN ? INT16_MIN : (v > INT16_MAX ? INT16_MAX : v));
+}
 
 // Bit j set when minutia j (below count) lies less than kPairDistanceLimit
 // from (x, y) in both x and y: the box test of the second pass, for every j
-// at once.
+// at once. x and y lie within the 16-bit range.
 std::uint64_t nearMask(std::int32_t x, std::int32_t y, const Positions& p, std::int32_t count) {
     std::uint64_t mask = 0;
 #if defined(__SSE2__)
-    const __m128i cx = _mm_set1_epi32(x);
-    const __m128i cy = _mm_set1_epi32(y);
-    const __m128i low = _mm_set1_epi32(-kPairDistanceLimit);
-    const __m128i high = _mm_set1_epi32(kPairDistanceLimit);
-    for (std::int32_t j = 0; j < count; j += 4) {
-        const __m128i dx = _mm_sub_epi32(cx, _mm_load_si128(reinterpret_cast<const __m128i*>(p.x.data() + j)));
-        const __m128i dy = _mm_sub_epi32(cy, _mm_load_si128(reinterpret_cast<const __m128i*>(p.y.data() + j)));
-        const __m128i inX = _mm_and_si128(_mm_cmpgt_epi32(dx, low), _mm_cmplt_epi32(dx, high));
-        const __m128i inY = _mm_and_si128(_mm_cmpgt_epi32(dy, low), _mm_cmplt_epi32(dy, high));
-        const auto bits = static_cast<std::uint32_t>(_mm_movemask_ps(_mm_castsi128_ps(_mm_and_si128(inX, inY))));
+    // A difference g lies in -6..6 when g + 6, saturated, is 0..12: then
+    // (g + 6) - 12 saturates to 0 as an unsigned value, and only then.
+    const __m128i cx = _mm_set1_epi16(static_cast<std::int16_t>(x));
+    const __m128i cy = _mm_set1_epi16(static_cast<std::int16_t>(y));
+    const __m128i below = _mm_set1_epi16(kPairDistanceLimit - 1);
+    const __m128i span = _mm_set1_epi16(2 * (kPairDistanceLimit - 1));
+    const __m128i zero = _mm_setzero_si128();
+    for (std::int32_t j = 0; j < count; j += 8) {
+        const __m128i dx = _mm_subs_epi16(cx, _mm_load_si128(reinterpret_cast<const __m128i*>(p.x.data() + j)));
+        const __m128i dy = _mm_subs_epi16(cy, _mm_load_si128(reinterpret_cast<const __m128i*>(p.y.data() + j)));
+        const __m128i outX = _mm_subs_epu16(_mm_adds_epi16(dx, below), span);
+        const __m128i outY = _mm_subs_epu16(_mm_adds_epi16(dy, below), span);
+        const __m128i near = _mm_cmpeq_epi16(_mm_or_si128(outX, outY), zero);
+        const auto bits = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(near, zero)));
         mask |= static_cast<std::uint64_t>(bits) << j;
     }
     mask &= (std::uint64_t{1} << count) - 1;
@@ -104,8 +116,8 @@ std::int32_t anchorScore(const MatchingModel& a, const MatchingModel& aligned,
     Positions positions{};
     std::uint64_t unpaired = 0;
     for (std::int32_t j = 0; j < aligned.count; ++j) {
-        positions.x[static_cast<std::size_t>(j)] = aligned.minutiae[static_cast<std::size_t>(j)].x;
-        positions.y[static_cast<std::size_t>(j)] = aligned.minutiae[static_cast<std::size_t>(j)].y;
+        positions.x[static_cast<std::size_t>(j)] = heldTo16Bits(aligned.minutiae[static_cast<std::size_t>(j)].x);
+        positions.y[static_cast<std::size_t>(j)] = heldTo16Bits(aligned.minutiae[static_cast<std::size_t>(j)].y);
         if (!pairedL[static_cast<std::size_t>(j)]) unpaired |= std::uint64_t{1} << j;
     }
     bool ended = false;

@@ -5,6 +5,7 @@
 
 #include "match/matching_model.h"
 #include "match/neighbour_table.h"
+#include "math/small_clear.h"
 
 #if defined(ZP_VECTOR_PATHS)
 #include <immintrin.h>
@@ -297,8 +298,10 @@ void prepareFirstRow(const std::uint8_t* row, std::int32_t count, FirstRow& out,
     // Distances beyond the window table's range all count as farther.
     WindowTable nearer{};
     constexpr std::uint32_t kTop = kFartherEntries - kFartherOffset;  // first x beyond the table
-    BucketCells firstBucket{};
-    BucketCells secondBucket{};
+    BucketCells firstBucket;
+    BucketCells secondBucket;
+    clearSmallArray(firstBucket);
+    clearSmallArray(secondBucket);
     for (std::int32_t k = 0; k < n; ++k) {
         const std::uint32_t key = keys[static_cast<std::size_t>(k)];
         const std::uint32_t d = key & 0xFF;

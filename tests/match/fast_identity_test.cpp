@@ -369,10 +369,14 @@ TEST(FastIdentity, AnchorScoreEqualsPairByPairScan) {
         a.count = uniform(rng, 0, 50);
         l.count = uniform(rng, 0, 50);
         const std::int32_t spread = std::array<std::int32_t, 4>{6, 20, 120, 5000}[static_cast<std::size_t>(uniform(rng, 0, 3))];
+        // Aligned x beyond the 16-bit range too, where dx² + dy² still fits
+        // 32 bits.
+        const std::int32_t alignedSpreadX = spread == 5000 && uniform(rng, 0, 1) == 0 ? 38000 : spread;
         for (zp::MatchingModel* m : {&a, &l}) {
+            const std::int32_t reachX = m == &l ? alignedSpreadX : spread;
             for (std::int32_t k = 0; k < m->count; ++k) {
                 zp::MinutiaRecord& r = m->minutiae[static_cast<std::size_t>(k)];
-                r.x = 60 + uniform(rng, -spread, spread);
+                r.x = 60 + uniform(rng, -reachX, reachX);
                 r.y = 70 + uniform(rng, -spread, spread);
                 r.direction = uniform(rng, 0, 3) == 0 ? uniform(rng, 0, 511) : uniform(rng, 80, 110);
                 r.type = static_cast<std::uint8_t>(uniform(rng, 1, 2));

@@ -438,7 +438,7 @@ void PostgresStore::readSnapshot(Snapshot& s, const Arrival& arrived) {
     constexpr std::size_t kArrivalStep = 4096;
     s = Snapshot{};
     Transaction t(*this, kRead);
-    s.templates.reserve(static_cast<std::size_t>(count("SELECT count(*) FROM zp_templates")));
+    s.reserveTemplates(static_cast<std::size_t>(count("SELECT count(*) FROM zp_templates")));
     bool overflow = false;  // more rows than counted in the same snapshot: cannot be
     scan(nullptr, kAllFingers, false, s.damaged, [&](const RowView& row) {
         if (arrived && s.templates.size() == s.templates.capacity()) {

@@ -132,6 +132,7 @@ bool load(const std::string& path, const CacheStamp& stamp, Snapshot& into) {
     if (h.templates > body / sizeof(Template) || h.tailBytes != body - h.templates * sizeof(Template) ||
         h.fingers > h.templates || h.templates + h.damaged != static_cast<std::uint64_t>(stamp.rows))
         return false;
+    into.reserveTemplates(h.templates);
     into.templates.resize(h.templates);
     if (h.templates > 0 && std::fread(into.templates.data(), sizeof(Template), h.templates, file.get()) != h.templates)
         return false;

@@ -473,10 +473,10 @@ void SqliteStore::readSnapshot(Snapshot& s, const Arrival& arrived) {
         return;
     }
     if (version_ > 1) {
-        s.templates.reserve(static_cast<std::size_t>(recordedCount()));
+        s.reserveTemplates(static_cast<std::size_t>(recordedCount()));
     } else {
         Statement count(*this, "SELECT count(*) FROM templates");
-        if (count.step()) s.templates.reserve(static_cast<std::size_t>(count.integer(0)));
+        if (count.step()) s.reserveTemplates(static_cast<std::size_t>(count.integer(0)));
     }
     bool overflow = false;  // more rows than recorded: the scan reports it
     scan(nullptr, kAllFingers, s.damaged, [&](const RowView& row) {

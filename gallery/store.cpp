@@ -1,5 +1,9 @@
 #include "gallery/backends.h"
 
+#include <sys/mman.h>
+
+#include <cstdint>
+
 namespace zpg {
 
 std::size_t Snapshot::subjects() const {
@@ -7,6 +11,18 @@ std::size_t Snapshot::subjects() const {
     for (std::size_t i = 0; i < fingers.size(); ++i)
         if (i == 0 || fingers[i].subject != fingers[i - 1].subject) ++n;
     return n;
+}
+
+void Snapshot::reserveTemplates(std::size_t rows) {
+    templates.reserve(rows);
+    fingerOf.reserve(rows);
+    // Whole large pages inside the fresh, untouched array; advice only.
+    constexpr std::uintptr_t kLargePage = std::uintptr_t{2} << 20;
+    const auto begin = reinterpret_cast<std::uintptr_t>(templates.data());
+    const std::uintptr_t end = begin + rows * sizeof(Template);
+    const std::uintptr_t first = (begin + kLargePage - 1) & ~(kLargePage - 1);
+    if (end > first + kLargePage)
+        madvise(reinterpret_cast<void*>(first), (end - first) & ~(kLargePage - 1), MADV_HUGEPAGE);
 }
 
 void appendToSnapshot(Snapshot& s, std::string_view subject, int finger, const Template& t) {

@@ -29,6 +29,9 @@ struct Snapshot {
     std::vector<std::uint32_t> fingerOf;  // finger of each template
     std::vector<DamagedRow> damaged;      // rows left out, with the reason
     std::size_t subjects() const;
+    // Sizes the templates array once for rows rows, asking the system for
+    // large pages: a million templates then fault in a few hundred pages.
+    void reserveTemplates(std::size_t rows);
 };
 
 struct CheckReport {

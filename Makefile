@@ -1,6 +1,7 @@
 # make demo: build and run the command-line tool on sample fingers.
 # make test: install missing build packages, build, and run every test twice,
-#            optimised (with the Python package's pytest suite) and under
+#            optimised (with the Python package's pytest suite and the
+#            PostgreSQL tests on throw-away clusters) and under
 #            AddressSanitizer + UndefinedBehaviorSanitizer, then a short run of
 #            every fuzz target and the stack check, and install the Python
 #            package with pip into build/venv.

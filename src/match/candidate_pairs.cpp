@@ -50,6 +50,7 @@ std::int32_t buildTablesAndPairs(const MatchingModel& first, const MatchingModel
     packMinutiae(second, packedB);
     FirstRow preparedA;
     const FirstRowKernels kernels = firstRowKernels(path);
+    const SimilarityKernel preparedSimilarityOf = similarityKernel(path);
     for (std::int32_t i = 0; i < first.count; ++i) {
         const MinutiaRecord& mi = first.minutiae[static_cast<std::size_t>(i)];
         std::int32_t last = 0;
@@ -62,7 +63,7 @@ std::int32_t buildTablesAndPairs(const MatchingModel& first, const MatchingModel
             const SecondRow& preparedB = rowsB[static_cast<std::size_t>(j)];
             const std::int32_t s =
                 preparedA.ordered && preparedB.ordered
-                    ? preparedSimilarity(preparedA, preparedB)
+                    ? preparedSimilarityOf(preparedA, preparedB)
                     : similarity(tableA + i * rowA, tableB + j * rowB, first.count, second.count,
                                  kSimilarityDistanceTolerance, kSimilarityAngleTolerance);
             if (s < kMinPairSimilarity) continue;

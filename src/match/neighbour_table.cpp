@@ -498,7 +498,7 @@ void buildSuccessorCells(const MatchingModel& model, std::int32_t successors, st
                          std::int32_t rowLength, std::uint8_t* distance, std::uint32_t* packed, VectorPath path) {
     if (model.count <= 0) return;
 #if defined(ZP_VECTOR_PATHS)
-    if (path == VectorPath::Avx2 && vectorPathAvailable(VectorPath::Avx2)) {
+    if (path >= VectorPath::Avx2 && vectorPathAvailable(VectorPath::Avx2)) {
         successorCellsAvx2(model, successors, table, rowLength, distance, packed);
         return;
     }

@@ -105,5 +105,9 @@ void prepareFirstRow(const std::uint8_t* row, std::int32_t count, FirstRow& out,
 
 // The similarity of two ordered prepared rows (tolerances 2 and 10).
 std::int32_t preparedSimilarity(const FirstRow& a, const SecondRow& b);
+// preparedSimilarity on a chosen vector path (AVX-512 lists the cells of b
+// with candidates without a branch per cell).
+using SimilarityKernel = std::int32_t (*)(const FirstRow& a, const SecondRow& b);
+SimilarityKernel similarityKernel(VectorPath path);
 
 }  // namespace zp

@@ -123,6 +123,7 @@ TEST(FastIdentity, SimilarityOfRandomRows) {
             }
             if (!first.ordered || !second.ordered) continue;
             ASSERT_EQ(zp::preparedSimilarity(first, second), expected) << zptest::vectorPathName(path) << " trial " << trial;
+            ASSERT_EQ(zp::similarityKernel(path)(first, second), expected) << zptest::vectorPathName(path) << " trial " << trial;
         }
         bucketed += buckets ? 1 : 0;
         ASSERT_EQ(zp::similarity(a.data(), b.data(), countA, countB, 2, 10), expected) << "trial " << trial;
@@ -136,6 +137,18 @@ TEST(FastIdentity, SimilarityOfRandomRows) {
     EXPECT_LT(bucketed, prepared - 5000);
     EXPECT_LT(prepared, 40000);
     EXPECT_GT(positive, 10000);
+}
+
+// Where the processor has AVX-512, its path takes its own similarity
+// kernel (held to the others above and by whole comparisons); the AVX2 path
+// keeps the portable one.
+TEST(FastIdentity, Avx512PathTakesItsOwnSimilarityKernel) {
+    EXPECT_EQ(zp::similarityKernel(zp::VectorPath::Avx2), zp::similarityKernel(zp::VectorPath::Portable));
+    if (!zp::vectorPathAvailable(zp::VectorPath::Avx512)) {
+        GTEST_SKIP() << "this processor lacks AVX-512 (F, BW, VL, DQ, VBMI): its similarity kernel is not tested here";
+    }
+    EXPECT_NE(zp::similarityKernel(zp::VectorPath::Avx512), zp::similarityKernel(zp::VectorPath::Avx2));
+    EXPECT_EQ(zp::widestVectorPath(), zp::VectorPath::Avx512);
 }
 
 TEST(FastIdentity, AgreementKernelsMatchCircularDifference) {

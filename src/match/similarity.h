@@ -105,9 +105,12 @@ void prepareFirstRow(const std::uint8_t* row, std::int32_t count, FirstRow& out,
 
 // The similarity of two ordered prepared rows (tolerances 2 and 10).
 std::int32_t preparedSimilarity(const FirstRow& a, const SecondRow& b);
-// preparedSimilarity on a chosen vector path (AVX-512 lists the cells of b
-// with candidates without a branch per cell).
-using SimilarityKernel = std::int32_t (*)(const FirstRow& a, const SecondRow& b);
+// preparedSimilarity of one ordered first row with the ordered second rows
+// rows[j] for each bit j of which, into out[j], on a chosen vector path:
+// AVX-512 lists the cells of b with candidates without a branch per cell,
+// the first row's tables loaded once. Null where the path takes
+// preparedSimilarity one pair at a time.
+using SimilarityKernel = void (*)(const FirstRow& a, const SecondRow* rows, std::uint64_t which, std::uint8_t* out);
 SimilarityKernel similarityKernel(VectorPath path);
 
 }  // namespace zp

@@ -275,6 +275,9 @@ SecondRowPreparer secondRowPreparer(VectorPath path) {
 
 FirstRowKernels firstRowKernels(VectorPath path) {
 #if defined(ZP_VECTOR_PATHS)
+    // The AVX-512 similarity kernel makes each window from the farther
+    // counts itself.
+    if (path == VectorPath::Avx512 && vectorPathAvailable(VectorPath::Avx512)) return {readRowAvx2, nullptr, candidatesAvx2};
     if (path >= VectorPath::Avx2 && vectorPathAvailable(VectorPath::Avx2)) return {readRowAvx2, windowsAvx2, candidatesAvx2};
 #else
     static_cast<void>(path);
@@ -314,7 +317,7 @@ void prepareFirstRow(const std::uint8_t* row, std::int32_t count, FirstRow& out,
     // histogram.
     fartherCounts(nearer, n, out.farther);
     if (!out.narrow) return;
-    kernels.windows(out.farther, out.window);
+    if (kernels.windows != nullptr) kernels.windows(out.farther, out.window);
     kernels.candidates(firstBucket, out.firstCandidates);
     kernels.candidates(secondBucket, out.secondCandidates);
 }

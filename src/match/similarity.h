@@ -60,7 +60,7 @@ struct SecondRow {
 struct FirstRow {
     std::array<std::uint32_t, kRowCells + kWindowPadding> cells;
     WindowTable farther;  // entries 0 .. kFartherEntries - 1 used
-    std::array<CellMask, kPreparedReach + 1> window;          // by distance 1..65
+    std::array<CellMask, kPreparedReach + 1> window;          // by distance 1..65; not on AVX-512
     std::array<CellMask, kDirectionBuckets> firstCandidates;   // by bucket of direction 1
     std::array<CellMask, kDirectionBuckets> secondCandidates;  // by bucket of direction 2
     std::int32_t length;
@@ -91,6 +91,7 @@ RowReading readRowPortable(const std::uint8_t* row, std::int32_t count, std::uin
 // and those of its two neighbours round the circle).
 struct FirstRowKernels {
     RowReader read;
+    // Null on the AVX-512 path, whose similarity kernel reads farther instead.
     void (*windows)(const WindowTable& farther, std::array<CellMask, kPreparedReach + 1>& window);
     void (*candidates)(BucketCells& cells, std::array<CellMask, kDirectionBuckets>& candidates);
 };

@@ -3,11 +3,15 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <array>
+#include <utility>
 #include <cstdint>
 #include <vector>
 
 #include "api/zpapi.h"
+#include "match/match_driver.h"
 #include "match/synthetic_templates.h"
+#include "math/vector_path.h"
 #include "real_sets.h"
 
 namespace {
@@ -100,6 +104,51 @@ void BM_ZPMatchRealPairs(benchmark::State& state) {
     state.counters["genuine_median_us"] = zpbench::quantile(genuine, 0.5);
 }
 BENCHMARK(BM_ZPMatchRealPairs)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// The same pairs compared on the AVX2 path and on the widest one, each
+// pair's two timings taken one right after the other (in turn first), so
+// that both paths see the same machine state: the median of each path's
+// fastest pass, and the median of the per-pair ratio widest / AVX2.
+void BM_ZPMatchRealPairsByPath(benchmark::State& state) {
+    const zpbench::RealSets& sets = zpbench::realSets();
+    if (sets.templates.empty()) {
+        state.SkipWithError("real fingerprint sets not found");
+        return;
+    }
+    std::vector<std::pair<zp::BufferDescriptor, zp::BufferDescriptor>> pairs;
+    const auto descriptor = [](const zpbench::RealTemplate& t) {
+        return zp::BufferDescriptor{const_cast<std::uint8_t*>(t.bytes.data()), static_cast<std::int32_t>(t.bytes.size())};
+    };
+    for (std::size_t i = 0; i < sets.templates.size(); ++i) {
+        for (std::size_t j = i + 1; j < sets.templates.size(); ++j) {
+            if (sets.templates[i].set != sets.templates[j].set) continue;
+            pairs.emplace_back(descriptor(sets.templates[i]), descriptor(sets.templates[j]));
+        }
+    }
+    std::vector<std::uint8_t> bytes(ZP_WORKSPACE_SIZE);
+    const zp::BufferDescriptor ws{bytes.data(), static_cast<std::int32_t>(bytes.size())};
+    const std::array<zp::VectorPath, 2> paths = {zp::VectorPath::Avx2, zp::widestVectorPath()};
+    std::array<std::vector<double>, 2> best;
+    for (auto& b : best) b.assign(pairs.size(), 1e300);
+    for (auto _ : state) {
+        for (int pass = 0; pass < 2 * zpbench::kTimedPasses; ++pass) {
+            for (std::size_t k = 0; k < pairs.size(); ++k) {
+                for (std::size_t q = 0; q < 2; ++q) {
+                    const std::size_t p = (q + static_cast<std::size_t>(pass)) % 2;
+                    const auto start = zpbench::Clock::now();
+                    benchmark::DoNotOptimize(zp::matchTemplates(pairs[k].first, pairs[k].second, ws, paths[p]));
+                    best[p][k] = std::min(best[p][k], zpbench::microsecondsSince(start));
+                }
+            }
+        }
+    }
+    std::vector<double> ratio(pairs.size());
+    for (std::size_t k = 0; k < pairs.size(); ++k) ratio[k] = best[1][k] / best[0][k];
+    state.counters["avx2_median_us"] = zpbench::quantile(best[0], 0.5);
+    state.counters["widest_median_us"] = zpbench::quantile(best[1], 0.5);
+    state.counters["widest_over_avx2"] = zpbench::quantile(ratio, 0.5);
+}
+BENCHMARK(BM_ZPMatchRealPairsByPath)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 // ZPQuickMatch per candidate: each real set's first impression is loaded
 // as the probe and scored against every enrolled template of all sets; the

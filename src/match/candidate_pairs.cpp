@@ -43,26 +43,37 @@ std::int32_t buildTablesAndPairs(const MatchingModel& first, const MatchingModel
     // of A's): each row once.
     std::array<SecondRow, kMaxMinutiae> rowsB;
     const SecondRowPreparer prepareSecond = secondRowPreparer(path);
+    std::uint64_t orderedB = 0;
     for (std::int32_t j = 0; j < second.count; ++j) {
         prepareSecond(tableB + j * rowB, second.count, rowsB[static_cast<std::size_t>(j)]);
+        orderedB |= std::uint64_t{rowsB[static_cast<std::size_t>(j)].ordered} << j;
     }
     PackedMinutiae packedB;
     packMinutiae(second, packedB);
     FirstRow preparedA;
     const FirstRowKernels kernels = firstRowKernels(path);
+    const SimilarityKernel preparedSimilarities = similarityKernel(path);
     for (std::int32_t i = 0; i < first.count; ++i) {
         const MinutiaRecord& mi = first.minutiae[static_cast<std::size_t>(i)];
         std::int32_t last = 0;
         bool appended = false;
         // The minutiae of B of i's type and direction, in order of j.
         std::uint64_t passing = pairingMask(mi, packedB, kPairDirectionTolerance);
-        if (passing != 0) prepareFirstRow(tableA + i * rowA, first.count, preparedA, kernels);
+        // The similarities of the ordered pairs, all at once.
+        std::array<std::uint8_t, kMaxMinutiae> prepared;
+        if (passing != 0) {
+            prepareFirstRow(tableA + i * rowA, first.count, preparedA, kernels);
+            if (preparedA.ordered && preparedSimilarities != nullptr) {
+                preparedSimilarities(preparedA, rowsB.data(), passing & orderedB, prepared.data());
+            }
+        }
         for (; passing != 0; passing &= passing - 1) {
             const auto j = std::countr_zero(passing);
             const SecondRow& preparedB = rowsB[static_cast<std::size_t>(j)];
             const std::int32_t s =
                 preparedA.ordered && preparedB.ordered
-                    ? preparedSimilarity(preparedA, preparedB)
+                    ? (preparedSimilarities != nullptr ? prepared[static_cast<std::size_t>(j)]
+                                                       : preparedSimilarity(preparedA, preparedB))
                     : similarity(tableA + i * rowA, tableB + j * rowB, first.count, second.count,
                                  kSimilarityDistanceTolerance, kSimilarityAngleTolerance);
             if (s < kMinPairSimilarity) continue;

@@ -52,6 +52,6 @@ std::int32_t buildTablesAndPairs(const MatchingModel& first, const MatchingModel
                                  CandidatePairList& pairs, std::int32_t classCode,
                                  TableSelection selection, std::int32_t tableMode,
                                  const BufferDescriptor& workspace,
-                                 VectorPath path = bestVectorPath());
+                                 VectorPath path = widestVectorPath());
 
 }  // namespace zp

@@ -16,7 +16,7 @@ constexpr std::int32_t kMatchTableMode = 1;
 
 std::int32_t matchTemplates(const BufferDescriptor& first, const BufferDescriptor& second,
                             const BufferDescriptor& workspace) {
-    return matchTemplates(first, second, workspace, bestVectorPath());
+    return matchTemplates(first, second, workspace, widestVectorPath());
 }
 
 std::int32_t matchTemplates(const BufferDescriptor& first, const BufferDescriptor& second,

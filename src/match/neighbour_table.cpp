@@ -492,13 +492,94 @@ __attribute__((target("avx2"))) void successorCellsAvx2(const MatchingModel& mod
 }
 #endif
 
+// Each row's list of listed[r] cells sorted by falling distance, equal
+// distances in list order (a counting sort), and the rest of the row
+// cleared. The sorted row is made in a cleared copy, so the list is read
+// where it lies and a full row goes back in one fixed-size copy (rows are at
+// most kMaxMinutiae cells).
+using RowSorter = void (*)(std::uint8_t* table, std::int32_t rowLength, std::int32_t n,
+                           const std::array<std::uint8_t, kMaxMinutiae>& listed);
+
+// The copy back: a fixed size where rows are full.
+inline void writeSortedRow(std::uint8_t* row, const std::array<std::uint32_t, kMaxMinutiae>& sorted, std::int32_t rowLength) {
+    if (rowLength == kMaxMinutiae) {
+        std::memcpy(row, sorted.data(), static_cast<std::size_t>(kMaxMinutiae * kCellBytes));
+    } else {
+        std::memcpy(row, sorted.data(), static_cast<std::size_t>(rowLength * kCellBytes));
+    }
+}
+
+void sortRowsPortable(std::uint8_t* table, std::int32_t rowLength, std::int32_t n,
+                      const std::array<std::uint8_t, kMaxMinutiae>& listed) {
+    for (std::int32_t r = 0; r < n; ++r) {
+        std::uint8_t* row = table + r * rowLength * kCellBytes;
+        const std::int32_t m = listed[static_cast<std::size_t>(r)];
+        WindowTable histogram{};
+        for (std::int32_t k = 0; k < m; ++k) ++histogram[row[k * kCellBytes]];
+        WindowTable slot;  // slot[d]: cells farther than d, the first place of distance d
+        fartherCounts(histogram, m, slot);
+        std::array<std::uint32_t, kMaxMinutiae> sorted;
+        clearSmallArray(sorted);
+        for (std::int32_t k = 0; k < m; ++k) {
+            std::uint32_t word;
+            std::memcpy(&word, row + k * kCellBytes, kCellBytes);
+            sorted[slot[wordDistance(word)]++] = word;
+        }
+        writeSortedRow(row, sorted, rowLength);
+    }
+}
+
+#if defined(ZP_VECTOR_PATHS)
+// byte 4i of the words of cells i and i + 32, for vpermi2b.
+constexpr std::array<std::uint8_t, 64> makeDistanceBytes() {
+    std::array<std::uint8_t, 64> out{};
+    for (std::int32_t i = 0; i < 64; ++i) out[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(4 * (i % 32));
+    return out;
+}
+constexpr std::array<std::uint8_t, 64> kDistanceBytes = makeDistanceBytes();
+
+// The same order by rank: cell k goes to the place after every cell farther
+// than it and every earlier cell as far, found from two byte compares over
+// all the row's distances at once; the places are independent, so no chain
+// of counter updates.
+__attribute__((target("avx512f,avx512bw,avx512vbmi,bmi,bmi2,popcnt"))) void sortRowsAvx512(
+    std::uint8_t* table, std::int32_t rowLength, std::int32_t n, const std::array<std::uint8_t, kMaxMinutiae>& listed) {
+    static_assert(kMaxMinutiae <= 64);
+    const __m512i index = _mm512_loadu_si512(kDistanceBytes.data());
+    for (std::int32_t r = 0; r < n; ++r) {
+        std::uint8_t* row = table + r * rowLength * kCellBytes;
+        const std::int32_t m = listed[static_cast<std::size_t>(r)];
+        const std::uint64_t cells = _bzhi_u64(~std::uint64_t{0}, static_cast<std::uint32_t>(m));
+        const auto* words = reinterpret_cast<const std::int32_t*>(row);
+        const __m512i w0 = _mm512_maskz_loadu_epi32(static_cast<__mmask16>(cells), words);
+        const __m512i w1 = _mm512_maskz_loadu_epi32(static_cast<__mmask16>(cells >> 16), words + 16);
+        const __m512i w2 = _mm512_maskz_loadu_epi32(static_cast<__mmask16>(cells >> 32), words + 32);
+        const __m512i w3 = _mm512_maskz_loadu_epi32(static_cast<__mmask16>(cells >> 48), words + 48);
+        const __m512i distances = _mm512_mask_blend_epi8(0xFFFFFFFF00000000ULL, _mm512_permutex2var_epi8(w0, index, w1),
+                                                         _mm512_permutex2var_epi8(w2, index, w3));
+        std::array<std::uint32_t, kMaxMinutiae> sorted;
+        clearSmallArray(sorted);
+        for (std::int32_t k = 0; k < m; ++k) {
+            std::uint32_t word;
+            std::memcpy(&word, row + k * kCellBytes, kCellBytes);
+            const __m512i d = _mm512_set1_epi8(static_cast<char>(word));
+            const std::uint64_t before = _bzhi_u64(cells, static_cast<std::uint32_t>(k));
+            const std::uint64_t place = (_mm512_mask_cmpge_epu8_mask(before, distances, d)) |
+                                        (_mm512_mask_cmpgt_epu8_mask(cells & ~before, distances, d));
+            sorted[static_cast<std::size_t>(std::popcount(place))] = word;
+        }
+        writeSortedRow(row, sorted, rowLength);
+    }
+}
+#endif
+
 }  // namespace
 
 void buildSuccessorCells(const MatchingModel& model, std::int32_t successors, std::uint8_t* table,
                          std::int32_t rowLength, std::uint8_t* distance, std::uint32_t* packed, VectorPath path) {
     if (model.count <= 0) return;
 #if defined(ZP_VECTOR_PATHS)
-    if (path == VectorPath::Avx2 && vectorPathAvailable(VectorPath::Avx2)) {
+    if (path >= VectorPath::Avx2 && vectorPathAvailable(VectorPath::Avx2)) {
         successorCellsAvx2(model, successors, table, rowLength, distance, packed);
         return;
     }
@@ -544,30 +625,13 @@ void buildSortedNeighbourTable(const MatchingModel& model, std::uint8_t* table, 
     listPairs(in, table, listed);
 
     // Then each list sorted by falling distance, equal distances in list
-    // order (a counting sort), and the rest of the row cleared. The sorted
-    // row is made in a cleared copy, so the list is read where it lies and a
-    // full row goes back in one fixed-size copy (rows are at most
-    // kMaxMinutiae cells).
-    for (std::int32_t r = 0; r < n; ++r) {
-        std::uint8_t* row = rowAt(r);
-        const std::int32_t m = listed[static_cast<std::size_t>(r)];
-        WindowTable histogram{};
-        for (std::int32_t k = 0; k < m; ++k) ++histogram[row[k * kCellBytes]];
-        WindowTable slot;  // slot[d]: cells farther than d, the first place of distance d
-        fartherCounts(histogram, m, slot);
-        std::array<std::uint32_t, kMaxMinutiae> sorted;
-        clearSmallArray(sorted);
-        for (std::int32_t k = 0; k < m; ++k) {
-            std::uint32_t word;
-            std::memcpy(&word, row + k * kCellBytes, kCellBytes);
-            sorted[slot[wordDistance(word)]++] = word;
-        }
-        if (rowLength == kMaxMinutiae) {
-            std::memcpy(row, sorted.data(), static_cast<std::size_t>(kMaxMinutiae * kCellBytes));
-        } else {
-            std::memcpy(row, sorted.data(), static_cast<std::size_t>(rowLength * kCellBytes));
-        }
-    }
+    // order, and the rest of the row cleared.
+#if defined(ZP_VECTOR_PATHS)
+    const RowSorter sortRows = path == VectorPath::Avx512 && vectorPathAvailable(VectorPath::Avx512) ? sortRowsAvx512 : sortRowsPortable;
+#else
+    const RowSorter sortRows = sortRowsPortable;
+#endif
+    sortRows(table, rowLength, n, listed);
     if (n < rowLength) {
         std::memset(rowAt(n), 0, static_cast<std::size_t>((rowLength - n) * rowLength * kCellBytes));
     }

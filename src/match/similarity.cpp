@@ -275,7 +275,10 @@ SecondRowPreparer secondRowPreparer(VectorPath path) {
 
 FirstRowKernels firstRowKernels(VectorPath path) {
 #if defined(ZP_VECTOR_PATHS)
-    if (path == VectorPath::Avx2 && vectorPathAvailable(VectorPath::Avx2)) return {readRowAvx2, windowsAvx2, candidatesAvx2};
+    // The AVX-512 similarity kernel makes each window from the farther
+    // counts itself.
+    if (path == VectorPath::Avx512 && vectorPathAvailable(VectorPath::Avx512)) return {readRowAvx2, nullptr, candidatesAvx2};
+    if (path >= VectorPath::Avx2 && vectorPathAvailable(VectorPath::Avx2)) return {readRowAvx2, windowsAvx2, candidatesAvx2};
 #else
     static_cast<void>(path);
 #endif
@@ -314,7 +317,7 @@ void prepareFirstRow(const std::uint8_t* row, std::int32_t count, FirstRow& out,
     // histogram.
     fartherCounts(nearer, n, out.farther);
     if (!out.narrow) return;
-    kernels.windows(out.farther, out.window);
+    if (kernels.windows != nullptr) kernels.windows(out.farther, out.window);
     kernels.candidates(firstBucket, out.firstCandidates);
     kernels.candidates(secondBucket, out.secondCandidates);
 }
@@ -380,6 +383,112 @@ std::int32_t preparedSimilarity(const FirstRow& a, const SecondRow& b) {
         if (m1 != 0) count += anyCandidateAgrees(a, b, k + 1, m1);
     }
     return count;
+}
+
+namespace {
+
+#if defined(ZP_VECTOR_PATHS)
+// GCC 12's headers fill the unused result of unmasked AVX-512 intrinsics
+// from an uninitialised variable and then warn about it.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+// The walk above without a branch per cell of b: eight cells' candidate
+// masks at a time from tables held in registers (each window as
+// (1 << farther[e - 3]) - (1 << farther[e + 2]), which the first bound never
+// exceeds), then the exact test only for the cells that keep some, over a's
+// candidate cells sixteen at a time (the saturating test of
+// anyAgreeingCellVector; directions stay below 360 here).
+// The first row's tables are loaded once for all its second rows.
+__attribute__((target("avx512f,avx512bw,avx512vl,avx512dq,avx512vbmi,bmi,bmi2"))) void
+similaritiesAvx512(const FirstRow& a, const SecondRow* rows, std::uint64_t which, std::uint8_t* out) {
+    if (!a.narrow) {
+        for (; which != 0; which &= which - 1) {
+            const auto j = static_cast<std::size_t>(std::countr_zero(which));
+            out[j] = static_cast<std::uint8_t>(windowSimilarity(a, rows[j]));
+        }
+        return;
+    }
+    // The tables in registers: farther counts by byte (vpermi2b reads 128),
+    // candidate masks by bucket (two vpermt2q over sixteen, chosen by bit 4).
+    const __m512i fartherLow = _mm512_loadu_si512(a.farther.data());
+    const __m512i fartherHigh = _mm512_maskz_loadu_epi8(_bzhi_u64(~std::uint64_t{0}, kWindowTableBytes - 64),
+                                                        a.farther.data() + 64);
+    constexpr auto kLastBuckets = static_cast<__mmask8>((1U << (kDirectionBuckets - 24)) - 1);
+    static_assert(kDirectionBuckets > 24 && kDirectionBuckets <= 32);
+    const __m512i first0 = _mm512_loadu_si512(a.firstCandidates.data());
+    const __m512i first1 = _mm512_loadu_si512(a.firstCandidates.data() + 8);
+    const __m512i first2 = _mm512_loadu_si512(a.firstCandidates.data() + 16);
+    const __m512i first3 = _mm512_maskz_loadu_epi64(kLastBuckets, a.firstCandidates.data() + 24);
+    const __m512i second0 = _mm512_loadu_si512(a.secondCandidates.data());
+    const __m512i second1 = _mm512_loadu_si512(a.secondCandidates.data() + 8);
+    const __m512i second2 = _mm512_loadu_si512(a.secondCandidates.data() + 16);
+    const __m512i second3 = _mm512_maskz_loadu_epi64(kLastBuckets, a.secondCandidates.data() + 24);
+    const __m512i byte = _mm512_set1_epi64(0xFF);
+    const __m512i upper = _mm512_set1_epi64(16);
+    const __m512i one = _mm512_set1_epi64(1);
+    const __m512i near = _mm512_set1_epi16(kAgreeNear);
+    const __m512i wrapFrom = _mm512_set1_epi16(kAgreeWrapFrom);
+    const std::int32_t blocks = (a.length + 15) / 16;
+    for (; which != 0; which &= which - 1) {
+        const auto j = static_cast<std::size_t>(std::countr_zero(which));
+        const SecondRow& b = rows[j];
+        if (!b.narrow) {
+            out[j] = static_cast<std::uint8_t>(windowSimilarity(a, b));
+            continue;
+        }
+        alignas(64) std::array<CellMask, (kRowCells + 7) / 8 * 8> kept;  // whole blocks of eight
+        std::uint64_t live = 0;
+        for (std::int32_t k = 0; k < b.length; k += 8) {
+            const auto in = static_cast<__mmask8>(_bzhi_u32(0xFF, static_cast<std::uint32_t>(b.length - k)));
+            const __m512i key = _mm512_cvtepu32_epi64(_mm256_maskz_loadu_epi32(in, b.key.data() + k));
+            const __m512i d = _mm512_and_si512(key, byte);
+            const __m512i to = _mm512_and_si512(
+                _mm512_permutex2var_epi8(fartherLow, _mm512_add_epi64(d, _mm512_set1_epi64(kWindowTo)), fartherHigh), byte);
+            const __m512i from = _mm512_and_si512(
+                _mm512_permutex2var_epi8(fartherLow, _mm512_add_epi64(d, _mm512_set1_epi64(kWindowFrom)), fartherHigh), byte);
+            const __m512i window = _mm512_sub_epi64(_mm512_sllv_epi64(one, to), _mm512_sllv_epi64(one, from));
+            const __m512i b1 = _mm512_and_si512(_mm512_srli_epi64(key, 8), byte);
+            const __m512i b2 = _mm512_srli_epi64(key, 16);
+            const __m512i f = _mm512_mask_blend_epi64(_mm512_test_epi64_mask(b1, upper),
+                                                      _mm512_permutex2var_epi64(first0, b1, first1),
+                                                      _mm512_permutex2var_epi64(first2, b1, first3));
+            const __m512i s2 = _mm512_mask_blend_epi64(_mm512_test_epi64_mask(b2, upper),
+                                                       _mm512_permutex2var_epi64(second0, b2, second1),
+                                                       _mm512_permutex2var_epi64(second2, b2, second3));
+            const __m512i m = _mm512_and_si512(_mm512_and_si512(window, f), s2);
+            _mm512_store_si512(kept.data() + k, m);
+            live |= std::uint64_t{_mm512_mask_test_epi64_mask(in, m, m)} << k;
+        }
+        std::int32_t count = 0;
+        for (; live != 0; live &= live - 1) {
+            const auto k = std::countr_zero(live);
+            const CellMask m = kept[static_cast<std::size_t>(k)];
+            const __m512i p = _mm512_set1_epi32(static_cast<std::int32_t>(probeOf(b.row + k * kCellBytes)));
+            std::uint32_t agreeing = 0;
+            for (std::int32_t c = 0; c < blocks; ++c) {
+                const auto candidates = static_cast<__mmask16>(m >> (16 * c));
+                const __m512i cells = _mm512_maskz_loadu_epi32(candidates, a.cells.data() + 16 * c);
+                const __m512i g = _mm512_or_si512(_mm512_subs_epu16(cells, p), _mm512_subs_epu16(p, cells));
+                const __m512i miss = _mm512_min_epu16(_mm512_subs_epu16(g, near), _mm512_subs_epu16(wrapFrom, g));
+                agreeing |= _mm512_mask_testn_epi32_mask(candidates, miss, miss);
+            }
+            count += agreeing != 0 ? 1 : 0;
+        }
+        out[j] = static_cast<std::uint8_t>(count);
+    }
+}
+#pragma GCC diagnostic pop
+#endif
+
+}  // namespace
+
+SimilarityKernel similarityKernel(VectorPath path) {
+#if defined(ZP_VECTOR_PATHS)
+    if (path == VectorPath::Avx512 && vectorPathAvailable(VectorPath::Avx512)) return similaritiesAvx512;
+#else
+    static_cast<void>(path);
+#endif
+    return nullptr;
 }
 
 }  // namespace zp

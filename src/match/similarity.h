@@ -60,7 +60,7 @@ struct SecondRow {
 struct FirstRow {
     std::array<std::uint32_t, kRowCells + kWindowPadding> cells;
     WindowTable farther;  // entries 0 .. kFartherEntries - 1 used
-    std::array<CellMask, kPreparedReach + 1> window;          // by distance 1..65
+    std::array<CellMask, kPreparedReach + 1> window;          // by distance 1..65; not on AVX-512
     std::array<CellMask, kDirectionBuckets> firstCandidates;   // by bucket of direction 1
     std::array<CellMask, kDirectionBuckets> secondCandidates;  // by bucket of direction 2
     std::int32_t length;
@@ -91,6 +91,7 @@ RowReading readRowPortable(const std::uint8_t* row, std::int32_t count, std::uin
 // and those of its two neighbours round the circle).
 struct FirstRowKernels {
     RowReader read;
+    // Null on the AVX-512 path, whose similarity kernel reads farther instead.
     void (*windows)(const WindowTable& farther, std::array<CellMask, kPreparedReach + 1>& window);
     void (*candidates)(BucketCells& cells, std::array<CellMask, kDirectionBuckets>& candidates);
 };
@@ -105,5 +106,12 @@ void prepareFirstRow(const std::uint8_t* row, std::int32_t count, FirstRow& out,
 
 // The similarity of two ordered prepared rows (tolerances 2 and 10).
 std::int32_t preparedSimilarity(const FirstRow& a, const SecondRow& b);
+// preparedSimilarity of one ordered first row with the ordered second rows
+// rows[j] for each bit j of which, into out[j], on a chosen vector path:
+// AVX-512 lists the cells of b with candidates without a branch per cell,
+// the first row's tables loaded once. Null where the path takes
+// preparedSimilarity one pair at a time.
+using SimilarityKernel = void (*)(const FirstRow& a, const SecondRow* rows, std::uint64_t which, std::uint8_t* out);
+SimilarityKernel similarityKernel(VectorPath path);
 
 }  // namespace zp

@@ -16,10 +16,21 @@ bool vectorPathAvailable(VectorPath path) {
             // that runtime's.
             __builtin_cpu_init();
             return __builtin_cpu_supports("avx2") != 0;
+        case VectorPath::Avx512:
+            __builtin_cpu_init();
+            return __builtin_cpu_supports("avx2") != 0 && __builtin_cpu_supports("avx512f") != 0 &&
+                   __builtin_cpu_supports("avx512bw") != 0 && __builtin_cpu_supports("avx512vl") != 0 &&
+                   __builtin_cpu_supports("avx512dq") != 0 && __builtin_cpu_supports("avx512vbmi") != 0 &&
+                   __builtin_cpu_supports("bmi2") != 0;
 #endif
         default:
             return false;
     }
+}
+
+VectorPath widestVectorPath() {
+    if (vectorPathAvailable(VectorPath::Avx512)) return VectorPath::Avx512;
+    return bestVectorPath();
 }
 
 VectorPath bestVectorPath() {

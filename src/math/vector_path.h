@@ -18,22 +18,28 @@ enum class VectorPath : std::uint8_t {
     Portable,  // plain loops, any processor
     Sse2,      // 16-byte vectors (every x86-64 processor)
     Avx2,      // 32-byte vectors, when the processor has them
+    Avx512,    // AVX2 plus 64-byte vectors and mask registers (F, BW, VL, DQ)
 };
 
-inline constexpr std::array<VectorPath, 3> kVectorPaths = {VectorPath::Portable, VectorPath::Sse2,
-                                                           VectorPath::Avx2};
+inline constexpr std::array<VectorPath, 4> kVectorPaths = {VectorPath::Portable, VectorPath::Sse2,
+                                                           VectorPath::Avx2, VectorPath::Avx512};
 
 // True when this build and this processor can run the path.
 bool vectorPathAvailable(VectorPath path);
 
-// The widest available path.
+// The widest available path of those every stage knows (up to AVX2); the
+// stages that have AVX-512 versions are given widestVectorPath().
 VectorPath bestVectorPath();
 
-// A stage's version for a path: the AVX2 one where asked for and available,
-// else the SSE2 one for any vector path, else the portable one.
+// The widest available path.
+VectorPath widestVectorPath();
+
+// A stage's version for a path: the AVX2 one where AVX2 or wider is asked
+// for and available, else the SSE2 one for any vector path, else the
+// portable one.
 template <typename F>
 F functionForPath(VectorPath path, F portable, F sse2, F avx2) {
-    if (path == VectorPath::Avx2 && vectorPathAvailable(VectorPath::Avx2)) return avx2;
+    if (path >= VectorPath::Avx2 && vectorPathAvailable(VectorPath::Avx2)) return avx2;
     if (path != VectorPath::Portable && vectorPathAvailable(VectorPath::Sse2)) return sse2;
     return portable;
 }

@@ -122,7 +122,15 @@ TEST(FastIdentity, SimilarityOfRandomRows) {
                 ASSERT_EQ(second.key[static_cast<std::size_t>(k)], portable.key[static_cast<std::size_t>(k)]) << k;
             }
             if (!first.ordered || !second.ordered) continue;
-            ASSERT_EQ(zp::preparedSimilarity(first, second), expected) << zptest::vectorPathName(path) << " trial " << trial;
+            // (The AVX-512 path leaves the window masks to its own kernel.)
+            if (path != zp::VectorPath::Avx512) {
+                ASSERT_EQ(zp::preparedSimilarity(first, second), expected) << zptest::vectorPathName(path) << " trial " << trial;
+            }
+            if (const zp::SimilarityKernel kernel = zp::similarityKernel(path); kernel != nullptr) {
+                std::array<std::uint8_t, 64> kernelOut{};
+                kernel(first, &second, 1, kernelOut.data());
+                ASSERT_EQ(kernelOut[0], expected) << zptest::vectorPathName(path) << " trial " << trial;
+            }
         }
         bucketed += buckets ? 1 : 0;
         ASSERT_EQ(zp::similarity(a.data(), b.data(), countA, countB, 2, 10), expected) << "trial " << trial;
@@ -136,6 +144,53 @@ TEST(FastIdentity, SimilarityOfRandomRows) {
     EXPECT_LT(bucketed, prepared - 5000);
     EXPECT_LT(prepared, 40000);
     EXPECT_GT(positive, 10000);
+}
+
+// Where the processor has AVX-512, its path takes its own similarity
+// kernel (held to the others above and by whole comparisons); the AVX2 path
+// keeps the portable walk.
+TEST(FastIdentity, Avx512PathTakesItsOwnSimilarityKernel) {
+    EXPECT_EQ(zp::similarityKernel(zp::VectorPath::Avx2), nullptr);
+    if (!zp::vectorPathAvailable(zp::VectorPath::Avx512)) {
+        GTEST_SKIP() << "this processor lacks AVX-512 (F, BW, VL, DQ, VBMI): its similarity kernel is not tested here";
+    }
+    EXPECT_NE(zp::similarityKernel(zp::VectorPath::Avx512), nullptr);
+    EXPECT_EQ(zp::widestVectorPath(), zp::VectorPath::Avx512);
+}
+
+// The AVX-512 kernel over many second rows at once (one first row's tables
+// loaded once) gives each row's similarity as the portable walk does, and
+// writes only the asked rows.
+TEST(FastIdentity, Avx512SimilaritiesOfManyRows) {
+    if (!zp::vectorPathAvailable(zp::VectorPath::Avx512)) {
+        GTEST_SKIP() << "this processor lacks AVX-512 (F, BW, VL, DQ, VBMI): its similarity kernel is not tested here";
+    }
+    const zp::SimilarityKernel kernel = zp::similarityKernel(zp::VectorPath::Avx512);
+    Rng rng(23);
+    for (std::int32_t trial = 0; trial < 2000; ++trial) {
+        const std::int32_t count = uniform(rng, 1, 50);
+        const auto a = randomRow(rng, uniform(rng, 0, 49), true, uniform(rng, 3, 65));
+        zp::FirstRow first;
+        zp::prepareFirstRow(a.data(), count, first, zp::firstRowKernels(zp::VectorPath::Portable));
+        if (!first.ordered) continue;
+        std::vector<std::vector<std::uint8_t>> rowBytes(zp::kMaxMinutiae);
+        std::array<zp::SecondRow, zp::kMaxMinutiae> rows;
+        std::uint64_t which = 0;
+        for (std::int32_t j = 0; j < count; ++j) {
+            const auto at = static_cast<std::size_t>(j);
+            rowBytes[at] = uniform(rng, 0, 1) == 0 ? nearCopy(rng, a, true) : randomRow(rng, uniform(rng, 0, 49), true, 65);
+            zp::prepareSecondRow(rowBytes[at].data(), count, rows[at]);
+            if (rows[at].ordered && uniform(rng, 0, 3) != 0) which |= std::uint64_t{1} << j;
+        }
+        std::array<std::uint8_t, zp::kMaxMinutiae> got;
+        got.fill(0xEE);
+        kernel(first, rows.data(), which, got.data());
+        for (std::int32_t j = 0; j < count; ++j) {
+            const auto at = static_cast<std::size_t>(j);
+            const std::int32_t want = ((which >> j) & 1U) != 0 ? zp::preparedSimilarity(first, rows[at]) : 0xEE;
+            ASSERT_EQ(got[at], want) << "trial " << trial << " row " << j;
+        }
+    }
 }
 
 TEST(FastIdentity, AgreementKernelsMatchCircularDifference) {

@@ -28,6 +28,7 @@ inline std::string vectorPathName(zp::VectorPath path) {
         case zp::VectorPath::Portable: return "portable";
         case zp::VectorPath::Sse2: return "sse2";
         case zp::VectorPath::Avx2: return "avx2";
+        case zp::VectorPath::Avx512: return "avx512";
     }
     return "unknown";
 }

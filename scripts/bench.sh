@@ -109,22 +109,31 @@ eval_done=$(date +%s)
 # enrolment of 10,000 images through enroll --batch.
 million=1000000
 million_db=$work/gallery_${million}.db
-if [ ! -f "$million_db.complete" ]; then
+# (the marker names the gallery layout: an older run's file is made again)
+if [ ! -f "$million_db.complete-3" ]; then
   echo "== populating a gallery of $million random templates"
-  rm -f "$million_db" "$million_db"-*
+  rm -f "$million_db" "$million_db"-* "$million_db".complete*
   "$zpapi" populate --db "$million_db" --count "$million" --quiet
-  touch "$million_db.complete"
+  touch "$million_db.complete-3"
 fi
 probe=$(ls "${sets[0]}"/*_2.* | head -n 1)
-echo "== identification over $million templates (three runs, median)"
-runs=()
-for run in 1 2 3; do
+# The first search after a write reads every row and writes the gallery's
+# snapshot file; the next ones read that file (median of three).
+echo "== identification over $million templates (after a write, then three runs, median)"
+rm -f "$million_db-snapshot"
+timed_identify() {
+  local begin
   begin=$(date +%s.%N)
   "$zpapi" identify --db "$million_db" --quiet "$probe" > /dev/null || true
-  runs+=("$(awk -v end="$(date +%s.%N)" -v begin="$begin" 'BEGIN { printf "%.3f", end - begin }')")
+  awk -v end="$(date +%s.%N)" -v begin="$begin" 'BEGIN { printf "%.3f", end - begin }'
+}
+first_identify_seconds=$(timed_identify)
+runs=()
+for run in 1 2 3; do
+  runs+=("$(timed_identify)")
 done
 identify_seconds=$(printf '%s\n' "${runs[@]}" | sort -n | sed -n 2p)
-echo "   ${runs[*]} s"
+echo "   after a write: $first_identify_seconds s; then ${runs[*]} s"
 
 # The same count inside PostgreSQL (make postgres): one server with 2
 # parallel workers, and two shards through a coordinator on this machine.
@@ -179,7 +188,8 @@ row("`ZPMatch`, median over every same-set pair", "BM_ZPMatchRealPairs", "median
 row("`ZPMatch`, median over the genuine pairs", "BM_ZPMatchRealPairs", "genuine_median_us", "µs", "≤ 25 µs")
 row("`ZPQuickMatch` per candidate", "BM_ZPQuickMatchRealGallery", "median_us", "µs", "≤ 3 µs")
 PY
-  printf '| `zpapi identify` over %s random templates, whole command (median of three) | %.2f s | ≤ 2 s on 2 cores |\n' "$million" "$identify_seconds"
+  printf '| `zpapi identify` over %s random templates, whole command (median of three, from the gallery'"'"'s snapshot file) | %.2f s | ≤ 2 s on 2 cores |\n' "$million" "$identify_seconds"
+  printf '| the same, first search after a write (every row read, the snapshot file written) | %.2f s | |\n' "$first_identify_seconds"
   printf '| `zpapi enroll --batch`, %s images on %s cores | %.0f images/s | all cores |\n' "$batch_images" "$(nproc)" "$batch_rate"
 } >> "$work/evaluation.md"
 

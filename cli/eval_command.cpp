@@ -19,7 +19,6 @@
 #include "eval_command.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <ctime>
@@ -127,27 +126,6 @@ ImageSet listSet(const std::string& dir) {
         set.images.push_back({key.first, key.second, path});
     }
     return set;
-}
-
-// Runs work(i, thread) for i in [0, n) on `threads` threads; thread 0 also
-// drives the progress bar.
-template <class Work>
-void parallelFor(std::size_t n, unsigned threads, const std::string& label, Work work) {
-    Progress progress(label, n);
-    std::atomic<std::size_t> next{0};
-    std::atomic<std::size_t> done{0};
-    auto run = [&](unsigned t) {
-        for (std::size_t i = next++; i < n; i = next++) {
-            work(i, t);
-            const std::size_t d = ++done;
-            if (t == 0) progress.step(d);
-        }
-    };
-    threads = std::max(1U, std::min<unsigned>(threads, static_cast<unsigned>(std::max<std::size_t>(n, 1))));
-    std::vector<std::thread> pool;
-    for (unsigned t = 1; t < threads; ++t) pool.emplace_back(run, t);
-    run(0);
-    for (std::thread& th : pool) th.join();
 }
 
 struct Enrolment {

@@ -1,9 +1,7 @@
 #include "eval_enrolment.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
-#include <thread>
 
 #include "gallery/enrolment.h"
 #include "gallery/search.h"
@@ -13,24 +11,6 @@ namespace {
 
 // Short-list sizes of the recall table, in fingers; 0 is every finger.
 constexpr std::size_t kShortLists[] = {1, 5, 10, 20, 50, 100, 0};
-
-template <class Work>
-void eachIndex(std::size_t n, unsigned threads, const char* label, Work work) {
-    Progress progress(label, n);
-    std::atomic<std::size_t> next{0};
-    std::atomic<std::size_t> done{0};
-    auto run = [&](bool first) {
-        for (std::size_t i = next++; i < n; i = next++) {
-            work(i);
-            const std::size_t d = ++done;
-            if (first) progress.step(d);
-        }
-    };
-    std::vector<std::thread> pool;
-    for (unsigned t = 1; t < threads; ++t) pool.emplace_back(run, false);
-    run(true);
-    for (std::thread& th : pool) th.join();
-}
 
 struct EnrolledFinger {
     std::optional<Template> one;  // the one-template rule's template
@@ -67,7 +47,7 @@ EnrolmentProtocol evaluateEnrolment(const std::vector<FingerImpressions>& finger
     const auto enrolCount = static_cast<std::size_t>(enrol);
 
     std::vector<EnrolledFinger> gallery(fingers.size());
-    eachIndex(fingers.size(), threads, "enrolling", [&](std::size_t f) {
+    parallelFor(fingers.size(), threads, "enrolling", [&](std::size_t f, unsigned) {
         std::vector<zpg::Impression> offered;
         std::vector<std::uint8_t> array;
         for (std::size_t i = 0; i < std::min(enrolCount, fingers[f].templates.size()); ++i) {
@@ -114,7 +94,7 @@ EnrolmentProtocol evaluateEnrolment(const std::vector<FingerImpressions>& finger
     }
     std::vector<int> oneScores(attempts.size(), kRejected);
     std::vector<int> keptScores(attempts.size(), kRejected);
-    eachIndex(attempts.size(), threads, "comparing", [&](std::size_t i) {
+    parallelFor(attempts.size(), threads, "comparing", [&](std::size_t i, unsigned) {
         static thread_local Workspace mine;
         const Attempt& a = attempts[i];
         const EnrolledFinger& g = gallery[a.finger];
@@ -164,7 +144,7 @@ EnrolmentProtocol evaluateEnrolment(const std::vector<FingerImpressions>& finger
     std::vector<std::vector<std::size_t>> matches(sizes.size(), std::vector<std::size_t>(probes.size(), 0));
     std::vector<std::size_t> fusedRank(probes.size() + lost, 0);
     if (entries > 0) {
-        eachIndex(probes.size(), threads, "identifying", [&](std::size_t q) {
+        parallelFor(probes.size(), threads, "identifying", [&](std::size_t q, unsigned) {
             static thread_local Workspace mine;
             const ProbeRef& probe = probes[q];
             const std::vector<std::uint8_t> quick = zpg::quickScores(*probe.templ, snapshot.templates, 1);

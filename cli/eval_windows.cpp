@@ -1,9 +1,7 @@
 #include "eval_windows.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
-#include <thread>
 
 namespace zpcli {
 namespace {
@@ -76,29 +74,20 @@ WindowsProtocol evaluateWindows(const std::vector<FingerWindows>& fingers, int e
 
     std::vector<int> single(attempts.size(), kRejected);
     std::vector<int> windowed(attempts.size(), kRejected);
-    std::atomic<std::size_t> next{0};
-    Progress progress("windows", attempts.size());
-    auto work = [&](bool first) {
-        Workspace ws;
-        for (std::size_t a = next++; a < attempts.size(); a = next++) {
-            const Attempt& at = attempts[a];
-            if (fingers[at.enrolled].impressions.empty()) continue;
-            const std::vector<WindowExtraction>& enrolled = fingers[at.enrolled].impressions[0];
-            const std::vector<WindowExtraction>& probe = fingers[at.finger].impressions[at.impression];
-            const Template* e0 = centred(enrolled);
-            const Template* p0 = centred(probe);
-            if (e0 && p0) single[a] = matchScore(*p0, *e0, ws);
-            for (const Template* q : firstWindows(probe, probeWindows))
-                for (const Template* t : firstWindows(enrolled, enrolWindows))
-                    windowed[a] = std::max(windowed[a], matchScore(*q, *t, ws));
-            if (first) progress.step(a);
-        }
-    };
-    threads = std::max(1U, threads);
-    std::vector<std::thread> pool;
-    for (unsigned t = 1; t < threads; ++t) pool.emplace_back(work, false);
-    work(true);
-    for (std::thread& t : pool) t.join();
+    std::vector<Workspace> workspaces(std::max(1U, threads));  // one per thread
+    parallelFor(attempts.size(), threads, "windows", [&](std::size_t a, unsigned thread) {
+        Workspace& ws = workspaces[thread];
+        const Attempt& at = attempts[a];
+        if (fingers[at.enrolled].impressions.empty()) return;
+        const std::vector<WindowExtraction>& enrolled = fingers[at.enrolled].impressions[0];
+        const std::vector<WindowExtraction>& probe = fingers[at.finger].impressions[at.impression];
+        const Template* e0 = centred(enrolled);
+        const Template* p0 = centred(probe);
+        if (e0 && p0) single[a] = matchScore(*p0, *e0, ws);
+        for (const Template* q : firstWindows(probe, probeWindows))
+            for (const Template* t : firstWindows(enrolled, enrolWindows))
+                windowed[a] = std::max(windowed[a], matchScore(*q, *t, ws));
+    });
     for (std::size_t a = 0; a < attempts.size(); ++a) {
         const bool genuine = attempts[a].enrolled == attempts[a].finger;
         (genuine ? p.single.genuine : p.single.impostor).push_back(single[a]);

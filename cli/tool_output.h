@@ -3,10 +3,14 @@
 // written so that a failed write never leaves a short file in place.
 #pragma once
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "gallery/error.h"
 
@@ -44,6 +48,27 @@ class Progress {
     int lastPercent_ = -1;
     std::chrono::steady_clock::time_point start_;
 };
+
+// Runs work(i, thread) for every i in [0, n) on up to `threads` threads, the
+// indices handed out one at a time; thread 0 also draws the progress bar.
+template <class Work>
+void parallelFor(std::size_t n, unsigned threads, const std::string& label, Work work) {
+    Progress progress(label, n);
+    std::atomic<std::size_t> next{0};
+    std::atomic<std::size_t> done{0};
+    auto run = [&](unsigned t) {
+        for (std::size_t i = next++; i < n; i = next++) {
+            work(i, t);
+            const std::size_t d = ++done;
+            if (t == 0) progress.step(d);
+        }
+    };
+    threads = std::max(1U, std::min<unsigned>(threads, static_cast<unsigned>(std::max<std::size_t>(n, 1))));
+    std::vector<std::thread> pool;
+    for (unsigned t = 1; t < threads; ++t) pool.emplace_back(run, t);
+    run(0);
+    for (std::thread& th : pool) th.join();
+}
 
 // Writes size bytes to path through a unique temporary file in the same
 // folder, written in full, synced and closed with every step checked, then

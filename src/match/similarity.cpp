@@ -101,7 +101,8 @@ RowReading readRowPortable(const std::uint8_t* row, std::int32_t count, std::uin
         const std::int32_t second = cellSecondAngle(cell);
         wide |= (first >= kFullCircle) | (second >= kFullCircle);
         keys[n] = static_cast<std::uint32_t>(d) | (std::uint32_t{kDirectionBucket[static_cast<std::size_t>(first)]} << 8) |
-                  (std::uint32_t{kDirectionBucket[static_cast<std::size_t>(second)]} << 16);
+                  (std::uint32_t{kDirectionBucket[static_cast<std::size_t>(second)]} << 16) |
+                  (static_cast<std::uint32_t>(d + kKeyNearerBound) << 24);
         if (packed != nullptr) packed[n] = packCell(first, second, 0);
     }
     return {n, ordered, !wide};
@@ -171,8 +172,9 @@ __attribute__((target("avx2"))) RowReading readRowAvx2(const std::uint8_t* row, 
         rises = _mm256_or_si256(rises, _mm256_and_si256(kept, _mm256_cmpgt_epi32(d, before)));
         wide = _mm256_or_si256(wide, _mm256_and_si256(kept, _mm256_or_si256(_mm256_cmpgt_epi32(first, circle),
                                                                             _mm256_cmpgt_epi32(second, circle))));
-        const __m256i key = _mm256_or_si256(d, _mm256_or_si256(_mm256_slli_epi32(bucketsAvx2(first), 8),
-                                                               _mm256_slli_epi32(bucketsAvx2(second), 16)));
+        const __m256i key = _mm256_or_si256(
+            _mm256_or_si256(d, _mm256_slli_epi32(_mm256_add_epi32(d, _mm256_set1_epi32(kKeyNearerBound)), 24)),
+            _mm256_or_si256(_mm256_slli_epi32(bucketsAvx2(first), 8), _mm256_slli_epi32(bucketsAvx2(second), 16)));
         _mm256_maskstore_epi32(reinterpret_cast<int*>(keys + k), valid, key);
         if (packed != nullptr) {
             _mm256_maskstore_epi32(reinterpret_cast<int*>(packed + k), valid,
@@ -213,7 +215,7 @@ constexpr std::array<CellMask, kRowCells + 1> kLowCells = makeLowCells();
 // window[e]: cells no farther than e + 2 and no nearer than e - 2, i.e.
 // cells farther[e + 2] .. farther[e - 3] - 1 (farther never rises, so the
 // first bound is the smaller).
-constexpr std::size_t kWindowFrom = kSimilarityDistanceTolerance + kFartherOffset;      // farther[e + 2]
+constexpr std::size_t kWindowFrom = kKeyNearerBound;                                    // farther[e + 2]
 constexpr std::size_t kWindowTo = kFartherOffset - kSimilarityDistanceTolerance - 1;    // farther[e - 3]
 
 void windowsPortable(const WindowTable& farther, std::array<CellMask, kPreparedReach + 1>& window) {
@@ -311,7 +313,7 @@ void prepareFirstRow(const std::uint8_t* row, std::int32_t count, FirstRow& out,
         if (d < kTop) ++nearer[d + kFartherOffset];
         const CellMask bit = CellMask{1} << k;
         firstBucket[((key >> 8) & 0xFF) + 1U] |= bit;
-        secondBucket[(key >> 16) + 1U] |= bit;
+        secondBucket[((key >> 16) & 0xFF) + 1U] |= bit;
     }
     // farther[x] = n - (cells with distance <= x): running sums of the
     // histogram.
@@ -352,7 +354,7 @@ namespace {
 // Masks of the cells of a that may agree with cell k of b.
 inline CellMask candidateCells(const FirstRow& a, const SecondRow& b, std::int32_t k) {
     const std::uint32_t key = b.key[static_cast<std::size_t>(k)];
-    return a.window[key & 0xFF] & a.firstCandidates[(key >> 8) & 0xFF] & a.secondCandidates[key >> 16];
+    return a.window[key & 0xFF] & a.firstCandidates[(key >> 8) & 0xFF] & a.secondCandidates[(key >> 16) & 0xFF];
 }
 
 // 1 when one of the candidates really agrees with cell k of b.
@@ -392,6 +394,96 @@ namespace {
 // from an uninitialised variable and then warn about it.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#define ZP_SIMILARITY_AVX512 __attribute__((target("avx512f,avx512bw,avx512vl,avx512dq,avx512vbmi,avx512cd,bmi,bmi2,popcnt")))
+
+// Sixteen 64-bit masks cut to their low 32 bits.
+ZP_SIMILARITY_AVX512 inline __m512i lowHalves(__m512i first, __m512i second) {
+    return _mm512_inserti64x4(_mm512_castsi256_si512(_mm512_cvtepi64_epi32(first)), _mm512_cvtepi64_epi32(second), 1);
+}
+
+// Thirty bucket masks cut to their low 32 bits, as two vectors of sixteen
+// (the second ends in two unused entries).
+ZP_SIMILARITY_AVX512 inline void lowBucketHalves(const std::array<CellMask, kDirectionBuckets>& masks, __m512i& low,
+                                                 __m512i& high) {
+    constexpr auto kLastBuckets = static_cast<__mmask8>((1U << (kDirectionBuckets - 24)) - 1);
+    static_assert(kDirectionBuckets > 24 && kDirectionBuckets <= 32);
+    low = lowHalves(_mm512_loadu_si512(masks.data()), _mm512_loadu_si512(masks.data() + 8));
+    high = lowHalves(_mm512_loadu_si512(masks.data() + 16), _mm512_maskz_loadu_epi64(kLastBuckets, masks.data() + 24));
+}
+
+// First rows of at most 32 cells, the usual case: 32-bit candidate masks,
+// sixteen cells of b at a time, each table one register pair. The exact
+// test follows in the same registers for every cell at once: each cell's
+// lowest candidate is read and tested, then the next for the few cells
+// that keep more and have not yet agreed, so there is no branch per cell.
+ZP_SIMILARITY_AVX512 void similaritiesOfShortRow(const FirstRow& a, const SecondRow* rows, std::uint64_t which,
+                                                 std::uint8_t* out) {
+    const __m512i fartherLow = _mm512_loadu_si512(a.farther.data());
+    const __m512i fartherHigh = _mm512_maskz_loadu_epi8(_bzhi_u64(~std::uint64_t{0}, kWindowTableBytes - 64),
+                                                        a.farther.data() + 64);
+    __m512i first0;
+    __m512i first1;
+    __m512i second0;
+    __m512i second1;
+    lowBucketHalves(a.firstCandidates, first0, first1);
+    lowBucketHalves(a.secondCandidates, second0, second1);
+    const __m512i cells0 = _mm512_loadu_si512(a.cells.data());
+    const __m512i cells1 = _mm512_maskz_loadu_epi32(
+        static_cast<__mmask16>(_bzhi_u32(0xFFFF, static_cast<std::uint32_t>(a.length > 16 ? a.length - 16 : 0))),
+        a.cells.data() + 16);
+    const __m512i zero = _mm512_setzero_si512();
+    const __m512i one = _mm512_set1_epi32(1);
+    const __m512i byte = _mm512_set1_epi32(0xFF);
+    const __m512i highestBit = _mm512_set1_epi32(31);
+    const __m512i near = _mm512_set1_epi16(kAgreeNear);
+    const __m512i wrapFrom = _mm512_set1_epi16(kAgreeWrapFrom);
+    // A stored cell's two angle bytes (1 and 2) moved to bytes 0 and 2; their
+    // ninth bits (30 and 31) go to bits 8 and 24.
+    const __m512i angleBytes = _mm512_set4_epi32(static_cast<std::int32_t>(0x800E800D), static_cast<std::int32_t>(0x800A8009),
+                                                 static_cast<std::int32_t>(0x80068005), static_cast<std::int32_t>(0x80028001));
+    const __m512i ninthFirst = _mm512_set1_epi32(0x100);
+    const __m512i ninthSecond = _mm512_set1_epi32(0x1000000);
+    for (; which != 0; which &= which - 1) {
+        const auto j = static_cast<std::size_t>(std::countr_zero(which));
+        const SecondRow& b = rows[j];
+        if (!b.narrow) {
+            out[j] = static_cast<std::uint8_t>(windowSimilarity(a, b));
+            continue;
+        }
+        std::int32_t count = 0;
+        for (std::int32_t k = 0; k < b.length; k += 16) {
+            const auto in = static_cast<__mmask16>(_bzhi_u32(0xFFFF, static_cast<std::uint32_t>(b.length - k)));
+            const __m512i key = _mm512_maskz_loadu_epi32(in, b.key.data() + k);
+            // Byte 0: farther[d - 3 + offset], the window's end; byte 3:
+            // farther[d + 2 + offset], its first cell.
+            const __m512i bounds = _mm512_permutex2var_epi8(fartherLow, key, fartherHigh);
+            const __m512i window = _mm512_sub_epi32(_mm512_sllv_epi32(one, _mm512_and_si512(bounds, byte)),
+                                                    _mm512_sllv_epi32(one, _mm512_srli_epi32(bounds, 24)));
+            const __m512i f = _mm512_permutex2var_epi32(first0, _mm512_srli_epi32(key, 8), first1);
+            const __m512i s2 = _mm512_permutex2var_epi32(second0, _mm512_srli_epi32(key, 16), second1);
+            __m512i rest = _mm512_ternarylogic_epi32(window, f, s2, 0x80);  // all three
+            __mmask16 pending = _mm512_mask_test_epi32_mask(in, rest, rest);
+            const __m512i stored = _mm512_maskz_loadu_epi32(in, b.row + k * kCellBytes);
+            const __m512i probe = _mm512_ternarylogic_epi32(
+                _mm512_shuffle_epi8(stored, angleBytes), _mm512_and_si512(_mm512_srli_epi32(stored, 22), ninthFirst),
+                _mm512_and_si512(_mm512_srli_epi32(stored, 7), ninthSecond), 0xFE);  // any of three
+            __mmask16 agreeing = 0;
+            do {
+                const __m512i lowest = _mm512_and_si512(rest, _mm512_sub_epi32(zero, rest));
+                const __m512i at = _mm512_sub_epi32(highestBit, _mm512_lzcnt_epi32(lowest));
+                const __m512i c = _mm512_permutex2var_epi32(cells0, at, cells1);
+                const __m512i g = _mm512_or_si512(_mm512_subs_epu16(c, probe), _mm512_subs_epu16(probe, c));
+                const __m512i miss = _mm512_min_epu16(_mm512_subs_epu16(g, near), _mm512_subs_epu16(wrapFrom, g));
+                agreeing |= _mm512_mask_testn_epi32_mask(pending, miss, miss);
+                rest = _mm512_xor_si512(rest, lowest);
+                pending = _mm512_mask_test_epi32_mask(static_cast<__mmask16>(pending & ~agreeing), rest, rest);
+            } while (pending != 0);
+            count += std::popcount(static_cast<std::uint32_t>(agreeing));
+        }
+        out[j] = static_cast<std::uint8_t>(count);
+    }
+}
+
 // The walk above without a branch per cell of b: eight cells' candidate
 // masks at a time from tables held in registers (each window as
 // (1 << farther[e - 3]) - (1 << farther[e + 2]), which the first bound never
@@ -399,13 +491,17 @@ namespace {
 // candidate cells sixteen at a time (the saturating test of
 // anyAgreeingCellVector; directions stay below 360 here).
 // The first row's tables are loaded once for all its second rows.
-__attribute__((target("avx512f,avx512bw,avx512vl,avx512dq,avx512vbmi,bmi,bmi2"))) void
-similaritiesAvx512(const FirstRow& a, const SecondRow* rows, std::uint64_t which, std::uint8_t* out) {
+ZP_SIMILARITY_AVX512 void similaritiesAvx512(const FirstRow& a, const SecondRow* rows, std::uint64_t which,
+                                             std::uint8_t* out) {
     if (!a.narrow) {
         for (; which != 0; which &= which - 1) {
             const auto j = static_cast<std::size_t>(std::countr_zero(which));
             out[j] = static_cast<std::uint8_t>(windowSimilarity(a, rows[j]));
         }
+        return;
+    }
+    if (a.length <= 32) {
+        similaritiesOfShortRow(a, rows, which, out);
         return;
     }
     // The tables in registers: farther counts by byte (vpermi2b reads 128),
@@ -414,7 +510,6 @@ similaritiesAvx512(const FirstRow& a, const SecondRow* rows, std::uint64_t which
     const __m512i fartherHigh = _mm512_maskz_loadu_epi8(_bzhi_u64(~std::uint64_t{0}, kWindowTableBytes - 64),
                                                         a.farther.data() + 64);
     constexpr auto kLastBuckets = static_cast<__mmask8>((1U << (kDirectionBuckets - 24)) - 1);
-    static_assert(kDirectionBuckets > 24 && kDirectionBuckets <= 32);
     const __m512i first0 = _mm512_loadu_si512(a.firstCandidates.data());
     const __m512i first1 = _mm512_loadu_si512(a.firstCandidates.data() + 8);
     const __m512i first2 = _mm512_loadu_si512(a.firstCandidates.data() + 16);
@@ -441,13 +536,11 @@ similaritiesAvx512(const FirstRow& a, const SecondRow* rows, std::uint64_t which
         for (std::int32_t k = 0; k < b.length; k += 8) {
             const auto in = static_cast<__mmask8>(_bzhi_u32(0xFF, static_cast<std::uint32_t>(b.length - k)));
             const __m512i key = _mm512_cvtepu32_epi64(_mm256_maskz_loadu_epi32(in, b.key.data() + k));
-            const __m512i d = _mm512_and_si512(key, byte);
-            const __m512i to = _mm512_and_si512(
-                _mm512_permutex2var_epi8(fartherLow, _mm512_add_epi64(d, _mm512_set1_epi64(kWindowTo)), fartherHigh), byte);
-            const __m512i from = _mm512_and_si512(
-                _mm512_permutex2var_epi8(fartherLow, _mm512_add_epi64(d, _mm512_set1_epi64(kWindowFrom)), fartherHigh), byte);
-            const __m512i window = _mm512_sub_epi64(_mm512_sllv_epi64(one, to), _mm512_sllv_epi64(one, from));
-            const __m512i b1 = _mm512_and_si512(_mm512_srli_epi64(key, 8), byte);
+            // Byte 0 the window's end, byte 3 its first cell (as above).
+            const __m512i bounds = _mm512_permutex2var_epi8(fartherLow, key, fartherHigh);
+            const __m512i window = _mm512_sub_epi64(_mm512_sllv_epi64(one, _mm512_and_si512(bounds, byte)),
+                                                    _mm512_sllv_epi64(one, _mm512_and_si512(_mm512_srli_epi64(bounds, 24), byte)));
+            const __m512i b1 = _mm512_srli_epi64(key, 8);
             const __m512i b2 = _mm512_srli_epi64(key, 16);
             const __m512i f = _mm512_mask_blend_epi64(_mm512_test_epi64_mask(b1, upper),
                                                       _mm512_permutex2var_epi64(first0, b1, first1),
@@ -455,7 +548,7 @@ similaritiesAvx512(const FirstRow& a, const SecondRow* rows, std::uint64_t which
             const __m512i s2 = _mm512_mask_blend_epi64(_mm512_test_epi64_mask(b2, upper),
                                                        _mm512_permutex2var_epi64(second0, b2, second1),
                                                        _mm512_permutex2var_epi64(second2, b2, second3));
-            const __m512i m = _mm512_and_si512(_mm512_and_si512(window, f), s2);
+            const __m512i m = _mm512_ternarylogic_epi64(window, f, s2, 0x80);
             _mm512_store_si512(kept.data() + k, m);
             live |= std::uint64_t{_mm512_mask_test_epi64_mask(in, m, m)} << k;
         }
@@ -477,6 +570,7 @@ similaritiesAvx512(const FirstRow& a, const SecondRow* rows, std::uint64_t which
         out[j] = static_cast<std::uint8_t>(count);
     }
 }
+#undef ZP_SIMILARITY_AVX512
 #pragma GCC diagnostic pop
 #endif
 

@@ -34,6 +34,10 @@ inline constexpr std::int32_t kPreparedReach = 65;            // largest distanc
 // farther[x + kFartherOffset]: cells with distance > x, for x = -3 .. 67.
 inline constexpr std::int32_t kFartherOffset = kSimilarityDistanceTolerance + 1;
 inline constexpr std::int32_t kFartherEntries = kPreparedReach + 2 * kFartherOffset;
+// farther[e + kKeyNearerBound]: cells farther than e + 2, the first cell of
+// distance e's window; a key carries this index beside the distance so one
+// byte lookup reads both bounds of the window.
+inline constexpr std::int32_t kKeyNearerBound = kSimilarityDistanceTolerance + kFartherOffset;
 
 // Bit a: cell a of a first row.
 using CellMask = std::uint64_t;
@@ -43,9 +47,10 @@ static_assert(kRowCells <= 64);
 // directions, and the row itself for the exact test of the few cells that
 // pass the bucket test.
 struct SecondRow {
-    // Per cell: distance | first bucket << 8 | second bucket << 16, read in
-    // one load; an empty key (distance 0, never a candidate) after the last
-    // lets cells be taken in pairs.
+    // Per cell: distance | first bucket << 8 | second bucket << 16 |
+    // (distance + kKeyNearerBound) << 24, read in one load; an empty key
+    // (distance 0, never a candidate) after the last lets cells be taken in
+    // pairs.
     std::array<std::uint32_t, kRowCells + 1> key;
     const std::uint8_t* row;
     std::int32_t length;  // cells before the first empty one, below count - 1

@@ -190,6 +190,82 @@ __attribute__((target("avx2"))) RowReading readRowAvx2(const std::uint8_t* row, 
 void prepareSecondRowAvx2(const std::uint8_t* row, std::int32_t count, SecondRow& out) {
     finishSecondRow(row, readRowAvx2(row, count, out.key.data(), nullptr), out);
 }
+
+// a / 12 for every a below 360 as the high half of a * 5462, which
+// 16-bit lanes give in one step.
+constexpr std::uint32_t kBucketMultiplier16 = 5462;
+constexpr bool bucketsFromHighHalves() {
+    for (std::uint32_t a = 0; a < kFullCircle; ++a) {
+        if (((a * kBucketMultiplier16) >> 16) != a / kDirectionBucketWidth) return false;
+    }
+    return ((kFullCircle * kBucketMultiplier16) >> 16) >= kDirectionBuckets;
+}
+static_assert(bucketsFromHighHalves());
+
+// GCC 12's headers fill the unused result of unmasked AVX-512 intrinsics
+// from an uninitialised variable and then warn about it.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+// Sixteen stored cells' directions as packCell without flags: bytes 1 and
+// 2 moved to bytes 0 and 2, their ninth bits (30 and 31) to bits 8 and 24.
+__attribute__((target("avx512f,avx512bw"))) inline __m512i packedAnglesAvx512(__m512i cells) {
+    const __m512i angleBytes = _mm512_set4_epi32(static_cast<std::int32_t>(0x800E800D), static_cast<std::int32_t>(0x800A8009),
+                                                 static_cast<std::int32_t>(0x80068005), static_cast<std::int32_t>(0x80028001));
+    return _mm512_ternarylogic_epi32(_mm512_shuffle_epi8(cells, angleBytes),
+                                     _mm512_and_si512(_mm512_srli_epi32(cells, 22), _mm512_set1_epi32(0x100)),
+                                     _mm512_and_si512(_mm512_srli_epi32(cells, 7), _mm512_set1_epi32(0x1000000)),
+                                     0xFE);  // any of three
+}
+
+// Sixteen cells at a time with mask registers: the rule of readRowAvx2.
+// Each cell's two directions are read together as the 16-bit halves of
+// packCell, and both buckets come from them at once.
+__attribute__((target("avx512f,avx512bw,avx512vl,bmi,bmi2"))) RowReading readRowAvx512(const std::uint8_t* row,
+                                                                                      std::int32_t count,
+                                                                                      std::uint32_t* keys,
+                                                                                      std::uint32_t* packed) {
+    const std::int32_t last = count - 1;
+    const __m512i byte = _mm512_set1_epi32(0xFF);
+    // Bucket bytes 0 and 2 to key bytes 1 and 2.
+    const __m512i keyBucketBytes = _mm512_set4_epi32(static_cast<std::int32_t>(0x800E0C80), static_cast<std::int32_t>(0x800A0880),
+                                                     static_cast<std::int32_t>(0x80060480), static_cast<std::int32_t>(0x80020080));
+    const __m512i multiplier = _mm512_set1_epi16(static_cast<std::int16_t>(kBucketMultiplier16));
+    const __m512i noBucket = _mm512_set1_epi16(kDirectionBuckets);
+    const __m512i circle = _mm512_set1_epi16(kFullCircle - 1);
+    const __m512i nearerBound = _mm512_set1_epi32(kKeyNearerBound);
+    __m512i previous = _mm512_set1_epi32(256);
+    __mmask16 rises = 0;
+    __mmask32 wide = 0;
+    std::int32_t n = 0;
+    for (std::int32_t k = 0; k < last; k += 16) {
+        const auto valid = static_cast<__mmask16>(_bzhi_u32(0xFFFF, static_cast<std::uint32_t>(last - k)));
+        const __m512i w = _mm512_maskz_loadu_epi32(valid, row + k * kCellBytes);
+        const __m512i d = _mm512_and_si512(w, byte);
+        // Lanes before the first empty or unread cell.
+        const auto ends = static_cast<std::uint32_t>(_mm512_testn_epi32_mask(w, byte) | static_cast<__mmask16>(~valid));
+        const std::int32_t inRow = ends == 0 ? 16 : std::countr_zero(ends);
+        const auto kept = static_cast<__mmask16>(_bzhi_u32(0xFFFF, static_cast<std::uint32_t>(inRow)));
+        const __m512i angles = packedAnglesAvx512(w);
+        // Each distance against the one before it, the last of the block
+        // before for lane 0.
+        rises |= _mm512_mask_cmpgt_epu32_mask(kept, d, _mm512_alignr_epi32(d, previous, 15));
+        wide |= _mm512_mask_cmpgt_epu16_mask(static_cast<__mmask32>(_pdep_u32(kept, 0x55555555U) * 3U), angles, circle);
+        const __m512i buckets = _mm512_min_epu16(_mm512_mulhi_epu16(angles, multiplier), noBucket);
+        const __m512i key = _mm512_ternarylogic_epi32(d, _mm512_shuffle_epi8(buckets, keyBucketBytes),
+                                                      _mm512_slli_epi32(_mm512_add_epi32(d, nearerBound), 24), 0xFE);
+        _mm512_mask_storeu_epi32(keys + k, valid, key);
+        if (packed != nullptr) _mm512_mask_storeu_epi32(packed + k, valid, angles);
+        n = k + inRow;
+        if (inRow < 16) break;
+        previous = d;
+    }
+    return {n, rises == 0, wide == 0};
+}
+#pragma GCC diagnostic pop
+
+void prepareSecondRowAvx512(const std::uint8_t* row, std::int32_t count, SecondRow& out) {
+    finishSecondRow(row, readRowAvx512(row, count, out.key.data(), nullptr), out);
+}
 #endif
 
 // candidates[k]: the cells of bucket k and of its two neighbours round the
@@ -268,6 +344,7 @@ __attribute__((target("avx2"))) void candidatesAvx2(BucketCells& cells,
 
 SecondRowPreparer secondRowPreparer(VectorPath path) {
 #if defined(ZP_VECTOR_PATHS)
+    if (path == VectorPath::Avx512 && vectorPathAvailable(VectorPath::Avx512)) return prepareSecondRowAvx512;
     return functionForPath<SecondRowPreparer>(path, prepareSecondRow, prepareSecondRow, prepareSecondRowAvx2);
 #else
     static_cast<void>(path);
@@ -279,7 +356,7 @@ FirstRowKernels firstRowKernels(VectorPath path) {
 #if defined(ZP_VECTOR_PATHS)
     // The AVX-512 similarity kernel makes each window from the farther
     // counts itself.
-    if (path == VectorPath::Avx512 && vectorPathAvailable(VectorPath::Avx512)) return {readRowAvx2, nullptr, candidatesAvx2};
+    if (path == VectorPath::Avx512 && vectorPathAvailable(VectorPath::Avx512)) return {readRowAvx512, nullptr, candidatesAvx2};
     if (path >= VectorPath::Avx2 && vectorPathAvailable(VectorPath::Avx2)) return {readRowAvx2, windowsAvx2, candidatesAvx2};
 #else
     static_cast<void>(path);
@@ -437,12 +514,6 @@ ZP_SIMILARITY_AVX512 void similaritiesOfShortRow(const FirstRow& a, const Second
     const __m512i highestBit = _mm512_set1_epi32(31);
     const __m512i near = _mm512_set1_epi16(kAgreeNear);
     const __m512i wrapFrom = _mm512_set1_epi16(kAgreeWrapFrom);
-    // A stored cell's two angle bytes (1 and 2) moved to bytes 0 and 2; their
-    // ninth bits (30 and 31) go to bits 8 and 24.
-    const __m512i angleBytes = _mm512_set4_epi32(static_cast<std::int32_t>(0x800E800D), static_cast<std::int32_t>(0x800A8009),
-                                                 static_cast<std::int32_t>(0x80068005), static_cast<std::int32_t>(0x80028001));
-    const __m512i ninthFirst = _mm512_set1_epi32(0x100);
-    const __m512i ninthSecond = _mm512_set1_epi32(0x1000000);
     for (; which != 0; which &= which - 1) {
         const auto j = static_cast<std::size_t>(std::countr_zero(which));
         const SecondRow& b = rows[j];
@@ -463,10 +534,7 @@ ZP_SIMILARITY_AVX512 void similaritiesOfShortRow(const FirstRow& a, const Second
             const __m512i s2 = _mm512_permutex2var_epi32(second0, _mm512_srli_epi32(key, 16), second1);
             __m512i rest = _mm512_ternarylogic_epi32(window, f, s2, 0x80);  // all three
             __mmask16 pending = _mm512_mask_test_epi32_mask(in, rest, rest);
-            const __m512i stored = _mm512_maskz_loadu_epi32(in, b.row + k * kCellBytes);
-            const __m512i probe = _mm512_ternarylogic_epi32(
-                _mm512_shuffle_epi8(stored, angleBytes), _mm512_and_si512(_mm512_srli_epi32(stored, 22), ninthFirst),
-                _mm512_and_si512(_mm512_srli_epi32(stored, 7), ninthSecond), 0xFE);  // any of three
+            const __m512i probe = packedAnglesAvx512(_mm512_maskz_loadu_epi32(in, b.row + k * kCellBytes));
             __mmask16 agreeing = 0;
             do {
                 const __m512i lowest = _mm512_and_si512(rest, _mm512_sub_epi32(zero, rest));

@@ -152,7 +152,7 @@ TEST(FastIdentity, SimilarityOfRandomRows) {
 TEST(FastIdentity, Avx512PathTakesItsOwnSimilarityKernel) {
     EXPECT_EQ(zp::similarityKernel(zp::VectorPath::Avx2), nullptr);
     if (!zp::vectorPathAvailable(zp::VectorPath::Avx512)) {
-        GTEST_SKIP() << "this processor lacks AVX-512 (F, BW, VL, DQ, VBMI): its similarity kernel is not tested here";
+        GTEST_SKIP() << "this processor lacks AVX-512 (F, BW, VL, DQ, VBMI, CD): its similarity kernel is not tested here";
     }
     EXPECT_NE(zp::similarityKernel(zp::VectorPath::Avx512), nullptr);
     EXPECT_EQ(zp::widestVectorPath(), zp::VectorPath::Avx512);
@@ -163,7 +163,7 @@ TEST(FastIdentity, Avx512PathTakesItsOwnSimilarityKernel) {
 // writes only the asked rows.
 TEST(FastIdentity, Avx512SimilaritiesOfManyRows) {
     if (!zp::vectorPathAvailable(zp::VectorPath::Avx512)) {
-        GTEST_SKIP() << "this processor lacks AVX-512 (F, BW, VL, DQ, VBMI): its similarity kernel is not tested here";
+        GTEST_SKIP() << "this processor lacks AVX-512 (F, BW, VL, DQ, VBMI, CD): its similarity kernel is not tested here";
     }
     const zp::SimilarityKernel kernel = zp::similarityKernel(zp::VectorPath::Avx512);
     Rng rng(23);

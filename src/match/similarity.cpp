@@ -206,6 +206,7 @@ static_assert(bucketsFromHighHalves());
 // from an uninitialised variable and then warn about it.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
 // Sixteen stored cells' directions as packCell without flags: bytes 1 and
 // 2 moved to bytes 0 and 2, their ninth bits (30 and 31) to bits 8 and 24.
 __attribute__((target("avx512f,avx512bw"))) inline __m512i packedAnglesAvx512(__m512i cells) {
@@ -261,11 +262,130 @@ __attribute__((target("avx512f,avx512bw,avx512vl,bmi,bmi2"))) RowReading readRow
     }
     return {n, rises == 0, wide == 0};
 }
-#pragma GCC diagnostic pop
 
 void prepareSecondRowAvx512(const std::uint8_t* row, std::int32_t count, SecondRow& out) {
     finishSecondRow(row, readRowAvx512(row, count, out.key.data(), nullptr), out);
 }
+
+// Byte k of kShiftBytes[s]: k - 2^s, for running sums over 64 bytes.
+constexpr std::array<std::array<std::uint8_t, 64>, 6> makeShiftBytes() {
+    std::array<std::array<std::uint8_t, 64>, 6> out{};
+    for (std::size_t s = 0; s < 6; ++s) {
+        for (std::size_t k = 0; k < 64; ++k) out[s][k] = static_cast<std::uint8_t>((k - (std::size_t{1} << s)) & 63);
+    }
+    return out;
+}
+constexpr std::array<std::array<std::uint8_t, 64>, 6> kShiftBytes = makeShiftBytes();
+
+// fartherCounts over the 80 bytes in two registers: running sums in six
+// and four doubling steps.
+__attribute__((target("avx512f,avx512bw,avx512vbmi"))) void fartherCountsAvx512(const WindowTable& histogram,
+                                                                              std::int32_t total, WindowTable& farther) {
+    static_assert(kWindowTableBytes == 80);
+    constexpr auto kTail = static_cast<__mmask64>(0xFFFF);
+    __m512i low = _mm512_loadu_si512(histogram.data());
+    __m512i high = _mm512_maskz_loadu_epi8(kTail, histogram.data() + 64);
+    for (std::size_t s = 0; s < kShiftBytes.size(); ++s) {
+        const __m512i shift = _mm512_loadu_si512(kShiftBytes[s].data());
+        const __mmask64 from = ~std::uint64_t{0} << (std::size_t{1} << s);
+        low = _mm512_add_epi8(low, _mm512_maskz_permutexvar_epi8(from, shift, low));
+        if (s < 4) high = _mm512_add_epi8(high, _mm512_maskz_permutexvar_epi8(from & kTail, shift, high));
+    }
+    high = _mm512_add_epi8(high, _mm512_permutexvar_epi8(_mm512_set1_epi8(63), low));
+    const __m512i all = _mm512_set1_epi8(static_cast<char>(total));
+    _mm512_storeu_si512(farther.data(), _mm512_sub_epi8(all, low));
+    _mm512_mask_storeu_epi8(farther.data() + 64, kTail, _mm512_sub_epi8(all, high));
+}
+
+// kNearBuckets[b]: bit t for the buckets t whose candidates hold a cell of
+// bucket b (b and its two neighbours round the circle); none for b = 30, 31.
+constexpr std::array<std::uint32_t, 32> makeNearBuckets() {
+    std::array<std::uint32_t, 32> out{};
+    for (std::int32_t b = 0; b < kDirectionBuckets; ++b) {
+        for (const std::int32_t t : {b - 1, b, b + 1}) {
+            out[static_cast<std::size_t>(b)] |= 1U << ((t + kDirectionBuckets) % kDirectionBuckets);
+        }
+    }
+    return out;
+}
+constexpr std::array<std::uint32_t, 32> kNearBuckets = makeNearBuckets();
+
+// A 32 x 32 bit matrix held as 32 words (row k: word k) transposed: the
+// words' bytes are gathered into 8 x 8 tiles, one per 64-bit lane with its
+// rows in reverse order, each tile transposed by an affine step over
+// GF(2) whose matrix is the tile, and the tiles' bytes put back in place.
+constexpr std::array<std::uint8_t, 128> makeTileBytes() {
+    std::array<std::uint8_t, 128> out{};
+    for (std::size_t rows = 0; rows < 4; ++rows) {
+        for (std::size_t column = 0; column < 4; ++column) {
+            for (std::size_t j = 0; j < 8; ++j) {
+                out[8 * (4 * rows + column) + 7 - j] = static_cast<std::uint8_t>(4 * (8 * rows + j) + column);
+            }
+        }
+    }
+    return out;
+}
+constexpr std::array<std::uint8_t, 128> makeUntileBytes() {
+    std::array<std::uint8_t, 128> out{};
+    for (std::size_t rows = 0; rows < 4; ++rows) {
+        for (std::size_t column = 0; column < 4; ++column) {
+            for (std::size_t i = 0; i < 8; ++i) {
+                out[4 * (8 * column + i) + rows] = static_cast<std::uint8_t>(8 * (4 * rows + column) + i);
+            }
+        }
+    }
+    return out;
+}
+constexpr std::array<std::uint8_t, 128> kTileBytes = makeTileBytes();
+constexpr std::array<std::uint8_t, 128> kUntileBytes = makeUntileBytes();
+constexpr std::uint64_t kUnitBytes = 0x8040201008040201ULL;  // byte i: bit i
+
+__attribute__((target("avx512f,avx512bw,avx512vbmi,gfni"))) void transpose32(__m512i& low, __m512i& high) {
+    const __m512i tileLow = _mm512_loadu_si512(kTileBytes.data());
+    const __m512i tileHigh = _mm512_loadu_si512(kTileBytes.data() + 64);
+    const __m512i unit = _mm512_set1_epi64(static_cast<std::int64_t>(kUnitBytes));
+    const __m512i tiles0 = _mm512_gf2p8affine_epi64_epi8(unit, _mm512_permutex2var_epi8(low, tileLow, high), 0);
+    const __m512i tiles1 = _mm512_gf2p8affine_epi64_epi8(unit, _mm512_permutex2var_epi8(low, tileHigh, high), 0);
+    low = _mm512_permutex2var_epi8(tiles0, _mm512_loadu_si512(kUntileBytes.data()), tiles1);
+    high = _mm512_permutex2var_epi8(tiles0, _mm512_loadu_si512(kUntileBytes.data() + 64), tiles1);
+}
+
+// Bucket masks of a short row: word k of the matrix holds the buckets
+// whose candidates take cell k (from kNearBuckets), so its transpose holds
+// each bucket's candidate cells.
+__attribute__((target("avx512f,avx512bw,avx512vbmi,gfni"))) void shortCandidates(__m512i keys0, __m512i keys1,
+                                                                               __mmask16 in0, __mmask16 in1,
+                                                                               std::int32_t keyShift,
+                                                                               std::array<std::uint32_t, 32>& out) {
+    const __m512i nearLow = _mm512_loadu_si512(kNearBuckets.data());
+    const __m512i nearHigh = _mm512_loadu_si512(kNearBuckets.data() + 16);
+    const __m128i shift = _mm_cvtsi32_si128(keyShift);
+    __m512i low = _mm512_maskz_permutex2var_epi32(in0, nearLow, _mm512_srl_epi32(keys0, shift), nearHigh);
+    __m512i high = _mm512_maskz_permutex2var_epi32(in1, nearLow, _mm512_srl_epi32(keys1, shift), nearHigh);
+    transpose32(low, high);
+    _mm512_storeu_si512(out.data(), low);
+    _mm512_storeu_si512(out.data() + 16, high);
+}
+
+__attribute__((target("avx512f,avx512bw,avx512vbmi,gfni,bmi2"))) void shortRowAvx512(const std::uint32_t* keys,
+                                                                                   FirstRow& out) {
+    const std::int32_t n = out.length;
+    WindowTable nearer{};
+    constexpr std::uint32_t kTop = kFartherEntries - kFartherOffset;  // first x beyond the table
+    for (std::int32_t k = 0; k < n; ++k) {
+        const std::uint32_t d = keys[k] & 0xFF;
+        if (d < kTop) ++nearer[d + kFartherOffset];
+    }
+    fartherCountsAvx512(nearer, n, out.farther);
+    if (!out.narrow) return;
+    const auto in0 = static_cast<__mmask16>(_bzhi_u32(0xFFFF, static_cast<std::uint32_t>(n)));
+    const auto in1 = static_cast<__mmask16>(_bzhi_u32(0xFFFF, static_cast<std::uint32_t>(n > 16 ? n - 16 : 0)));
+    const __m512i keys0 = _mm512_maskz_loadu_epi32(in0, keys);
+    const __m512i keys1 = _mm512_maskz_loadu_epi32(in1, keys + 16);
+    shortCandidates(keys0, keys1, in0, in1, 8, out.firstShort);
+    shortCandidates(keys0, keys1, in0, in1, 16, out.secondShort);
+}
+#pragma GCC diagnostic pop
 #endif
 
 // candidates[k]: the cells of bucket k and of its two neighbours round the
@@ -356,12 +476,16 @@ FirstRowKernels firstRowKernels(VectorPath path) {
 #if defined(ZP_VECTOR_PATHS)
     // The AVX-512 similarity kernel makes each window from the farther
     // counts itself.
-    if (path == VectorPath::Avx512 && vectorPathAvailable(VectorPath::Avx512)) return {readRowAvx512, nullptr, candidatesAvx2};
-    if (path >= VectorPath::Avx2 && vectorPathAvailable(VectorPath::Avx2)) return {readRowAvx2, windowsAvx2, candidatesAvx2};
+    if (path == VectorPath::Avx512 && vectorPathAvailable(VectorPath::Avx512)) {
+        return {readRowAvx512, nullptr, candidatesAvx2, shortRowAvx512};
+    }
+    if (path >= VectorPath::Avx2 && vectorPathAvailable(VectorPath::Avx2)) {
+        return {readRowAvx2, windowsAvx2, candidatesAvx2, nullptr};
+    }
 #else
     static_cast<void>(path);
 #endif
-    return {readRowPortable, windowsPortable, candidatesPortable};
+    return {readRowPortable, windowsPortable, candidatesPortable, nullptr};
 }
 
 void prepareFirstRow(const std::uint8_t* row, std::int32_t count, FirstRow& out) {
@@ -377,6 +501,10 @@ void prepareFirstRow(const std::uint8_t* row, std::int32_t count, FirstRow& out,
     out.narrow = r.narrow;
     for (std::int32_t a = n; a < n + kWindowPadding; ++a) out.cells[static_cast<std::size_t>(a)] = 0;
     if (!r.ordered) return;
+    if (kernels.shortRow != nullptr && n <= kShortRowCells) {
+        kernels.shortRow(keys.data(), out);
+        return;
+    }
     // Distances beyond the window table's range all count as farther.
     WindowTable nearer{};
     constexpr std::uint32_t kTop = kFartherEntries - kFartherOffset;  // first x beyond the table
@@ -471,22 +599,8 @@ namespace {
 // from an uninitialised variable and then warn about it.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
 #define ZP_SIMILARITY_AVX512 __attribute__((target("avx512f,avx512bw,avx512vl,avx512dq,avx512vbmi,avx512cd,bmi,bmi2,popcnt")))
-
-// Sixteen 64-bit masks cut to their low 32 bits.
-ZP_SIMILARITY_AVX512 inline __m512i lowHalves(__m512i first, __m512i second) {
-    return _mm512_inserti64x4(_mm512_castsi256_si512(_mm512_cvtepi64_epi32(first)), _mm512_cvtepi64_epi32(second), 1);
-}
-
-// Thirty bucket masks cut to their low 32 bits, as two vectors of sixteen
-// (the second ends in two unused entries).
-ZP_SIMILARITY_AVX512 inline void lowBucketHalves(const std::array<CellMask, kDirectionBuckets>& masks, __m512i& low,
-                                                 __m512i& high) {
-    constexpr auto kLastBuckets = static_cast<__mmask8>((1U << (kDirectionBuckets - 24)) - 1);
-    static_assert(kDirectionBuckets > 24 && kDirectionBuckets <= 32);
-    low = lowHalves(_mm512_loadu_si512(masks.data()), _mm512_loadu_si512(masks.data() + 8));
-    high = lowHalves(_mm512_loadu_si512(masks.data() + 16), _mm512_maskz_loadu_epi64(kLastBuckets, masks.data() + 24));
-}
 
 // First rows of at most 32 cells, the usual case: 32-bit candidate masks,
 // sixteen cells of b at a time, each table one register pair. The exact
@@ -498,12 +612,10 @@ ZP_SIMILARITY_AVX512 void similaritiesOfShortRow(const FirstRow& a, const Second
     const __m512i fartherLow = _mm512_loadu_si512(a.farther.data());
     const __m512i fartherHigh = _mm512_maskz_loadu_epi8(_bzhi_u64(~std::uint64_t{0}, kWindowTableBytes - 64),
                                                         a.farther.data() + 64);
-    __m512i first0;
-    __m512i first1;
-    __m512i second0;
-    __m512i second1;
-    lowBucketHalves(a.firstCandidates, first0, first1);
-    lowBucketHalves(a.secondCandidates, second0, second1);
+    const __m512i first0 = _mm512_loadu_si512(a.firstShort.data());
+    const __m512i first1 = _mm512_loadu_si512(a.firstShort.data() + 16);
+    const __m512i second0 = _mm512_loadu_si512(a.secondShort.data());
+    const __m512i second1 = _mm512_loadu_si512(a.secondShort.data() + 16);
     const __m512i cells0 = _mm512_loadu_si512(a.cells.data());
     const __m512i cells1 = _mm512_maskz_loadu_epi32(
         static_cast<__mmask16>(_bzhi_u32(0xFFFF, static_cast<std::uint32_t>(a.length > 16 ? a.length - 16 : 0))),
@@ -568,7 +680,7 @@ ZP_SIMILARITY_AVX512 void similaritiesAvx512(const FirstRow& a, const SecondRow*
         }
         return;
     }
-    if (a.length <= 32) {
+    if (a.length <= kShortRowCells) {
         similaritiesOfShortRow(a, rows, which, out);
         return;
     }
@@ -578,6 +690,7 @@ ZP_SIMILARITY_AVX512 void similaritiesAvx512(const FirstRow& a, const SecondRow*
     const __m512i fartherHigh = _mm512_maskz_loadu_epi8(_bzhi_u64(~std::uint64_t{0}, kWindowTableBytes - 64),
                                                         a.farther.data() + 64);
     constexpr auto kLastBuckets = static_cast<__mmask8>((1U << (kDirectionBuckets - 24)) - 1);
+    static_assert(kDirectionBuckets > 24 && kDirectionBuckets <= 32);
     const __m512i first0 = _mm512_loadu_si512(a.firstCandidates.data());
     const __m512i first1 = _mm512_loadu_si512(a.firstCandidates.data() + 8);
     const __m512i first2 = _mm512_loadu_si512(a.firstCandidates.data() + 16);

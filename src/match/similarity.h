@@ -42,6 +42,8 @@ inline constexpr std::int32_t kKeyNearerBound = kSimilarityDistanceTolerance + k
 // Bit a: cell a of a first row.
 using CellMask = std::uint64_t;
 static_assert(kRowCells <= 64);
+// First rows this short take 32-bit masks on the AVX-512 path.
+inline constexpr std::int32_t kShortRowCells = 32;
 
 // A row of the second model: each cell's distance and the buckets of its two
 // directions, and the row itself for the exact test of the few cells that
@@ -68,6 +70,10 @@ struct FirstRow {
     std::array<CellMask, kPreparedReach + 1> window;          // by distance 1..65; not on AVX-512
     std::array<CellMask, kDirectionBuckets> firstCandidates;   // by bucket of direction 1
     std::array<CellMask, kDirectionBuckets> secondCandidates;  // by bucket of direction 2
+    // Rows of at most kShortRowCells on the AVX-512 path: the candidate
+    // masks as 32-bit words instead (entries 30 and 31 empty).
+    std::array<std::uint32_t, 32> firstShort;
+    std::array<std::uint32_t, 32> secondShort;
     std::int32_t length;
     bool ordered;  // distances never rise
     bool narrow;   // every direction below 360: candidate masks valid
@@ -99,6 +105,10 @@ struct FirstRowKernels {
     // Null on the AVX-512 path, whose similarity kernel reads farther instead.
     void (*windows)(const WindowTable& farther, std::array<CellMask, kPreparedReach + 1>& window);
     void (*candidates)(BucketCells& cells, std::array<CellMask, kDirectionBuckets>& candidates);
+    // Ordered rows of at most kShortRowCells cells, from their keys: the
+    // farther counts and, when narrow, firstShort and secondShort, in place
+    // of the steps above. Null except on the AVX-512 path.
+    void (*shortRow)(const std::uint32_t* keys, FirstRow& out);
 };
 FirstRowKernels firstRowKernels(VectorPath path);
 

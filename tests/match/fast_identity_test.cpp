@@ -152,7 +152,7 @@ TEST(FastIdentity, SimilarityOfRandomRows) {
 TEST(FastIdentity, Avx512PathTakesItsOwnSimilarityKernel) {
     EXPECT_EQ(zp::similarityKernel(zp::VectorPath::Avx2), nullptr);
     if (!zp::vectorPathAvailable(zp::VectorPath::Avx512)) {
-        GTEST_SKIP() << "this processor lacks AVX-512 (F, BW, VL, DQ, VBMI, CD): its similarity kernel is not tested here";
+        GTEST_SKIP() << "this processor lacks AVX-512 (F, BW, VL, DQ, VBMI, CD, GFNI): its similarity kernel is not tested here";
     }
     EXPECT_NE(zp::similarityKernel(zp::VectorPath::Avx512), nullptr);
     EXPECT_EQ(zp::widestVectorPath(), zp::VectorPath::Avx512);
@@ -163,7 +163,7 @@ TEST(FastIdentity, Avx512PathTakesItsOwnSimilarityKernel) {
 // writes only the asked rows.
 TEST(FastIdentity, Avx512SimilaritiesOfManyRows) {
     if (!zp::vectorPathAvailable(zp::VectorPath::Avx512)) {
-        GTEST_SKIP() << "this processor lacks AVX-512 (F, BW, VL, DQ, VBMI, CD): its similarity kernel is not tested here";
+        GTEST_SKIP() << "this processor lacks AVX-512 (F, BW, VL, DQ, VBMI, CD, GFNI): its similarity kernel is not tested here";
     }
     const zp::SimilarityKernel kernel = zp::similarityKernel(zp::VectorPath::Avx512);
     Rng rng(23);
@@ -173,6 +173,8 @@ TEST(FastIdentity, Avx512SimilaritiesOfManyRows) {
         zp::FirstRow first;
         zp::prepareFirstRow(a.data(), count, first, zp::firstRowKernels(zp::VectorPath::Portable));
         if (!first.ordered) continue;
+        zp::FirstRow wide;
+        zp::prepareFirstRow(a.data(), count, wide, zp::firstRowKernels(zp::VectorPath::Avx512));
         std::vector<std::vector<std::uint8_t>> rowBytes(zp::kMaxMinutiae);
         std::array<zp::SecondRow, zp::kMaxMinutiae> rows;
         std::uint64_t which = 0;
@@ -184,13 +186,49 @@ TEST(FastIdentity, Avx512SimilaritiesOfManyRows) {
         }
         std::array<std::uint8_t, zp::kMaxMinutiae> got;
         got.fill(0xEE);
-        kernel(first, rows.data(), which, got.data());
+        kernel(wide, rows.data(), which, got.data());
         for (std::int32_t j = 0; j < count; ++j) {
             const auto at = static_cast<std::size_t>(j);
             const std::int32_t want = ((which >> j) & 1U) != 0 ? zp::preparedSimilarity(first, rows[at]) : 0xEE;
             ASSERT_EQ(got[at], want) << "trial " << trial << " row " << j;
         }
     }
+}
+
+// Short first rows on the AVX-512 path: the farther counts made with
+// vector running sums and the 32-bit candidate masks made by a bit-matrix
+// transpose equal the portable preparation's counts and masks.
+TEST(FastIdentity, Avx512ShortRowTablesEqualPortable) {
+    if (!zp::vectorPathAvailable(zp::VectorPath::Avx512)) {
+        GTEST_SKIP() << "this processor lacks AVX-512 (F, BW, VL, DQ, VBMI, CD, GFNI): its short-row tables are not tested here";
+    }
+    Rng rng(29);
+    std::int32_t narrowRows = 0;
+    for (std::int32_t trial = 0; trial < 4000; ++trial) {
+        const std::int32_t count = uniform(rng, 1, 50);
+        // Up to 32 cells, a few rows reaching beyond the table's distances.
+        const auto row = randomRow(rng, uniform(rng, 0, zp::kShortRowCells), true, uniform(rng, 0, 9) == 0 ? 255 : uniform(rng, 3, 65));
+        zp::FirstRow portable;
+        zp::FirstRow wide;
+        zp::prepareFirstRow(row.data(), count, portable, zp::firstRowKernels(zp::VectorPath::Portable));
+        zp::prepareFirstRow(row.data(), count, wide, zp::firstRowKernels(zp::VectorPath::Avx512));
+        ASSERT_EQ(wide.length, portable.length) << "trial " << trial;
+        ASSERT_EQ(wide.ordered, portable.ordered) << "trial " << trial;
+        ASSERT_EQ(wide.narrow, portable.narrow) << "trial " << trial;
+        if (!portable.ordered) continue;
+        for (std::int32_t x = 0; x < zp::kFartherEntries; ++x) {
+            ASSERT_EQ(wide.farther[static_cast<std::size_t>(x)], portable.farther[static_cast<std::size_t>(x)]) << "trial " << trial << " x " << x;
+        }
+        if (!portable.narrow) continue;
+        ++narrowRows;
+        for (std::size_t t = 0; t < 32; ++t) {
+            const std::uint64_t first = t < zp::kDirectionBuckets ? portable.firstCandidates[t] : 0;
+            const std::uint64_t second = t < zp::kDirectionBuckets ? portable.secondCandidates[t] : 0;
+            ASSERT_EQ(wide.firstShort[t], first) << "trial " << trial << " bucket " << t;
+            ASSERT_EQ(wide.secondShort[t], second) << "trial " << trial << " bucket " << t;
+        }
+    }
+    EXPECT_GT(narrowRows, 1000);
 }
 
 TEST(FastIdentity, AgreementKernelsMatchCircularDifference) {

@@ -267,36 +267,6 @@ void prepareSecondRowAvx512(const std::uint8_t* row, std::int32_t count, SecondR
     finishSecondRow(row, readRowAvx512(row, count, out.key.data(), nullptr), out);
 }
 
-// Byte k of kShiftBytes[s]: k - 2^s, for running sums over 64 bytes.
-constexpr std::array<std::array<std::uint8_t, 64>, 6> makeShiftBytes() {
-    std::array<std::array<std::uint8_t, 64>, 6> out{};
-    for (std::size_t s = 0; s < 6; ++s) {
-        for (std::size_t k = 0; k < 64; ++k) out[s][k] = static_cast<std::uint8_t>((k - (std::size_t{1} << s)) & 63);
-    }
-    return out;
-}
-constexpr std::array<std::array<std::uint8_t, 64>, 6> kShiftBytes = makeShiftBytes();
-
-// fartherCounts over the 80 bytes in two registers: running sums in six
-// and four doubling steps.
-__attribute__((target("avx512f,avx512bw,avx512vbmi"))) void fartherCountsAvx512(const WindowTable& histogram,
-                                                                              std::int32_t total, WindowTable& farther) {
-    static_assert(kWindowTableBytes == 80);
-    constexpr auto kTail = static_cast<__mmask64>(0xFFFF);
-    __m512i low = _mm512_loadu_si512(histogram.data());
-    __m512i high = _mm512_maskz_loadu_epi8(kTail, histogram.data() + 64);
-    for (std::size_t s = 0; s < kShiftBytes.size(); ++s) {
-        const __m512i shift = _mm512_loadu_si512(kShiftBytes[s].data());
-        const __mmask64 from = ~std::uint64_t{0} << (std::size_t{1} << s);
-        low = _mm512_add_epi8(low, _mm512_maskz_permutexvar_epi8(from, shift, low));
-        if (s < 4) high = _mm512_add_epi8(high, _mm512_maskz_permutexvar_epi8(from & kTail, shift, high));
-    }
-    high = _mm512_add_epi8(high, _mm512_permutexvar_epi8(_mm512_set1_epi8(63), low));
-    const __m512i all = _mm512_set1_epi8(static_cast<char>(total));
-    _mm512_storeu_si512(farther.data(), _mm512_sub_epi8(all, low));
-    _mm512_mask_storeu_epi8(farther.data() + 64, kTail, _mm512_sub_epi8(all, high));
-}
-
 // kNearBuckets[b]: bit t for the buckets t whose candidates hold a cell of
 // bucket b (b and its two neighbours round the circle); none for b = 30, 31.
 constexpr std::array<std::uint32_t, 32> makeNearBuckets() {
@@ -367,21 +337,52 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi,gfni"))) void shortCandidates
     _mm512_storeu_si512(out.data() + 16, high);
 }
 
+// Bytes 0..63 and 64..127: the thresholds x of the farther counts.
+constexpr std::array<std::uint8_t, 128> makeThresholds() {
+    std::array<std::uint8_t, 128> out{};
+    for (std::size_t x = 0; x < out.size(); ++x) out[x] = static_cast<std::uint8_t>(x);
+    return out;
+}
+constexpr std::array<std::uint8_t, 128> kThresholds = makeThresholds();
+
+// farther[x] of an ordered row of at most 32 cells, for the 80 thresholds
+// x held in two registers: with e = d + 3 (saturated) falling along the
+// row, the cells with e > x are the first ones, so their count is found by
+// a binary search in every lane at once (five halving steps and one more
+// for a row of 32 cells that all lie farther), both registers side by side.
+__attribute__((target("avx512f,avx512bw,avx512vbmi"))) inline void fartherOfShortRow(__m512i e, WindowTable& farther) {
+    const __m512i x0 = _mm512_loadu_si512(kThresholds.data());
+    const __m512i x1 = _mm512_loadu_si512(kThresholds.data() + 64);
+    __m512i count0 = _mm512_setzero_si512();
+    __m512i count1 = _mm512_setzero_si512();
+    for (const std::int32_t step : {16, 8, 4, 2, 1, 1}) {
+        const __m512i before = _mm512_set1_epi8(static_cast<char>(step - 1));
+        const __m512i by = _mm512_set1_epi8(static_cast<char>(step));
+        const __mmask64 farther0 = _mm512_cmpgt_epu8_mask(_mm512_permutexvar_epi8(_mm512_add_epi8(count0, before), e), x0);
+        const __mmask64 farther1 = _mm512_cmpgt_epu8_mask(_mm512_permutexvar_epi8(_mm512_add_epi8(count1, before), e), x1);
+        count0 = _mm512_mask_add_epi8(count0, farther0, count0, by);
+        count1 = _mm512_mask_add_epi8(count1, farther1, count1, by);
+    }
+    _mm512_storeu_si512(farther.data(), count0);
+    _mm512_mask_storeu_epi8(farther.data() + 64, 0xFFFF, count1);
+}
+
 __attribute__((target("avx512f,avx512bw,avx512vbmi,gfni,bmi2"))) void shortRowAvx512(const std::uint32_t* keys,
                                                                                    FirstRow& out) {
+    static_assert(kShortRowCells == 32 && kWindowTableBytes == 80);
     const std::int32_t n = out.length;
-    WindowTable nearer{};
-    constexpr std::uint32_t kTop = kFartherEntries - kFartherOffset;  // first x beyond the table
-    for (std::int32_t k = 0; k < n; ++k) {
-        const std::uint32_t d = keys[k] & 0xFF;
-        if (d < kTop) ++nearer[d + kFartherOffset];
-    }
-    fartherCountsAvx512(nearer, n, out.farther);
-    if (!out.narrow) return;
     const auto in0 = static_cast<__mmask16>(_bzhi_u32(0xFFFF, static_cast<std::uint32_t>(n)));
     const auto in1 = static_cast<__mmask16>(_bzhi_u32(0xFFFF, static_cast<std::uint32_t>(n > 16 ? n - 16 : 0)));
     const __m512i keys0 = _mm512_maskz_loadu_epi32(in0, keys);
     const __m512i keys1 = _mm512_maskz_loadu_epi32(in1, keys + 16);
+    // Each cell's distance plus the offset; distances past the table's
+    // range (and only they) reach 80 or more, farther than every threshold.
+    const __m512i distances = _mm512_zextsi256_si512(
+        _mm256_inserti128_si256(_mm256_castsi128_si256(_mm512_cvtepi32_epi8(keys0)), _mm512_cvtepi32_epi8(keys1), 1));
+    const __m512i e = _mm512_maskz_adds_epu8(_bzhi_u64(~std::uint64_t{0}, static_cast<std::uint32_t>(n)), distances,
+                                             _mm512_set1_epi8(kFartherOffset));
+    fartherOfShortRow(e, out.farther);
+    if (!out.narrow) return;
     shortCandidates(keys0, keys1, in0, in1, 8, out.firstShort);
     shortCandidates(keys0, keys1, in0, in1, 16, out.secondShort);
 }

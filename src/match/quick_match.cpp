@@ -6,7 +6,9 @@
 #include <bit>
 
 #include "match/agreement_window.h"
+#include "match/cell_lanes_avx512.h"
 #include "match/neighbour_table.h"
+#include "match/ordered_farther.h"
 #include "match/pairing_mask.h"
 #include "match/similarity.h"
 #include "match/template_loading.h"
@@ -271,10 +273,14 @@ __attribute__((target("avx2"))) std::int32_t countRelationsAvx2(const LoadedRow&
 #endif
 
 // A path's steps of the quick match, chosen once per call.
+struct QuickKernels;
+using LoadedRowPreparer = void (*)(const std::uint8_t* row, std::int32_t last, std::int32_t leftProbe, LoadedRow& out,
+                                   const QuickKernels& kernels);
 struct QuickKernels {
     CellPacker pack;
     VisitBuilder visits;
     RelationCounter countOrdered;
+    LoadedRowPreparer prepare;
 };
 
 void prepareLoadedRow(const std::uint8_t* row, std::int32_t last, std::int32_t leftProbe, LoadedRow& out,
@@ -295,6 +301,57 @@ void prepareLoadedRow(const std::uint8_t* row, std::int32_t last, std::int32_t l
     fartherCounts(nearer, last + 1, out.farther);
     if (ordered) kernels.visits(out.farther, leftProbe, out.visit);
 }
+
+#if defined(ZP_VECTOR_PATHS)
+// GCC 12's headers fill the unused result of unmasked AVX-512 intrinsics
+// from an uninitialised variable and then warn about it.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
+// The same sixteen cells at a time: the packed cells (with the padding's
+// zeros) stored, the distances gathered into one register for the order
+// test and the farther counts, which a binary search finds on an ordered
+// row without a histogram.
+__attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi,bmi,bmi2"))) void prepareLoadedRowAvx512(
+    const std::uint8_t* row, std::int32_t last, std::int32_t leftProbe, LoadedRow& out, const QuickKernels& kernels) {
+    static_assert(kRowCells + 1 <= 64 && kRowCells + kRowPadding <= 64);
+    constexpr std::int32_t kStored = kRowCells + kRowPadding;
+    const std::int32_t cells = last + 1;
+    const __m512i byte = _mm512_set1_epi32(0xFF);
+    __m512i distances = _mm512_setzero_si512();
+    const std::int32_t blocks = (cells + kRowPadding + 15) / 16;
+    for (std::int32_t b = 0; b < blocks; ++b) {
+        const std::int32_t first = 16 * b;
+        const auto valid = static_cast<__mmask16>(_bzhi_u32(0xFFFF, static_cast<std::uint32_t>(cells > first ? cells - first : 0)));
+        const __m512i w = _mm512_maskz_loadu_epi32(valid, row + first * kCellBytes);
+        // packCell with the type flags (bits 24, 25) at bits 10 and 11.
+        const __m512i packed =
+            _mm512_or_si512(packedAnglesAvx512(w), _mm512_and_si512(_mm512_srli_epi32(w, 14), _mm512_set1_epi32(0xC00)));
+        const auto stored = static_cast<__mmask16>(_bzhi_u32(0xFFFF, static_cast<std::uint32_t>(kStored - first)));
+        _mm512_mask_storeu_epi32(out.cells.data() + first, stored, packed);
+        if (first < cells) {
+            const __m128i d = _mm512_cvtepi32_epi8(_mm512_and_si512(w, byte));
+            switch (b) {
+                case 0: distances = _mm512_inserti32x4(distances, d, 0); break;
+                case 1: distances = _mm512_inserti32x4(distances, d, 1); break;
+                case 2: distances = _mm512_inserti32x4(distances, d, 2); break;
+                default: distances = _mm512_inserti32x4(distances, d, 3); break;
+            }
+        }
+    }
+    // Ordered: no cell before the last lies nearer than the next one.
+    const __m512i nextCell = _mm512_loadu_si512(kFartherThresholds.data() + 1);
+    const __mmask64 rises = _mm512_mask_cmpgt_epu8_mask(_bzhi_u64(~std::uint64_t{0}, static_cast<std::uint32_t>(last)),
+                                                        _mm512_permutexvar_epi8(nextCell, distances), distances);
+    out.ordered = rises == 0;
+    if (!out.ordered) return;
+    const __m512i e = _mm512_maskz_adds_epu8(_bzhi_u64(~std::uint64_t{0}, static_cast<std::uint32_t>(cells)), distances,
+                                             _mm512_set1_epi8(kFartherOffset));
+    orderedFarther<32>(e, out.farther);
+    kernels.visits(out.farther, leftProbe, out.visit);
+}
+#pragma GCC diagnostic pop
+#endif
 
 }  // namespace
 
@@ -321,7 +378,7 @@ bool plausibleLoadedModel(const MatchingModel& loaded, const MatchingModel& prob
 }
 
 std::int32_t quickMatch(const BufferDescriptor& templ, const BufferDescriptor& workspace) {
-    return quickMatch(templ, workspace, bestVectorPath());
+    return quickMatch(templ, workspace, widestVectorPath());
 }
 
 std::int32_t quickMatch(const BufferDescriptor& templ, const BufferDescriptor& workspace, VectorPath path) {
@@ -379,10 +436,11 @@ std::int32_t quickMatch(const BufferDescriptor& templ, const BufferDescriptor& w
     const QuickKernels kernels{
         functionForPath<CellPacker>(path, packCellsPortable, packCellsSse2, packCellsAvx2),
         functionForPath<VisitBuilder>(path, visitsPortable, visitsPortable, visitsAvx2),
-        functionForPath<RelationCounter>(path, countRelations<false>, countRelations<true>, countRelationsAvx2)};
+        functionForPath<RelationCounter>(path, countRelations<false>, countRelations<true>, countRelationsAvx2),
+        path == VectorPath::Avx512 && vectorPathAvailable(VectorPath::Avx512) ? prepareLoadedRowAvx512 : prepareLoadedRow};
 #else
     static_cast<void>(path);
-    const QuickKernels kernels{packCellsPortable, visitsPortable, countRelations<false>};
+    const QuickKernels kernels{packCellsPortable, visitsPortable, countRelations<false>, prepareLoadedRow};
 #endif
     LoadedRow prepared;
     std::int32_t count = 0;
@@ -393,7 +451,7 @@ std::int32_t quickMatch(const BufferDescriptor& templ, const BufferDescriptor& w
         // 0..511, checked with the model).
         std::uint64_t passing = pairingMask(mi, packedProbe, kQuickDirectionTolerance);
         if (passing == 0) continue;
-        prepareLoadedRow(row, last, leftProbe, prepared, kernels);
+        kernels.prepare(row, last, leftProbe, prepared, kernels);
         if (prepared.ordered) {
             // The range tests before the search change nothing here.
             count += kernels.countOrdered(prepared, probeCells, passing);

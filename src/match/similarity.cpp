@@ -4,7 +4,9 @@
 #include <cstring>
 
 #include "match/matching_model.h"
+#include "match/cell_lanes_avx512.h"
 #include "match/neighbour_table.h"
+#include "match/ordered_farther.h"
 #include "math/small_clear.h"
 
 #if defined(ZP_VECTOR_PATHS)
@@ -207,17 +209,6 @@ static_assert(bucketsFromHighHalves());
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #pragma GCC diagnostic ignored "-Wuninitialized"
-// Sixteen stored cells' directions as packCell without flags: bytes 1 and
-// 2 moved to bytes 0 and 2, their ninth bits (30 and 31) to bits 8 and 24.
-__attribute__((target("avx512f,avx512bw"))) inline __m512i packedAnglesAvx512(__m512i cells) {
-    const __m512i angleBytes = _mm512_set4_epi32(static_cast<std::int32_t>(0x800E800D), static_cast<std::int32_t>(0x800A8009),
-                                                 static_cast<std::int32_t>(0x80068005), static_cast<std::int32_t>(0x80028001));
-    return _mm512_ternarylogic_epi32(_mm512_shuffle_epi8(cells, angleBytes),
-                                     _mm512_and_si512(_mm512_srli_epi32(cells, 22), _mm512_set1_epi32(0x100)),
-                                     _mm512_and_si512(_mm512_srli_epi32(cells, 7), _mm512_set1_epi32(0x1000000)),
-                                     0xFE);  // any of three
-}
-
 // Sixteen cells at a time with mask registers: the rule of readRowAvx2.
 // Each cell's two directions are read together as the 16-bit halves of
 // packCell, and both buckets come from them at once.
@@ -337,36 +328,6 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi,gfni"))) void shortCandidates
     _mm512_storeu_si512(out.data() + 16, high);
 }
 
-// Bytes 0..63 and 64..127: the thresholds x of the farther counts.
-constexpr std::array<std::uint8_t, 128> makeThresholds() {
-    std::array<std::uint8_t, 128> out{};
-    for (std::size_t x = 0; x < out.size(); ++x) out[x] = static_cast<std::uint8_t>(x);
-    return out;
-}
-constexpr std::array<std::uint8_t, 128> kThresholds = makeThresholds();
-
-// farther[x] of an ordered row of at most 32 cells, for the 80 thresholds
-// x held in two registers: with e = d + 3 (saturated) falling along the
-// row, the cells with e > x are the first ones, so their count is found by
-// a binary search in every lane at once (five halving steps and one more
-// for a row of 32 cells that all lie farther), both registers side by side.
-__attribute__((target("avx512f,avx512bw,avx512vbmi"))) inline void fartherOfShortRow(__m512i e, WindowTable& farther) {
-    const __m512i x0 = _mm512_loadu_si512(kThresholds.data());
-    const __m512i x1 = _mm512_loadu_si512(kThresholds.data() + 64);
-    __m512i count0 = _mm512_setzero_si512();
-    __m512i count1 = _mm512_setzero_si512();
-    for (const std::int32_t step : {16, 8, 4, 2, 1, 1}) {
-        const __m512i before = _mm512_set1_epi8(static_cast<char>(step - 1));
-        const __m512i by = _mm512_set1_epi8(static_cast<char>(step));
-        const __mmask64 farther0 = _mm512_cmpgt_epu8_mask(_mm512_permutexvar_epi8(_mm512_add_epi8(count0, before), e), x0);
-        const __mmask64 farther1 = _mm512_cmpgt_epu8_mask(_mm512_permutexvar_epi8(_mm512_add_epi8(count1, before), e), x1);
-        count0 = _mm512_mask_add_epi8(count0, farther0, count0, by);
-        count1 = _mm512_mask_add_epi8(count1, farther1, count1, by);
-    }
-    _mm512_storeu_si512(farther.data(), count0);
-    _mm512_mask_storeu_epi8(farther.data() + 64, 0xFFFF, count1);
-}
-
 __attribute__((target("avx512f,avx512bw,avx512vbmi,gfni,bmi2"))) void shortRowAvx512(const std::uint32_t* keys,
                                                                                    FirstRow& out) {
     static_assert(kShortRowCells == 32 && kWindowTableBytes == 80);
@@ -381,7 +342,7 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi,gfni,bmi2"))) void shortRowAv
         _mm256_inserti128_si256(_mm256_castsi128_si256(_mm512_cvtepi32_epi8(keys0)), _mm512_cvtepi32_epi8(keys1), 1));
     const __m512i e = _mm512_maskz_adds_epu8(_bzhi_u64(~std::uint64_t{0}, static_cast<std::uint32_t>(n)), distances,
                                              _mm512_set1_epi8(kFartherOffset));
-    fartherOfShortRow(e, out.farther);
+    orderedFarther<kShortRowCells / 2>(e, out.farther);
     if (!out.narrow) return;
     shortCandidates(keys0, keys1, in0, in1, 8, out.firstShort);
     shortCandidates(keys0, keys1, in0, in1, 16, out.secondShort);

@@ -7,6 +7,7 @@
 #include "match/box_map.h"
 #include "match/candidate_pairs.h"
 #include "match/matching_model.h"
+#include "math/vector_path.h"
 
 namespace zp {
 
@@ -29,6 +30,10 @@ struct ModelMove {
 // cell carrying bit.
 std::int32_t moveModel(const MatchingModel& model, const ModelMove& move, const BoxMap& map,
                        std::uint8_t bit, MatchingModel* aligned);
+// The same on a chosen vector path (AVX-512 moves eight minutiae at a time
+// with the same double-precision steps).
+std::int32_t moveModel(const MatchingModel& model, const ModelMove& move, const BoxMap& map,
+                       std::uint8_t bit, MatchingModel* aligned, VectorPath path);
 
 // Expected overlap of two overlap counts: the smaller when they agree
 // closely, else the larger.
@@ -38,5 +43,7 @@ std::int32_t expectedOverlap(std::int32_t forward, std::int32_t reverse);
 // fewer than two pairs.
 std::int32_t alignmentSearch(const MatchingModel& a, const MatchingModel& b,
                              const CandidatePairList& pairs, const BoxMap& map);
+std::int32_t alignmentSearch(const MatchingModel& a, const MatchingModel& b,
+                             const CandidatePairList& pairs, const BoxMap& map, VectorPath path);
 
 }  // namespace zp

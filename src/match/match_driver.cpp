@@ -42,7 +42,7 @@ std::int32_t matchTemplates(const BufferDescriptor& first, const BufferDescripto
     CandidatePairList pairs{};
     buildTablesAndPairs(a, b, pairs, a.classCode, TableSelection::Matching, kMatchTableMode,
                         workspace, path);
-    return alignmentSearch(a, b, pairs, map);
+    return alignmentSearch(a, b, pairs, map, path);
 }
 
 }  // namespace zp

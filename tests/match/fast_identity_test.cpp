@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "match/agreement_window.h"
+#include "match/alignment_search.h"
 #include "match/box_map.h"
 #include "match/match_driver.h"
 #include "match/neighbour_table.h"
@@ -490,6 +491,50 @@ TEST(FastIdentity, AnchorScoreEqualsPairByPairScan) {
         positive += expected > 0 ? 1 : 0;
     }
     EXPECT_GT(positive, 1000);
+}
+
+// Moves on every vector path against the portable one: random models (a
+// few with positions far outside the map), rotations of either sign, boxes
+// from random models, both bits, the moved records compared whole.
+TEST(FastIdentity, MoveModelOnEveryPath) {
+    Rng rng(31);
+    std::int32_t landed = 0;
+    for (std::int32_t trial = 0; trial < 4000; ++trial) {
+        zp::MatchingModel models[2]{};
+        for (zp::MatchingModel& m : models) {
+            m.width = 256;
+            m.height = 384;
+            m.count = uniform(rng, 0, zp::kMaxMinutiae);
+            const bool far = uniform(rng, 0, 9) == 0;
+            for (std::int32_t k = 0; k < m.count; ++k) {
+                zp::MinutiaRecord& r = m.minutiae[static_cast<std::size_t>(k)];
+                r.x = far ? uniform(rng, -600, 1200) : uniform(rng, 0, 255);
+                r.y = far ? uniform(rng, -600, 1200) : uniform(rng, 0, 383);
+                r.direction = uniform(rng, 0, 511);
+                r.type = static_cast<std::uint8_t>(uniform(rng, 0, 255));
+            }
+        }
+        zp::BoxMap map;
+        zp::buildBoxMap(models[0], models[1], map);
+        const zp::ModelMove move{uniform(rng, 0, 255), uniform(rng, 0, 383), uniform(rng, -359, 359),
+                                 uniform(rng, -255, 255), uniform(rng, -383, 383)};
+        const std::uint8_t bit = uniform(rng, 0, 1) == 0 ? zp::kBoxBitA : zp::kBoxBitB;
+        zp::MatchingModel expected{};
+        const std::int32_t count = zp::moveModel(models[1], move, map, bit, &expected);
+        landed += count;
+        for (const zp::VectorPath path : zptest::availableVectorPaths()) {
+            zp::MatchingModel got{};
+            ASSERT_EQ(zp::moveModel(models[1], move, map, bit, &got, path), count) << zptest::vectorPathName(path) << " trial " << trial;
+            ASSERT_EQ(zp::moveModel(models[1], move, map, bit, nullptr, path), count) << zptest::vectorPathName(path) << " trial " << trial;
+            ASSERT_EQ(got.count, expected.count);
+            for (std::int32_t k = 0; k < expected.count; ++k) {
+                const zp::MinutiaRecord& e = expected.minutiae[static_cast<std::size_t>(k)];
+                const zp::MinutiaRecord& g = got.minutiae[static_cast<std::size_t>(k)];
+                ASSERT_EQ(std::memcmp(&g, &e, sizeof e), 0) << zptest::vectorPathName(path) << " trial " << trial << " minutia " << k;
+            }
+        }
+    }
+    EXPECT_GT(landed, 2000);
 }
 
 // The box map, marked a row of words at a time, against cell-by-cell

@@ -227,7 +227,7 @@ std::int32_t alignmentSearch(const MatchingModel& a, const MatchingModel& b,
             moveModel(a, ModelMove{ai.x, ai.y, -rotation, -dx, -dy}, map, kBoxBitB, nullptr, path);
         const std::int32_t n = expectedOverlap(forward, reverse);
         if (n <= 0) continue;
-        const std::int32_t score = anchorScore(a, aligned, pairs, n);
+        const std::int32_t score = anchorScore(a, aligned, pairs, n, path);
         if (score > best) best = score;
         if (score == kMaxScore) break;
     }

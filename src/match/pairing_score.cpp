@@ -8,6 +8,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(ZP_VECTOR_PATHS)
+#include <immintrin.h>
+#endif
 
 namespace zp {
 namespace {
@@ -16,7 +19,7 @@ namespace {
 // as 16-bit values held to the 16-bit range. Held positions still lie 7 or
 // more from every minutia of model A (whose coordinates are small), so the
 // box test gives the same answer as on the exact positions.
-inline constexpr std::int32_t kPaddedMinutiae = 56;
+inline constexpr std::int32_t kPaddedMinutiae = 64;
 struct Positions {
     alignas(16) std::array<std::int16_t, kPaddedMinutiae> x;
     alignas(16) std::array<std::int16_t, kPaddedMinutiae> y;
@@ -62,6 +65,50 @@ std::uint64_t nearMask(std::int32_t x, std::int32_t y, const Positions& p, std::
     return mask;
 }
 
+// near[i]: nearMask of minutia i of a, for every i of a.
+using NearMasker = void (*)(const MatchingModel& a, const Positions& p, std::int32_t count,
+                            std::array<std::uint64_t, kMaxMinutiae>& near);
+
+void nearMasksOneByOne(const MatchingModel& a, const Positions& p, std::int32_t count,
+                       std::array<std::uint64_t, kMaxMinutiae>& near) {
+    for (std::int32_t i = 0; i < a.count; ++i) {
+        const MinutiaRecord& m = a.minutiae[static_cast<std::size_t>(i)];
+        near[static_cast<std::size_t>(i)] = nearMask(m.x, m.y, p, count);
+    }
+}
+
+#if defined(ZP_VECTOR_PATHS)
+#define ZP_NEAR_AVX512 __attribute__((target("avx512f,avx512bw")))
+// Per 16-bit lane: 0 when c - v lies in -6..6, as nearMask tests it.
+ZP_NEAR_AVX512 inline __m512i outsideBox(__m512i c, __m512i v) {
+    const __m512i below = _mm512_set1_epi16(kPairDistanceLimit - 1);
+    const __m512i span = _mm512_set1_epi16(2 * (kPairDistanceLimit - 1));
+    return _mm512_subs_epu16(_mm512_adds_epi16(_mm512_subs_epi16(c, v), below), span);
+}
+
+// The same test, 32 aligned minutiae per register, all of them held in four.
+ZP_NEAR_AVX512 void nearMasksAvx512(const MatchingModel& a, const Positions& p, std::int32_t count,
+                                    std::array<std::uint64_t, kMaxMinutiae>& near) {
+    static_assert(kPaddedMinutiae == 64);
+    const __m512i x0 = _mm512_loadu_si512(p.x.data());
+    const __m512i x1 = _mm512_loadu_si512(p.x.data() + 32);
+    const __m512i y0 = _mm512_loadu_si512(p.y.data());
+    const __m512i y1 = _mm512_loadu_si512(p.y.data() + 32);
+    const std::uint64_t real = count < 64 ? (std::uint64_t{1} << count) - 1 : ~std::uint64_t{0};
+    for (std::int32_t i = 0; i < a.count; ++i) {
+        const MinutiaRecord& m = a.minutiae[static_cast<std::size_t>(i)];
+        const __m512i cx = _mm512_set1_epi16(static_cast<std::int16_t>(m.x));
+        const __m512i cy = _mm512_set1_epi16(static_cast<std::int16_t>(m.y));
+        const __m512i out0 = _mm512_or_si512(outsideBox(cx, x0), outsideBox(cy, y0));
+        const __m512i out1 = _mm512_or_si512(outsideBox(cx, x1), outsideBox(cy, y1));
+        const std::uint64_t low = _mm512_testn_epi16_mask(out0, out0);
+        const std::uint64_t high = _mm512_testn_epi16_mask(out1, out1);
+        near[static_cast<std::size_t>(i)] = (low | (high << 32)) & real;
+    }
+}
+#undef ZP_NEAR_AVX512
+#endif
+
 // Pairs need d = isqrt(dx² + dy²) below 7, that is dx² + dy² below 49:
 // kPairDistance[n] = isqrt(n) for the squares that can pair.
 constexpr std::int32_t kPairableSquares = kPairDistanceLimit * kPairDistanceLimit;
@@ -80,6 +127,11 @@ constexpr std::array<std::uint8_t, kPairableSquares> kPairDistance = makePairDis
 
 std::int32_t anchorScore(const MatchingModel& a, const MatchingModel& aligned,
                          const CandidatePairList& pairs, std::int32_t expectedOverlap) {
+    return anchorScore(a, aligned, pairs, expectedOverlap, bestVectorPath());
+}
+
+std::int32_t anchorScore(const MatchingModel& a, const MatchingModel& aligned,
+                         const CandidatePairList& pairs, std::int32_t expectedOverlap, VectorPath path) {
     const std::int32_t candidates = pairs.count;
     if (candidates == 0) return 0;
     std::array<bool, kMaxMinutiae> pairedA{};
@@ -120,11 +172,20 @@ std::int32_t anchorScore(const MatchingModel& a, const MatchingModel& aligned,
         positions.y[static_cast<std::size_t>(j)] = heldTo16Bits(aligned.minutiae[static_cast<std::size_t>(j)].y);
         if (!pairedL[static_cast<std::size_t>(j)]) unpaired |= std::uint64_t{1} << j;
     }
+#if defined(ZP_VECTOR_PATHS)
+    const NearMasker nearMasks =
+        path == VectorPath::Avx512 && vectorPathAvailable(VectorPath::Avx512) ? nearMasksAvx512 : nearMasksOneByOne;
+#else
+    static_cast<void>(path);
+    const NearMasker nearMasks = nearMasksOneByOne;
+#endif
+    std::array<std::uint64_t, kMaxMinutiae> nearOf;
+    nearMasks(a, positions, aligned.count, nearOf);
     bool ended = false;
     for (std::int32_t i = 0; i < a.count && !ended; ++i) {
         if (pairedA[static_cast<std::size_t>(i)]) continue;
         const MinutiaRecord& ma = a.minutiae[static_cast<std::size_t>(i)];
-        std::uint64_t near = nearMask(ma.x, ma.y, positions, aligned.count) & unpaired;
+        std::uint64_t near = nearOf[static_cast<std::size_t>(i)] & unpaired;
         for (; near != 0; near &= near - 1) {
             const std::int32_t j = std::countr_zero(near);
             const MinutiaRecord& ml = aligned.minutiae[static_cast<std::size_t>(j)];

@@ -5,6 +5,7 @@
 
 #include "match/candidate_pairs.h"
 #include "match/matching_model.h"
+#include "math/vector_path.h"
 
 namespace zp {
 
@@ -37,5 +38,9 @@ inline constexpr std::int32_t combineScore(std::int32_t sum, std::int32_t total,
 // candidate pairs and the expected overlap (above 0): 0..100.
 std::int32_t anchorScore(const MatchingModel& a, const MatchingModel& aligned,
                          const CandidatePairList& pairs, std::int32_t expectedOverlap);
+// The same on a chosen vector path (AVX-512 finds the aligned minutiae near
+// each minutia of a 32 at a time).
+std::int32_t anchorScore(const MatchingModel& a, const MatchingModel& aligned,
+                         const CandidatePairList& pairs, std::int32_t expectedOverlap, VectorPath path);
 
 }  // namespace zp

@@ -488,6 +488,9 @@ TEST(FastIdentity, AnchorScoreEqualsPairByPairScan) {
         const std::int32_t n = uniform(rng, 1, 50);
         const std::int32_t expected = zpref::anchorScore(a, l, pairs, n);
         ASSERT_EQ(zp::anchorScore(a, l, pairs, n), expected) << "trial " << trial;
+        for (const zp::VectorPath path : zptest::availableVectorPaths()) {
+            ASSERT_EQ(zp::anchorScore(a, l, pairs, n, path), expected) << zptest::vectorPathName(path) << " trial " << trial;
+        }
         positive += expected > 0 ? 1 : 0;
     }
     EXPECT_GT(positive, 1000);

@@ -7,12 +7,61 @@
 #include "match/pairing_mask.h"
 #include "match/similarity.h"
 
+#if defined(ZP_VECTOR_PATHS)
+#include <immintrin.h>
+#endif
+
 namespace zp {
 
 std::uint8_t* neighbourTableOf(const MatchingModel& model, std::int32_t secondArea,
                                const BufferDescriptor& workspace) {
     return workspace.data + model.workspaceBase + 2 * secondArea;
 }
+
+namespace {
+
+// One row's candidate from its similarities: among the passing j whose
+// similarity reaches kMinPairSimilarity, taken in order of j, the last one
+// whose similarity exceeds that of the qualifying j before it, else the
+// first (the pair list's rule of appending and replacing). False when no
+// j qualifies.
+using PairChooser = bool (*)(std::uint64_t passing, const std::uint8_t* similarity, CandidatePair& chosen);
+
+#if defined(ZP_VECTOR_PATHS)
+// Byte k: k - 1.
+constexpr std::array<std::uint8_t, 64> kPreviousBytes = [] {
+    std::array<std::uint8_t, 64> out{};
+    for (std::size_t k = 1; k < out.size(); ++k) out[k] = static_cast<std::uint8_t>(k - 1);
+    return out;
+}();
+
+// GCC 12's headers fill the unused result of unmasked AVX-512 intrinsics
+// from an uninitialised variable and then warn about it.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+// The qualifying similarities packed in order, each compared with the one
+// before it: the chosen j is the last rise's, found without a branch per j.
+__attribute__((target("avx512f,avx512bw,avx512vbmi,avx512vbmi2,bmi,bmi2,popcnt"))) bool choosePairAvx512(
+    std::uint64_t passing, const std::uint8_t* similarity, CandidatePair& chosen) {
+    static_assert(kMaxMinutiae <= 64);
+    const __m512i values = _mm512_maskz_loadu_epi8(passing, similarity);
+    const __mmask64 qualifying =
+        _mm512_mask_cmpge_epu8_mask(passing, values, _mm512_set1_epi8(static_cast<char>(kMinPairSimilarity)));
+    if (qualifying == 0) return false;
+    const __m512i packed = _mm512_maskz_compress_epi8(qualifying, values);
+    const __m512i before = _mm512_permutexvar_epi8(_mm512_loadu_si512(kPreviousBytes.data()), packed);
+    const auto taken = static_cast<std::uint32_t>(std::popcount(qualifying));
+    const __mmask64 rises = _mm512_mask_cmpgt_epu8_mask(_bzhi_u64(~std::uint64_t{0}, taken) & ~std::uint64_t{1}, packed, before);
+    const std::int32_t place = rises == 0 ? 0 : 63 - std::countl_zero(std::uint64_t{rises});
+    const auto j = std::countr_zero(_pdep_u64(std::uint64_t{1} << place, qualifying));
+    chosen.second = static_cast<std::uint8_t>(j);
+    chosen.similarity = similarity[j];
+    return true;
+}
+#pragma GCC diagnostic pop
+#endif
+
+}  // namespace
 
 std::int32_t buildTablesAndPairs(const MatchingModel& first, const MatchingModel& second,
                                  CandidatePairList& pairs, std::int32_t classCode,
@@ -50,21 +99,36 @@ std::int32_t buildTablesAndPairs(const MatchingModel& first, const MatchingModel
     }
     PackedMinutiae packedB;
     packMinutiae(second, packedB);
+    // The minutiae of B of each i's type and direction, in order of j.
+    std::array<std::uint64_t, kMaxMinutiae> passingOf;
+    pairingMasks(first, packedB, kPairDirectionTolerance, passingOf, path);
     FirstRow preparedA;
     const FirstRowKernels kernels = firstRowKernels(path);
     const SimilarityKernel preparedSimilarities = similarityKernel(path);
+#if defined(ZP_VECTOR_PATHS)
+    const PairChooser choosePair =
+        path == VectorPath::Avx512 && vectorPathAvailable(VectorPath::Avx512) ? choosePairAvx512 : nullptr;
+#else
+    const PairChooser choosePair = nullptr;
+#endif
+    // Bit j: some pair listed before the newest one has second minutia j.
+    std::uint64_t listedSeconds = 0;
     for (std::int32_t i = 0; i < first.count; ++i) {
-        const MinutiaRecord& mi = first.minutiae[static_cast<std::size_t>(i)];
         std::int32_t last = 0;
         bool appended = false;
-        // The minutiae of B of i's type and direction, in order of j.
-        std::uint64_t passing = pairingMask(mi, packedB, kPairDirectionTolerance);
+        std::uint64_t passing = passingOf[static_cast<std::size_t>(i)];
         // The similarities of the ordered pairs, all at once.
         std::array<std::uint8_t, kMaxMinutiae> prepared;
         if (passing != 0) {
             prepareFirstRow(tableA + i * rowA, first.count, preparedA, kernels);
             if (preparedA.ordered && preparedSimilarities != nullptr) {
                 preparedSimilarities(preparedA, rowsB.data(), passing & orderedB, prepared.data());
+                if (choosePair != nullptr && (passing & ~orderedB) == 0) {
+                    CandidatePair chosen{static_cast<std::uint8_t>(i), 0, 0};
+                    appended = choosePair(passing, prepared.data(), chosen);
+                    if (appended) pairs.entries[static_cast<std::size_t>(p++)] = chosen;
+                    passing = 0;
+                }
             }
         }
         for (; passing != 0; passing &= passing - 1) {
@@ -88,8 +152,11 @@ std::int32_t buildTablesAndPairs(const MatchingModel& first, const MatchingModel
             // Compared with the previous passing j, not with the best so far.
             last = s;
         }
-        if (appended && p >= 2) {
-            const CandidatePair added = pairs.entries[static_cast<std::size_t>(p - 1)];
+        if (!appended) continue;
+        const CandidatePair added = pairs.entries[static_cast<std::size_t>(p - 1)];
+        if (((listedSeconds >> added.second) & 1U) == 0) {
+            listedSeconds |= std::uint64_t{1} << added.second;
+        } else {
             for (std::int32_t k = 0; k < p - 1; ++k) {
                 CandidatePair& earlier = pairs.entries[static_cast<std::size_t>(k)];
                 if (earlier.second != added.second) continue;

@@ -432,6 +432,10 @@ std::int32_t quickMatch(const BufferDescriptor& templ, const BufferDescriptor& w
     const std::int32_t leftProbe = smallestLeftProbe(last);
     PackedMinutiae packedProbe;
     packMinutiae(probe, packedProbe);
+    // Probe minutiae of each loaded minutia's type and direction (loaded
+    // directions are 0..511, checked with the model).
+    std::array<std::uint64_t, kMaxMinutiae> passingOf;
+    pairingMasks(loaded, packedProbe, kQuickDirectionTolerance, passingOf, path);
 #if defined(ZP_VECTOR_PATHS)
     const QuickKernels kernels{
         functionForPath<CellPacker>(path, packCellsPortable, packCellsSse2, packCellsAvx2),
@@ -445,11 +449,8 @@ std::int32_t quickMatch(const BufferDescriptor& templ, const BufferDescriptor& w
     LoadedRow prepared;
     std::int32_t count = 0;
     for (std::int32_t i = 0; i < loadedCount; ++i) {
-        const MinutiaRecord& mi = loaded.minutiae[static_cast<std::size_t>(i)];
         const std::uint8_t* row = table + i * rowLength * kCellBytes;
-        // Probe minutiae of i's type and direction (loaded directions are
-        // 0..511, checked with the model).
-        std::uint64_t passing = pairingMask(mi, packedProbe, kQuickDirectionTolerance);
+        std::uint64_t passing = passingOf[static_cast<std::size_t>(i)];
         if (passing == 0) continue;
         kernels.prepare(row, last, leftProbe, prepared, kernels);
         if (prepared.ordered) {

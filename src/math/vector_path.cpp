@@ -21,6 +21,7 @@ bool vectorPathAvailable(VectorPath path) {
             return __builtin_cpu_supports("avx2") != 0 && __builtin_cpu_supports("avx512f") != 0 &&
                    __builtin_cpu_supports("avx512bw") != 0 && __builtin_cpu_supports("avx512vl") != 0 &&
                    __builtin_cpu_supports("avx512dq") != 0 && __builtin_cpu_supports("avx512vbmi") != 0 &&
+                   __builtin_cpu_supports("avx512vbmi2") != 0 &&
                    __builtin_cpu_supports("avx512cd") != 0 && __builtin_cpu_supports("gfni") != 0 &&
                    __builtin_cpu_supports("bmi2") != 0;
 #endif

@@ -18,7 +18,7 @@ enum class VectorPath : std::uint8_t {
     Portable,  // plain loops, any processor
     Sse2,      // 16-byte vectors (every x86-64 processor)
     Avx2,      // 32-byte vectors, when the processor has them
-    Avx512,    // AVX2 plus 64-byte vectors and mask registers (F, BW, VL, DQ, VBMI, CD) and GFNI
+    Avx512,    // AVX2 plus 64-byte vectors and mask registers (F, BW, VL, DQ, VBMI, VBMI2, CD) and GFNI
 };
 
 inline constexpr std::array<VectorPath, 4> kVectorPaths = {VectorPath::Portable, VectorPath::Sse2,

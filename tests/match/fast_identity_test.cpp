@@ -15,6 +15,7 @@
 #include "match/box_map.h"
 #include "match/match_driver.h"
 #include "match/neighbour_table.h"
+#include "match/pairing_mask.h"
 #include "match/pairing_score.h"
 #include "match/quick_match.h"
 #include "match/reference_match.h"
@@ -153,7 +154,7 @@ TEST(FastIdentity, SimilarityOfRandomRows) {
 TEST(FastIdentity, Avx512PathTakesItsOwnSimilarityKernel) {
     EXPECT_EQ(zp::similarityKernel(zp::VectorPath::Avx2), nullptr);
     if (!zp::vectorPathAvailable(zp::VectorPath::Avx512)) {
-        GTEST_SKIP() << "this processor lacks AVX-512 (F, BW, VL, DQ, VBMI, CD, GFNI): its similarity kernel is not tested here";
+        GTEST_SKIP() << "this processor lacks AVX-512 (F, BW, VL, DQ, VBMI, VBMI2, CD, GFNI): its similarity kernel is not tested here";
     }
     EXPECT_NE(zp::similarityKernel(zp::VectorPath::Avx512), nullptr);
     EXPECT_EQ(zp::widestVectorPath(), zp::VectorPath::Avx512);
@@ -164,7 +165,7 @@ TEST(FastIdentity, Avx512PathTakesItsOwnSimilarityKernel) {
 // writes only the asked rows.
 TEST(FastIdentity, Avx512SimilaritiesOfManyRows) {
     if (!zp::vectorPathAvailable(zp::VectorPath::Avx512)) {
-        GTEST_SKIP() << "this processor lacks AVX-512 (F, BW, VL, DQ, VBMI, CD, GFNI): its similarity kernel is not tested here";
+        GTEST_SKIP() << "this processor lacks AVX-512 (F, BW, VL, DQ, VBMI, VBMI2, CD, GFNI): its similarity kernel is not tested here";
     }
     const zp::SimilarityKernel kernel = zp::similarityKernel(zp::VectorPath::Avx512);
     Rng rng(23);
@@ -201,7 +202,7 @@ TEST(FastIdentity, Avx512SimilaritiesOfManyRows) {
 // transpose equal the portable preparation's counts and masks.
 TEST(FastIdentity, Avx512ShortRowTablesEqualPortable) {
     if (!zp::vectorPathAvailable(zp::VectorPath::Avx512)) {
-        GTEST_SKIP() << "this processor lacks AVX-512 (F, BW, VL, DQ, VBMI, CD, GFNI): its short-row tables are not tested here";
+        GTEST_SKIP() << "this processor lacks AVX-512 (F, BW, VL, DQ, VBMI, VBMI2, CD, GFNI): its short-row tables are not tested here";
     }
     Rng rng(29);
     std::int32_t narrowRows = 0;
@@ -494,6 +495,38 @@ TEST(FastIdentity, AnchorScoreEqualsPairByPairScan) {
         positive += expected > 0 ? 1 : 0;
     }
     EXPECT_GT(positive, 1000);
+}
+
+// Pairing masks of a whole model at once, on every path, against the mask
+// of each minutia: directions across the 9-bit range, types past the
+// decoded range, both tolerances the matchers use.
+TEST(FastIdentity, PairingMasksOnEveryPath) {
+    Rng rng(37);
+    std::int32_t hits = 0;
+    for (std::int32_t trial = 0; trial < 3000; ++trial) {
+        zp::MatchingModel models[2]{};
+        for (zp::MatchingModel& m : models) {
+            m.count = uniform(rng, 0, zp::kMaxMinutiae);
+            for (std::int32_t k = 0; k < m.count; ++k) {
+                zp::MinutiaRecord& r = m.minutiae[static_cast<std::size_t>(k)];
+                r.direction = uniform(rng, 0, 511);
+                r.type = static_cast<std::uint8_t>(uniform(rng, 0, 9) == 0 ? uniform(rng, 0, 40) : uniform(rng, 1, 2));
+            }
+        }
+        zp::PackedMinutiae packed;
+        zp::packMinutiae(models[1], packed);
+        const std::int32_t tolerance = uniform(rng, 0, 1) == 0 ? 90 : uniform(rng, 0, 179);
+        for (const zp::VectorPath path : zptest::availableVectorPaths()) {
+            std::array<std::uint64_t, zp::kMaxMinutiae> masks;
+            zp::pairingMasks(models[0], packed, tolerance, masks, path);
+            for (std::int32_t i = 0; i < models[0].count; ++i) {
+                const std::uint64_t expected = zp::pairingMask(models[0].minutiae[static_cast<std::size_t>(i)], packed, tolerance);
+                ASSERT_EQ(masks[static_cast<std::size_t>(i)], expected) << zptest::vectorPathName(path) << " trial " << trial << " minutia " << i;
+                hits += expected != 0 ? 1 : 0;
+            }
+        }
+    }
+    EXPECT_GT(hits, 10000);
 }
 
 // Moves on every vector path against the portable one: random models (a

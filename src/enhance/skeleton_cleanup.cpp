@@ -1,8 +1,14 @@
 #include "enhance/skeleton_cleanup.h"
 
+#include <bit>
+
 #include "enhance/thinning.h"
 #include "math/integer_math.h"
 #include "minutiae/skeleton_tracing.h"
+
+#if defined(ZP_VECTOR_PATHS)
+#include <immintrin.h>
+#endif
 
 namespace zp {
 namespace {
@@ -54,8 +60,7 @@ void markSpur(std::uint8_t* image, std::int32_t width, std::int32_t x, std::int3
 }
 
 // Sets every 3 of the region to value.
-void resolveMarks(std::uint8_t* image, std::int32_t width, std::int32_t height,
-                  std::uint8_t value) {
+void resolveMarksPortable(std::uint8_t* image, std::int32_t width, std::int32_t height, std::uint8_t value) {
     for (std::int32_t y = kBorder; y < height - kBorder; ++y) {
         std::uint8_t* row = image + y * width;
         for (std::int32_t x = firstNonZero(row, kBorder, width - kBorder); x < width - kBorder;
@@ -63,6 +68,41 @@ void resolveMarks(std::uint8_t* image, std::int32_t width, std::int32_t height,
             if (row[x] == kMark) row[x] = value;
         }
     }
+}
+
+#if defined(ZP_VECTOR_PATHS)
+// The same 32 pixels at a time, the row's last few one by one.
+__attribute__((target("avx2"))) void resolveMarksAvx2(std::uint8_t* image, std::int32_t width, std::int32_t height,
+                                                     std::uint8_t value) {
+    constexpr std::int32_t kLanes = 32;
+    const __m256i mark = _mm256_set1_epi8(static_cast<char>(kMark));
+    const __m256i to = _mm256_set1_epi8(static_cast<char>(value));
+    for (std::int32_t y = kBorder; y < height - kBorder; ++y) {
+        std::uint8_t* row = image + y * width;
+        std::int32_t x = kBorder;
+        for (; x + kLanes <= width - kBorder; x += kLanes) {
+            auto* at = reinterpret_cast<__m256i*>(row + x);
+            const __m256i v = _mm256_loadu_si256(at);
+            _mm256_storeu_si256(at, _mm256_blendv_epi8(v, to, _mm256_cmpeq_epi8(v, mark)));
+        }
+        for (; x < width - kBorder; ++x) {
+            if (row[x] == kMark) row[x] = value;
+        }
+    }
+}
+#endif
+
+void resolveMarks(std::uint8_t* image, std::int32_t width, std::int32_t height, std::uint8_t value,
+                  VectorPath path) {
+#if defined(ZP_VECTOR_PATHS)
+    if (path >= VectorPath::Avx2 && vectorPathAvailable(VectorPath::Avx2)) {
+        resolveMarksAvx2(image, width, height, value);
+        return;
+    }
+#else
+    static_cast<void>(path);
+#endif
+    resolveMarksPortable(image, width, height, value);
 }
 
 struct LoopPath {
@@ -174,26 +214,90 @@ void fillLoop(std::uint8_t* image, std::int32_t width, const LoopPath& path) {
     }
 }
 
-}  // namespace
 
-void spurRemoval(std::int32_t /*classCode*/, std::uint8_t* image, std::int32_t width,
-                 std::int32_t height) {
+// Deletes the pixel at p when isolated, or traces the line it ends.
+inline void removeIfSpur(std::uint8_t* image, std::int32_t width, std::int32_t x, std::int32_t y) {
+    std::uint8_t* p = image + y * width + x;
+    if (*p != 1) return;
+    const std::int32_t s = p[-width - 1] + p[-width] + p[-width + 1] + p[-1] + p[1] +
+                           p[width - 1] + p[width] + p[width + 1];
+    if (s == 0) {
+        *p = 0;
+    } else if (s == 1) {
+        markSpur(image, width, x, y);
+    }
+}
+
+#if defined(ZP_VECTOR_PATHS)
+// Pixels x0 .. x0 + 31 of row y that are 1 with a neighbour sum of at most
+// 1 (saturated, so marks of 3 and any larger values count as many). As the
+// scan goes on, pixels only leave the value 1 and sums only grow (a mark
+// turns a 1 into a 3; a deleted pixel had no neighbour left to count it),
+// so these bits, taken whenever the scan reaches them, hold every pixel the
+// scan will act on. The loads stay inside the image: the frame is 8 wide.
+__attribute__((target("avx2"))) inline __m256i at(const std::uint8_t* q) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q));
+}
+
+__attribute__((target("avx2"))) std::uint32_t spurCandidates(const std::uint8_t* image, std::int32_t width,
+                                                           std::int32_t x0, std::int32_t y) {
+    const std::uint8_t* p = image + y * width + x0;
+    const __m256i one = _mm256_set1_epi8(1);
+    __m256i s = _mm256_adds_epu8(at(p - width - 1), at(p - width));
+    s = _mm256_adds_epu8(s, at(p - width + 1));
+    s = _mm256_adds_epu8(s, at(p - 1));
+    s = _mm256_adds_epu8(s, at(p + 1));
+    s = _mm256_adds_epu8(s, at(p + width - 1));
+    s = _mm256_adds_epu8(s, at(p + width));
+    s = _mm256_adds_epu8(s, at(p + width + 1));
+    const __m256i atMostOne = _mm256_cmpeq_epi8(_mm256_max_epu8(s, one), one);
+    const __m256i isOne = _mm256_cmpeq_epi8(at(p), one);
+    return static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_and_si256(atMostOne, isOne)));
+}
+
+__attribute__((target("avx2"))) void spurScanAvx2(std::uint8_t* image, std::int32_t width, std::int32_t height) {
+    constexpr std::int32_t kLanes = 32;
+    const std::int32_t end = width - kBorder;
+    for (std::int32_t y = kBorder; y < height - kBorder; ++y) {
+        for (std::int32_t x0 = kBorder; x0 < end; x0 += kLanes) {
+            std::uint32_t bits = spurCandidates(image, width, x0, y);
+            if (end - x0 < kLanes) bits &= (1U << (end - x0)) - 1;
+            for (; bits != 0; bits &= bits - 1) removeIfSpur(image, width, x0 + std::countr_zero(bits), y);
+        }
+    }
+}
+#endif
+
+void spurScanPortable(std::uint8_t* image, std::int32_t width, std::int32_t height) {
     for (std::int32_t y = kBorder; y < height - kBorder; ++y) {
         const std::uint8_t* row = image + y * width;
         for (std::int32_t x = firstNonZero(row, kBorder, width - kBorder); x < width - kBorder;
              x = firstNonZero(row, x + 1, width - kBorder)) {
-            std::uint8_t* p = image + y * width + x;
-            if (*p != 1) continue;
-            const std::int32_t s = p[-width - 1] + p[-width] + p[-width + 1] + p[-1] + p[1] +
-                                   p[width - 1] + p[width] + p[width + 1];
-            if (s == 0) {
-                *p = 0;
-            } else if (s == 1) {
-                markSpur(image, width, x, y);
-            }
+            removeIfSpur(image, width, x, y);
         }
     }
-    resolveMarks(image, width, height, 0);
+}
+
+}  // namespace
+
+void spurRemoval(std::int32_t classCode, std::uint8_t* image, std::int32_t width, std::int32_t height) {
+    spurRemoval(classCode, image, width, height, bestVectorPath());
+}
+
+void spurRemoval(std::int32_t /*classCode*/, std::uint8_t* image, std::int32_t width,
+                 std::int32_t height, VectorPath path) {
+#if defined(ZP_VECTOR_PATHS)
+    // Rows shorter than one vector's reach keep the portable scan.
+    if (path >= VectorPath::Avx2 && vectorPathAvailable(VectorPath::Avx2) && width >= 2 * kBorder + 32) {
+        spurScanAvx2(image, width, height);
+    } else {
+        spurScanPortable(image, width, height);
+    }
+#else
+    static_cast<void>(path);
+    spurScanPortable(image, width, height);
+#endif
+    resolveMarks(image, width, height, 0, path);
     thinning(image, width, height, kBorder);
 }
 

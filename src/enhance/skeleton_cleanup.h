@@ -8,12 +8,18 @@
 
 #include <cstdint>
 
+#include "math/vector_path.h"
+
 namespace zp {
 
 // The class code is accepted for the pipeline's uniform stage calls and
 // plays no part.
 void spurRemoval(std::int32_t classCode, std::uint8_t* image, std::int32_t width,
                  std::int32_t height);
+// The same on a chosen vector path (AVX2 finds the line ends and isolated
+// pixels of 32 pixels of a row at once).
+void spurRemoval(std::int32_t classCode, std::uint8_t* image, std::int32_t width,
+                 std::int32_t height, VectorPath path);
 
 void loopFilling(std::uint8_t* image, std::int32_t width, std::int32_t height);
 

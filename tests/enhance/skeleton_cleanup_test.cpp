@@ -3,11 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <random>
 #include <string>
 #include <vector>
 
+#include "enhance/thinning.h"
 #include "minutiae/skeleton_canvas.h"
 #include "minutiae/skeleton_tracing.h"
+#include "ridge_chain.h"
+#include "support/real_images.h"
+#include "support/vector_paths.h"
 
 namespace {
 
@@ -136,6 +141,51 @@ void drawLoop(SkeletonCanvas& img, std::int32_t straight) {
         img.line(f1 + 3 + straight, 40 + 3 * side, f2, 40);
     }
     img.line(f2, 40, 90, 40);
+}
+
+// Spur removal on every vector path equals the portable scan: skeletons of
+// random strokes and noise (widths round every remainder of the 32-pixel
+// vector), before and after a first removal, and of real captures.
+void expectSpurRemovalOnEveryPath(const std::vector<std::uint8_t>& skeleton, std::int32_t w, std::int32_t h,
+                                  const std::string& what) {
+    std::vector<std::uint8_t> want = skeleton;
+    zp::spurRemoval(0, want.data(), w, h, zp::VectorPath::Portable);
+    for (const zp::VectorPath path : zptest::availableVectorPaths()) {
+        std::vector<std::uint8_t> work = skeleton;
+        zp::spurRemoval(0, work.data(), w, h, path);
+        ASSERT_EQ(work, want) << what << ", " << zptest::vectorPathName(path);
+    }
+}
+
+TEST(SpurRemoval, EveryPathOnRandomSkeletons) {
+    std::mt19937 rng(53);
+    std::int32_t removed = 0;
+    for (std::int32_t trial = 0; trial < 80; ++trial) {
+        const std::int32_t w = trial == 0 ? 256 : 24 + static_cast<std::int32_t>(rng() % 233);
+        const std::int32_t h = trial == 0 ? 384 : 24 + static_cast<std::int32_t>(rng() % 361);
+        std::vector<std::uint8_t> image(static_cast<std::size_t>(w * h), 0);
+        const std::int32_t density = 5 + static_cast<std::int32_t>(rng() % 50);
+        for (std::int32_t y = 8; y < h - 8; ++y) {
+            for (std::int32_t x = 8; x < w - 8; ++x) image[static_cast<std::size_t>(y * w + x)] = static_cast<std::int32_t>(rng() % 100) < density ? 1 : 0;
+        }
+        zp::thinning(image.data(), w, h, 8);
+        const std::vector<std::uint8_t> before = image;
+        ASSERT_NO_FATAL_FAILURE(expectSpurRemovalOnEveryPath(image, w, h, "trial " + std::to_string(trial)));
+        zp::spurRemoval(0, image.data(), w, h);
+        removed += image != before ? 1 : 0;
+        ASSERT_NO_FATAL_FAILURE(expectSpurRemovalOnEveryPath(image, w, h, "again, trial " + std::to_string(trial)));
+    }
+    EXPECT_GT(removed, 60);
+}
+
+TEST(SpurRemoval, EveryPathOnRealSkeletons) {
+    ZP_REQUIRE_DATA();
+    for (const zptest::Capture& c : zptest::kPathCaptures) {
+        zptest::StageInput in = zptest::realStageInput(c, zptest::RidgeStage::Done);
+        ASSERT_FALSE(in.image.empty()) << c.set;
+        zp::thinning(in.image.data(), in.w, in.h, 8);
+        ASSERT_NO_FATAL_FAILURE(expectSpurRemovalOnEveryPath(in.image, in.w, in.h, c.set));
+    }
 }
 
 TEST(LoopFilling, LoopOfNineteenPixelArcsBecomesOneLine) {

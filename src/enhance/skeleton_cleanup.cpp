@@ -4,6 +4,7 @@
 
 #include "enhance/thinning.h"
 #include "math/integer_math.h"
+#include "minutiae/neighbour_counts.h"
 #include "minutiae/skeleton_tracing.h"
 
 #if defined(ZP_VECTOR_PATHS)
@@ -301,19 +302,81 @@ void spurRemoval(std::int32_t /*classCode*/, std::uint8_t* image, std::int32_t w
     thinning(image, width, height, kBorder);
 }
 
-void loopFilling(std::uint8_t* image, std::int32_t width, std::int32_t height) {
+namespace {
+
+// Deletes the pixel (x, y) when alone; fills the small loop through it when
+// it forks. True when a loop was filled.
+bool fillIfLoop(std::uint8_t* image, std::int32_t width, std::int32_t x, std::int32_t y, LoopPath& path) {
+    std::uint8_t* p = image + y * width + x;
+    if (*p != 1) return false;
+    const std::int32_t cls = neighbourClass(image, width, y, x);
+    if (cls == -1) {
+        *p = 0;
+    } else if (cls == 2 && findLoop(image, width, x, y, path)) {
+        fillLoop(image, width, path);
+        return true;
+    }
+    return false;
+}
+
+#if defined(ZP_VECTOR_PATHS)
+// Pixels x0 .. x0 + 31 of row y that are 1 with no set neighbour or three
+// (a fork has three): deleting a lone pixel changes no other candidate, so
+// the bits hold until a loop is filled, and then they are taken again.
+__attribute__((target("avx2"))) std::uint32_t loopCandidates(const std::uint8_t* image, std::int32_t width,
+                                                           std::int32_t x0, std::int32_t y) {
+    const __m256i count = neighbourCountsAvx2(image, width, x0, y);
+    const __m256i alone = _mm256_cmpeq_epi8(count, _mm256_setzero_si256());
+    const __m256i three = _mm256_cmpeq_epi8(count, _mm256_set1_epi8(3));
+    const __m256i one = _mm256_cmpeq_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(image + y * width + x0)),
+                                          _mm256_set1_epi8(1));
+    return static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_and_si256(one, _mm256_or_si256(alone, three))));
+}
+
+__attribute__((target("avx2"))) void loopScanAvx2(std::uint8_t* image, std::int32_t width, std::int32_t height) {
     LoopPath path;
+    const std::int32_t end = width - kBorder;
     for (std::int32_t y = kBorder; y < height - kBorder; ++y) {
-        const std::uint8_t* row = image + y * width;
-        for (std::int32_t x = firstNonZero(row, kBorder, width - kBorder); x < width - kBorder;
-             x = firstNonZero(row, x + 1, width - kBorder)) {
-            std::uint8_t* p = image + y * width + x;
-            if (*p != 1) continue;
-            const std::int32_t cls = neighbourClass(image, width, y, x);
-            if (cls == -1) {
-                *p = 0;
-            } else if (cls == 2 && findLoop(image, width, x, y, path)) {
-                fillLoop(image, width, path);
+        for (std::int32_t x0 = kBorder; x0 < end; x0 += 32) {
+            const std::uint32_t inRow = pixelsBefore(x0, end);
+            std::uint32_t bits = loopCandidates(image, width, x0, y) & inRow;
+            while (bits != 0) {
+                const std::int32_t k = std::countr_zero(bits);
+                bits &= bits - 1;
+                if (fillIfLoop(image, width, x0 + k, y, path)) {
+                    // The fill may have changed any pixel still ahead.
+                    bits = loopCandidates(image, width, x0, y) & inRow & ~((2U << k) - 1);
+                }
+            }
+        }
+    }
+}
+#endif
+
+}  // namespace
+
+void loopFilling(std::uint8_t* image, std::int32_t width, std::int32_t height) {
+    loopFilling(image, width, height, bestVectorPath());
+}
+
+void loopFilling(std::uint8_t* image, std::int32_t width, std::int32_t height, VectorPath path) {
+#if defined(ZP_VECTOR_PATHS)
+    const bool vector = path >= VectorPath::Avx2 && vectorPathAvailable(VectorPath::Avx2) && width >= 2 * kBorder + 32;
+#else
+    static_cast<void>(path);
+    constexpr bool vector = false;
+#endif
+    if (vector) {
+#if defined(ZP_VECTOR_PATHS)
+        loopScanAvx2(image, width, height);
+#endif
+    } else {
+        LoopPath loop;
+        for (std::int32_t y = kBorder; y < height - kBorder; ++y) {
+            const std::uint8_t* row = image + y * width;
+            for (std::int32_t x = firstNonZero(row, kBorder, width - kBorder); x < width - kBorder;
+                 x = firstNonZero(row, x + 1, width - kBorder)) {
+                fillIfLoop(image, width, x, y, loop);
             }
         }
     }

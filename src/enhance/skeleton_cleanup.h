@@ -22,5 +22,8 @@ void spurRemoval(std::int32_t classCode, std::uint8_t* image, std::int32_t width
                  std::int32_t height, VectorPath path);
 
 void loopFilling(std::uint8_t* image, std::int32_t width, std::int32_t height);
+// The same on a chosen vector path (AVX2 passes over pixels that can be
+// neither alone nor a fork 32 at a time).
+void loopFilling(std::uint8_t* image, std::int32_t width, std::int32_t height, VectorPath path);
 
 }  // namespace zp

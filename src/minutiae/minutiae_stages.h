@@ -8,6 +8,8 @@
 
 #include <cstdint>
 
+#include "math/vector_path.h"
+
 namespace zp {
 
 inline constexpr std::int32_t kMaxCandidates = 200;
@@ -62,6 +64,10 @@ void appendCandidate(CandidateList& list, std::int32_t x, std::int32_t y, std::i
 // start empty.
 void scanCandidates(std::uint8_t* image, std::int32_t width, std::int32_t height,
                     const std::uint8_t* blockMap, CandidateList& candidates, BorderList& border);
+// The same on a chosen vector path (AVX2 passes over the plain ridge pixels
+// 32 at a time).
+void scanCandidates(std::uint8_t* image, std::int32_t width, std::int32_t height,
+                    const std::uint8_t* blockMap, CandidateList& candidates, BorderList& border, VectorPath path);
 
 // Clears the valid flag of endings whose ridge does not continue for the
 // class code's length, and of bifurcations with short, forked, flat or

@@ -12,6 +12,7 @@
 #include "minutiae/skeleton_tracing.h"
 #include "ridge_chain.h"
 #include "support/real_images.h"
+#include "support/random_skeleton.h"
 #include "support/vector_paths.h"
 
 namespace {
@@ -143,48 +144,64 @@ void drawLoop(SkeletonCanvas& img, std::int32_t straight) {
     img.line(f2, 40, 90, 40);
 }
 
-// Spur removal on every vector path equals the portable scan: skeletons of
-// random strokes and noise (widths round every remainder of the 32-pixel
-// vector), before and after a first removal, and of real captures.
-void expectSpurRemovalOnEveryPath(const std::vector<std::uint8_t>& skeleton, std::int32_t w, std::int32_t h,
-                                  const std::string& what) {
+// Spur removal and loop filling on every vector path equal the portable
+// scans: skeletons of random noise (widths round every remainder of the
+// 32-pixel vector, densities from sparse to full of small loops), again after
+// a first pass, and of real captures.
+template <typename Stage>
+void expectOnEveryPath(const std::vector<std::uint8_t>& skeleton, std::int32_t w, std::int32_t h,
+                       const std::string& what, Stage stage) {
     std::vector<std::uint8_t> want = skeleton;
-    zp::spurRemoval(0, want.data(), w, h, zp::VectorPath::Portable);
+    stage(want.data(), w, h, zp::VectorPath::Portable);
     for (const zp::VectorPath path : zptest::availableVectorPaths()) {
         std::vector<std::uint8_t> work = skeleton;
-        zp::spurRemoval(0, work.data(), w, h, path);
+        stage(work.data(), w, h, path);
         ASSERT_EQ(work, want) << what << ", " << zptest::vectorPathName(path);
     }
 }
 
-TEST(SpurRemoval, EveryPathOnRandomSkeletons) {
+void spurRemovalOn(std::uint8_t* image, std::int32_t w, std::int32_t h, zp::VectorPath path) {
+    zp::spurRemoval(0, image, w, h, path);
+}
+
+void loopFillingOn(std::uint8_t* image, std::int32_t w, std::int32_t h, zp::VectorPath path) {
+    zp::loopFilling(image, w, h, path);
+}
+
+TEST(SkeletonCleanup, EveryPathOnRandomSkeletons) {
     std::mt19937 rng(53);
-    std::int32_t removed = 0;
+    std::int32_t spursRemoved = 0;
+    std::int32_t loopsFilled = 0;
     for (std::int32_t trial = 0; trial < 80; ++trial) {
         const std::int32_t w = trial == 0 ? 256 : 24 + static_cast<std::int32_t>(rng() % 233);
         const std::int32_t h = trial == 0 ? 384 : 24 + static_cast<std::int32_t>(rng() % 361);
-        std::vector<std::uint8_t> image(static_cast<std::size_t>(w * h), 0);
         const std::int32_t density = 5 + static_cast<std::int32_t>(rng() % 50);
-        for (std::int32_t y = 8; y < h - 8; ++y) {
-            for (std::int32_t x = 8; x < w - 8; ++x) image[static_cast<std::size_t>(y * w + x)] = static_cast<std::int32_t>(rng() % 100) < density ? 1 : 0;
-        }
-        zp::thinning(image.data(), w, h, 8);
-        const std::vector<std::uint8_t> before = image;
-        ASSERT_NO_FATAL_FAILURE(expectSpurRemovalOnEveryPath(image, w, h, "trial " + std::to_string(trial)));
-        zp::spurRemoval(0, image.data(), w, h);
-        removed += image != before ? 1 : 0;
-        ASSERT_NO_FATAL_FAILURE(expectSpurRemovalOnEveryPath(image, w, h, "again, trial " + std::to_string(trial)));
+        std::vector<std::uint8_t> image = zptest::randomSkeleton(rng, w, h, density);
+        const std::string what = "trial " + std::to_string(trial);
+        ASSERT_NO_FATAL_FAILURE(expectOnEveryPath(image, w, h, what, spurRemovalOn));
+        ASSERT_NO_FATAL_FAILURE(expectOnEveryPath(image, w, h, what, loopFillingOn));
+        std::vector<std::uint8_t> cleaned = image;
+        zp::spurRemoval(0, cleaned.data(), w, h);
+        spursRemoved += cleaned != image ? 1 : 0;
+        ASSERT_NO_FATAL_FAILURE(expectOnEveryPath(cleaned, w, h, "again, " + what, spurRemovalOn));
+        ASSERT_NO_FATAL_FAILURE(expectOnEveryPath(cleaned, w, h, "after spurs, " + what, loopFillingOn));
+        std::vector<std::uint8_t> filled = cleaned;
+        zp::loopFilling(filled.data(), w, h);
+        loopsFilled += filled != cleaned ? 1 : 0;
     }
-    EXPECT_GT(removed, 60);
+    EXPECT_GT(spursRemoved, 60);
+    EXPECT_GT(loopsFilled, 40);
 }
 
-TEST(SpurRemoval, EveryPathOnRealSkeletons) {
+TEST(SkeletonCleanup, EveryPathOnRealSkeletons) {
     ZP_REQUIRE_DATA();
     for (const zptest::Capture& c : zptest::kPathCaptures) {
         zptest::StageInput in = zptest::realStageInput(c, zptest::RidgeStage::Done);
         ASSERT_FALSE(in.image.empty()) << c.set;
         zp::thinning(in.image.data(), in.w, in.h, 8);
-        ASSERT_NO_FATAL_FAILURE(expectSpurRemovalOnEveryPath(in.image, in.w, in.h, c.set));
+        ASSERT_NO_FATAL_FAILURE(expectOnEveryPath(in.image, in.w, in.h, c.set, spurRemovalOn));
+        zp::spurRemoval(0, in.image.data(), in.w, in.h);
+        ASSERT_NO_FATAL_FAILURE(expectOnEveryPath(in.image, in.w, in.h, c.set, loopFillingOn));
     }
 }
 

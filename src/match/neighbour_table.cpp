@@ -560,9 +560,14 @@ __attribute__((target("avx512f,avx512bw,avx512vl,avx512dq,bmi,bmi2,popcnt"))) vo
     const auto* geometry = reinterpret_cast<const int*>(kGeometryTable.data());
     const __m512i one = _mm512_set1_epi32(1);
     const __m512i full = _mm512_set1_epi32(360);
-    const __m512i low8 = _mm512_set1_epi32(0xFF);
     const __m512i centre = _mm512_set1_epi32(kCentre);
     const __m512i lanes = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    // Bytes 0 and 2 of each word to its bytes 1 and 2, the rest zero.
+    const __m512i lowBytePlaces =
+        _mm512_set4_epi32(static_cast<std::int32_t>(0x800E0C80U), static_cast<std::int32_t>(0x800A0880U),
+                          static_cast<std::int32_t>(0x80060480U), static_cast<std::int32_t>(0x80020080U));
+    const __m512i bit30 = _mm512_set1_epi32(1 << 30);
+    const __m512i highBits = _mm512_set1_epi32(static_cast<std::int32_t>(0xC0000000U));
     std::array<ColumnBlock, 4> columns;
     for (std::int32_t b = 0; b < 4; ++b) {
         ColumnBlock& c = columns[static_cast<std::size_t>(b)];
@@ -615,13 +620,16 @@ __attribute__((target("avx512f,avx512bw,avx512vl,avx512dq,bmi,bmi2,popcnt"))) vo
             ri = _mm512_min_epu32(ri, _mm512_sub_epi32(ri, full));
             __m512i rj = _mm512_sub_epi32(c.direction, v);
             rj = _mm512_min_epu32(rj, _mm512_sub_epi32(rj, full));
-            const __m512i angles = _mm512_or_si512(_mm512_slli_epi32(_mm512_and_si512(ri, low8), 8),
-                                                   _mm512_slli_epi32(_mm512_and_si512(rj, low8), 16));
-            const __m512i high = _mm512_or_si512(_mm512_slli_epi32(_mm512_srli_epi32(ri, 8), 30),
-                                                 _mm512_slli_epi32(_mm512_srli_epi32(rj, 8), 31));
-            const __m512i cell = _mm512_or_si512(_mm512_or_si512(d, angles),
-                                                 _mm512_or_si512(high, _mm512_or_si512(typeI, c.type)));
-            _mm512_store_si512(cells.data() + j0, _mm512_maskz_mov_epi32(near, cell));
+            // Byte 1 and byte 2 the low bytes of ri and rj, bit 30 and bit 31
+            // their ninth bits.
+            const __m512i both = _mm512_or_si512(ri, _mm512_slli_epi32(rj, 16));
+            const __m512i lowBytes = _mm512_shuffle_epi8(both, lowBytePlaces);
+            const __m512i ninthBits = _mm512_and_si512(
+                _mm512_ternarylogic_epi32(_mm512_slli_epi32(both, 22), _mm512_slli_epi32(both, 7), bit30, 0xE4),
+                highBits);
+            const __m512i cell = _mm512_maskz_ternarylogic_epi32(
+                near, _mm512_ternarylogic_epi32(d, lowBytes, c.type, 0xFE), ninthBits, typeI, 0xFE);
+            _mm512_store_si512(cells.data() + j0, cell);
             key.block[b] = _mm512_maskz_or_epi32(near, _mm512_slli_epi32(d, 6), c.tie);
         }
         const __m512i key01 = _mm512_inserti64x4(_mm512_castsi256_si512(_mm512_cvtepi32_epi16(key.block[0])),

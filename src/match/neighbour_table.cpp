@@ -546,111 +546,141 @@ struct ColumnBlock {
     __m512i type;       // the neighbour's bifurcation flag in place
     __m512i tie;        // 63 - j
 };
+
+// What every row of a table reads.
+struct RowContext {
+    const PairInputs* in;
+    std::int32_t blocks;  // of sixteen columns
+    std::array<ColumnBlock, 4> columns;
+};
+
+// One row's cells in order of column (zero where not kept), their keys
+// (zero where not kept) and which are kept.
+struct RowCells {
+    alignas(64) std::array<std::uint32_t, 64> cells;
+    alignas(64) std::array<std::uint16_t, 64> keys;
+    std::uint64_t kept;
+};
+
 struct RowKeys {
     __m512i block[4];
 };
 
-__attribute__((target("avx512f,avx512bw,avx512vl,avx512dq,bmi,bmi2,popcnt"))) void buildRowsAvx512(
-    const PairInputs& in, std::uint8_t* table) {
-    static_assert(kMaxMinutiae <= 64 && kMaxMinutiae + kPairPadding >= 64);
+__attribute__((target("avx512f,avx512bw,avx512vl,avx512dq,bmi,bmi2,popcnt"))) inline void computeRow(
+    const RowContext& context, std::int32_t i, RowCells& out) {
     constexpr std::int32_t kCentre = kNeighbourReach * kSpan + kNeighbourReach;  // entry of (0, 0)
+    const PairInputs& in = *context.in;
     const std::int32_t n = in.count;
-    const std::int32_t rowLength = in.rowLength;
-    const std::int32_t blocks = (n + 15) / 16;
     const auto* geometry = reinterpret_cast<const int*>(kGeometryTable.data());
-    const __m512i one = _mm512_set1_epi32(1);
     const __m512i full = _mm512_set1_epi32(360);
     const __m512i centre = _mm512_set1_epi32(kCentre);
-    const __m512i lanes = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
     // Bytes 0 and 2 of each word to its bytes 1 and 2, the rest zero.
     const __m512i lowBytePlaces =
         _mm512_set4_epi32(static_cast<std::int32_t>(0x800E0C80U), static_cast<std::int32_t>(0x800A0880U),
                           static_cast<std::int32_t>(0x80060480U), static_cast<std::int32_t>(0x80020080U));
-    const __m512i bit30 = _mm512_set1_epi32(1 << 30);
-    const __m512i highBits = _mm512_set1_epi32(static_cast<std::int32_t>(0xC0000000U));
-    std::array<ColumnBlock, 4> columns;
+    const auto ai = static_cast<std::size_t>(i);
+    const __m512i xi = _mm512_set1_epi32(in.x[ai] - kNeighbourReach);
+    const __m512i yi = _mm512_set1_epi32(in.y[ai] - kNeighbourReach);
+    const __m512i placeI = _mm512_set1_epi32(in.x[ai] * kSpan + in.y[ai]);
+    const __m512i directionI = _mm512_set1_epi32(in.direction[ai] + 360);
+    const __m512i typeI = _mm512_set1_epi32(static_cast<std::int32_t>(in.bifurcation[ai] << 24));
+    std::uint64_t kept = 0;
+    RowKeys key{};
+    for (std::int32_t b = 0; b < context.blocks; ++b) {
+        const ColumnBlock& c = context.columns[static_cast<std::size_t>(b)];
+        const std::int32_t j0 = 16 * b;
+        // Columns below n whose displacement the table covers.
+        auto inTable = static_cast<__mmask16>(_bzhi_u32(0xFFFF, static_cast<std::uint32_t>(n - j0)));
+        inTable = _mm512_mask_cmple_epu32_mask(inTable, _mm512_sub_epi32(_mm512_loadu_si512(in.x.data() + j0), xi),
+                                               _mm512_set1_epi32(2 * kNeighbourReach));
+        inTable = _mm512_mask_cmple_epu32_mask(inTable, _mm512_sub_epi32(_mm512_loadu_si512(in.y.data() + j0), yi),
+                                               _mm512_set1_epi32(2 * kNeighbourReach));
+        // Columns before i: the mirror's displacement, the opposite one.
+        const auto mirrored = static_cast<__mmask16>(_bzhi_u32(0xFFFF, static_cast<std::uint32_t>(i - j0 < 0 ? 0 : i - j0)));
+        const __m512i offset = _mm512_sub_epi32(c.place, placeI);
+        const __m512i index = _mm512_mask_sub_epi32(_mm512_add_epi32(centre, offset), mirrored, centre, offset);
+        const __m512i e = _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), inTable, index, geometry, 2);
+        const __m512i d = _mm512_and_si512(_mm512_srli_epi32(e, 9), _mm512_set1_epi32(0x7F));
+        // Within reach and not at the same spot: 1 <= d <= 65.
+        const __mmask16 near = _mm512_mask_cmple_epu32_mask(inTable, _mm512_sub_epi32(d, _mm512_set1_epi32(1)),
+                                                           _mm512_set1_epi32(kNeighbourReach - 1));
+        kept |= std::uint64_t{near} << j0;
+        const __m512i t = _mm512_and_si512(e, _mm512_set1_epi32(0x1FF));
+        __m512i back = _mm512_add_epi32(t, _mm512_set1_epi32(180));
+        back = _mm512_min_epu32(back, _mm512_sub_epi32(back, full));
+        // The line's direction at the row's minutia and at the column's.
+        const __m512i u = _mm512_mask_blend_epi32(mirrored, t, back);
+        const __m512i v = _mm512_mask_blend_epi32(mirrored, back, t);
+        // direction - line + 360, less 360 where that stays >= 0.
+        __m512i ri = _mm512_sub_epi32(directionI, u);
+        ri = _mm512_min_epu32(ri, _mm512_sub_epi32(ri, full));
+        __m512i rj = _mm512_sub_epi32(c.direction, v);
+        rj = _mm512_min_epu32(rj, _mm512_sub_epi32(rj, full));
+        // Byte 1 and byte 2 the low bytes of ri and rj, bit 30 and bit 31
+        // their ninth bits.
+        const __m512i both = _mm512_or_si512(ri, _mm512_slli_epi32(rj, 16));
+        const __m512i lowBytes = _mm512_shuffle_epi8(both, lowBytePlaces);
+        const __m512i ninthBits = _mm512_and_si512(
+            _mm512_ternarylogic_epi32(_mm512_slli_epi32(both, 22), _mm512_slli_epi32(both, 7), _mm512_set1_epi32(1 << 30), 0xE4),
+            _mm512_set1_epi32(static_cast<std::int32_t>(0xC0000000U)));
+        const __m512i cell = _mm512_maskz_ternarylogic_epi32(near, _mm512_ternarylogic_epi32(d, lowBytes, c.type, 0xFE),
+                                                             ninthBits, typeI, 0xFE);
+        _mm512_store_si512(out.cells.data() + j0, cell);
+        key.block[b] = _mm512_maskz_or_epi32(near, _mm512_slli_epi32(d, 6), c.tie);
+    }
+    _mm512_store_si512(out.keys.data(), _mm512_inserti64x4(_mm512_castsi256_si512(_mm512_cvtepi32_epi16(key.block[0])),
+                                                          _mm512_cvtepi32_epi16(key.block[1]), 1));
+    _mm512_store_si512(out.keys.data() + 32, _mm512_inserti64x4(_mm512_castsi256_si512(_mm512_cvtepi32_epi16(key.block[2])),
+                                                               _mm512_cvtepi32_epi16(key.block[3]), 1));
+    out.kept = kept;
+}
+
+// Writes the row: its kept cells in order of key, then zero cells. Keys
+// past column 31 are compared only where the table has more columns.
+__attribute__((target("avx512f,avx512bw,avx512vl,avx512dq,bmi,bmi2,popcnt"))) inline void placeRow(
+    const RowCells& from, bool wide, std::uint8_t* row, std::int32_t rowLength) {
+    const __m512i key01 = _mm512_load_si512(from.keys.data());
+    const __m512i key23 = _mm512_load_si512(from.keys.data() + 32);
+    auto* rowWords = reinterpret_cast<std::int32_t*>(row);
+    const std::uint64_t rowCells = _bzhi_u64(~std::uint64_t{0}, static_cast<std::uint32_t>(rowLength));
+    for (std::int32_t q = 0; q < 4; ++q) {
+        _mm512_mask_storeu_epi32(rowWords + 16 * q, static_cast<__mmask16>(rowCells >> (16 * q)), _mm512_setzero_si512());
+    }
+    std::uint64_t kept = from.kept;
+    while (kept != 0) {
+        const auto k = static_cast<std::size_t>(std::countr_zero(kept));
+        kept &= kept - 1;
+        const __m512i self = _mm512_set1_epi16(static_cast<std::int16_t>(from.keys[k]));
+        std::uint64_t farther = _mm512_cmpgt_epu16_mask(key01, self);
+        if (wide) farther |= std::uint64_t{_mm512_cmpgt_epu16_mask(key23, self)} << 32;
+        std::memcpy(row + std::popcount(farther) * kCellBytes, &from.cells[k], kCellBytes);
+    }
+}
+
+__attribute__((target("avx512f,avx512bw,avx512vl,avx512dq,bmi,bmi2,popcnt"))) void buildRowsAvx512(
+    const PairInputs& in, std::uint8_t* table) {
+    static_assert(kMaxMinutiae <= 64 && kMaxMinutiae + kPairPadding >= 64);
+    const std::int32_t n = in.count;
+    RowContext context;
+    context.in = &in;
+    context.blocks = (n + 15) / 16;
+    const __m512i lanes = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
     for (std::int32_t b = 0; b < 4; ++b) {
-        ColumnBlock& c = columns[static_cast<std::size_t>(b)];
+        ColumnBlock& c = context.columns[static_cast<std::size_t>(b)];
         const __m512i x = _mm512_loadu_si512(in.x.data() + 16 * b);
         const __m512i y = _mm512_loadu_si512(in.y.data() + 16 * b);
         c.place = _mm512_add_epi32(_mm512_mullo_epi32(x, _mm512_set1_epi32(kSpan)), y);
-        c.direction = _mm512_add_epi32(_mm512_loadu_si512(in.direction.data() + 16 * b), full);
+        c.direction = _mm512_add_epi32(_mm512_loadu_si512(in.direction.data() + 16 * b), _mm512_set1_epi32(360));
         c.type = _mm512_slli_epi32(_mm512_loadu_si512(in.bifurcation.data() + 16 * b), 25);
         c.tie = _mm512_sub_epi32(_mm512_set1_epi32(63 - 16 * b), lanes);
     }
-    alignas(64) std::array<std::uint32_t, 64> cells;
-    alignas(64) std::array<std::uint16_t, 64> keys;
-    for (std::int32_t i = 0; i < n; ++i) {
-        const auto ai = static_cast<std::size_t>(i);
-        const __m512i xi = _mm512_set1_epi32(in.x[ai] - kNeighbourReach);
-        const __m512i yi = _mm512_set1_epi32(in.y[ai] - kNeighbourReach);
-        const __m512i placeI = _mm512_set1_epi32(in.x[ai] * kSpan + in.y[ai]);
-        const __m512i directionI = _mm512_set1_epi32(in.direction[ai] + 360);
-        const __m512i typeI = _mm512_set1_epi32(static_cast<std::int32_t>(in.bifurcation[ai] << 24));
-        std::uint64_t kept = 0;
-        RowKeys key{};
-        for (std::int32_t b = 0; b < blocks; ++b) {
-            const ColumnBlock& c = columns[static_cast<std::size_t>(b)];
-            const std::int32_t j0 = 16 * b;
-            // Columns below n whose displacement the table covers.
-            auto inTable = static_cast<__mmask16>(_bzhi_u32(0xFFFF, static_cast<std::uint32_t>(n - j0)));
-            inTable = _mm512_mask_cmple_epu32_mask(inTable, _mm512_sub_epi32(_mm512_loadu_si512(in.x.data() + j0), xi),
-                                                   _mm512_set1_epi32(2 * kNeighbourReach));
-            inTable = _mm512_mask_cmple_epu32_mask(inTable, _mm512_sub_epi32(_mm512_loadu_si512(in.y.data() + j0), yi),
-                                                   _mm512_set1_epi32(2 * kNeighbourReach));
-            // Columns before i: the mirror's displacement, the opposite one.
-            const auto mirrored = static_cast<__mmask16>(
-                _bzhi_u32(0xFFFF, static_cast<std::uint32_t>(i - j0 < 0 ? 0 : i - j0)));
-            const __m512i offset = _mm512_sub_epi32(c.place, placeI);
-            const __m512i index = _mm512_mask_sub_epi32(_mm512_add_epi32(centre, offset), mirrored, centre, offset);
-            const __m512i e = _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), inTable, index, geometry, 2);
-            const __m512i d = _mm512_and_si512(_mm512_srli_epi32(e, 9), _mm512_set1_epi32(0x7F));
-            // Within reach and not at the same spot: 1 <= d <= 65.
-            const __mmask16 near = _mm512_mask_cmple_epu32_mask(inTable, _mm512_sub_epi32(d, one),
-                                                               _mm512_set1_epi32(kNeighbourReach - 1));
-            kept |= std::uint64_t{near} << j0;
-            const __m512i t = _mm512_and_si512(e, _mm512_set1_epi32(0x1FF));
-            __m512i back = _mm512_add_epi32(t, _mm512_set1_epi32(180));
-            back = _mm512_min_epu32(back, _mm512_sub_epi32(back, full));
-            // The line's direction at the row's minutia and at the column's.
-            const __m512i u = _mm512_mask_blend_epi32(mirrored, t, back);
-            const __m512i v = _mm512_mask_blend_epi32(mirrored, back, t);
-            // direction - line + 360, less 360 where that stays >= 0.
-            __m512i ri = _mm512_sub_epi32(directionI, u);
-            ri = _mm512_min_epu32(ri, _mm512_sub_epi32(ri, full));
-            __m512i rj = _mm512_sub_epi32(c.direction, v);
-            rj = _mm512_min_epu32(rj, _mm512_sub_epi32(rj, full));
-            // Byte 1 and byte 2 the low bytes of ri and rj, bit 30 and bit 31
-            // their ninth bits.
-            const __m512i both = _mm512_or_si512(ri, _mm512_slli_epi32(rj, 16));
-            const __m512i lowBytes = _mm512_shuffle_epi8(both, lowBytePlaces);
-            const __m512i ninthBits = _mm512_and_si512(
-                _mm512_ternarylogic_epi32(_mm512_slli_epi32(both, 22), _mm512_slli_epi32(both, 7), bit30, 0xE4),
-                highBits);
-            const __m512i cell = _mm512_maskz_ternarylogic_epi32(
-                near, _mm512_ternarylogic_epi32(d, lowBytes, c.type, 0xFE), ninthBits, typeI, 0xFE);
-            _mm512_store_si512(cells.data() + j0, cell);
-            key.block[b] = _mm512_maskz_or_epi32(near, _mm512_slli_epi32(d, 6), c.tie);
-        }
-        const __m512i key01 = _mm512_inserti64x4(_mm512_castsi256_si512(_mm512_cvtepi32_epi16(key.block[0])),
-                                                 _mm512_cvtepi32_epi16(key.block[1]), 1);
-        const __m512i key23 = _mm512_inserti64x4(_mm512_castsi256_si512(_mm512_cvtepi32_epi16(key.block[2])),
-                                                 _mm512_cvtepi32_epi16(key.block[3]), 1);
-        _mm512_store_si512(keys.data(), key01);
-        _mm512_store_si512(keys.data() + 32, key23);
-        std::uint8_t* row = table + i * rowLength * kCellBytes;
-        auto* rowWords = reinterpret_cast<std::int32_t*>(row);
-        const std::uint64_t rowCells = _bzhi_u64(~std::uint64_t{0}, static_cast<std::uint32_t>(rowLength));
-        for (std::int32_t q = 0; q < 4; ++q) {
-            _mm512_mask_storeu_epi32(rowWords + 16 * q, static_cast<__mmask16>(rowCells >> (16 * q)), _mm512_setzero_si512());
-        }
-        while (kept != 0) {
-            const auto k = static_cast<std::size_t>(std::countr_zero(kept));
-            kept &= kept - 1;
-            const __m512i self = _mm512_set1_epi16(static_cast<std::int16_t>(keys[k]));
-            const std::uint64_t farther = _mm512_cmpgt_epu16_mask(key01, self) |
-                                          (std::uint64_t{_mm512_cmpgt_epu16_mask(key23, self)} << 32);
-            std::memcpy(row + std::popcount(farther) * kCellBytes, &cells[k], kCellBytes);
+    // Row i's table lookups run while row i - 1's cells are placed.
+    std::array<RowCells, 2> work;
+    for (std::int32_t i = 0; i <= n; ++i) {
+        if (i < n) computeRow(context, i, work[static_cast<std::size_t>(i & 1)]);
+        if (i > 0) {
+            placeRow(work[static_cast<std::size_t>((i - 1) & 1)], context.blocks > 2,
+                     table + (i - 1) * in.rowLength * kCellBytes, in.rowLength);
         }
     }
 }

@@ -533,6 +533,7 @@ void sortRowsPortable(std::uint8_t* table, std::int32_t rowLength, std::int32_t 
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wuninitialized"
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+
 // Whole rows at once, sixteen columns at a time: row i's cell for column
 // j > i from the displacement to j, and for j < i the mirror of cell (j, i),
 // found from the opposite displacement (its geometry entry lies as far
@@ -562,10 +563,12 @@ struct RowCells {
     std::uint64_t kept;
 };
 
+// A row's keys, sixteen to a register, until they are packed to words.
 struct RowKeys {
     __m512i block[4];
 };
 
+// Row i's cells, keys and kept columns.
 __attribute__((target("avx512f,avx512bw,avx512vl,avx512dq,bmi,bmi2,popcnt"))) inline void computeRow(
     const RowContext& context, std::int32_t i, RowCells& out) {
     constexpr std::int32_t kCentre = kNeighbourReach * kSpan + kNeighbourReach;  // entry of (0, 0)

@@ -556,16 +556,11 @@ struct RowContext {
 };
 
 // One row's cells in order of column (zero where not kept), their keys
-// (zero where not kept) and which are kept.
+// (zero where not kept, and past the last block) and which are kept.
 struct RowCells {
     alignas(64) std::array<std::uint32_t, 64> cells;
     alignas(64) std::array<std::uint16_t, 64> keys;
     std::uint64_t kept;
-};
-
-// A row's keys, sixteen to a register, until they are packed to words.
-struct RowKeys {
-    __m512i block[4];
 };
 
 // Row i's cells, keys and kept columns.
@@ -588,7 +583,6 @@ __attribute__((target("avx512f,avx512bw,avx512vl,avx512dq,bmi,bmi2,popcnt"))) in
     const __m512i directionI = _mm512_set1_epi32(in.direction[ai] + 360);
     const __m512i typeI = _mm512_set1_epi32(static_cast<std::int32_t>(in.bifurcation[ai] << 24));
     std::uint64_t kept = 0;
-    RowKeys key{};
     for (std::int32_t b = 0; b < context.blocks; ++b) {
         const ColumnBlock& c = context.columns[static_cast<std::size_t>(b)];
         const std::int32_t j0 = 16 * b;
@@ -629,12 +623,9 @@ __attribute__((target("avx512f,avx512bw,avx512vl,avx512dq,bmi,bmi2,popcnt"))) in
         const __m512i cell = _mm512_maskz_ternarylogic_epi32(near, _mm512_ternarylogic_epi32(d, lowBytes, c.type, 0xFE),
                                                              ninthBits, typeI, 0xFE);
         _mm512_store_si512(out.cells.data() + j0, cell);
-        key.block[b] = _mm512_maskz_or_epi32(near, _mm512_slli_epi32(d, 6), c.tie);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(out.keys.data() + j0),
+                           _mm512_cvtepi32_epi16(_mm512_maskz_or_epi32(near, _mm512_slli_epi32(d, 6), c.tie)));
     }
-    _mm512_store_si512(out.keys.data(), _mm512_inserti64x4(_mm512_castsi256_si512(_mm512_cvtepi32_epi16(key.block[0])),
-                                                          _mm512_cvtepi32_epi16(key.block[1]), 1));
-    _mm512_store_si512(out.keys.data() + 32, _mm512_inserti64x4(_mm512_castsi256_si512(_mm512_cvtepi32_epi16(key.block[2])),
-                                                               _mm512_cvtepi32_epi16(key.block[3]), 1));
     out.kept = kept;
 }
 
@@ -679,6 +670,7 @@ __attribute__((target("avx512f,avx512bw,avx512vl,avx512dq,bmi,bmi2,popcnt"))) vo
     }
     // Row i's table lookups run while row i - 1's cells are placed.
     std::array<RowCells, 2> work;
+    for (RowCells& w : work) clearSmallArray(w.keys);  // the keys of columns past the last block stay zero
     for (std::int32_t i = 0; i <= n; ++i) {
         if (i < n) computeRow(context, i, work[static_cast<std::size_t>(i & 1)]);
         if (i > 0) {

@@ -194,13 +194,14 @@ constexpr std::array<std::uint32_t, kRelativeEntries> kColumnAngleBits = makeRel
 namespace {
 
 // The minutiae of a model as the pair listing reads them, padded to whole
-// blocks of eight, and the lists it makes: row r's list of cells at the
+// blocks of sixteen, and the lists it makes: row r's list of cells at the
 // start of row r, listed[r] of them.
+constexpr std::int32_t kPairPadding = 16;
 struct PairInputs {
-    std::array<std::int32_t, kMaxMinutiae + 8> x;
-    std::array<std::int32_t, kMaxMinutiae + 8> y;
-    std::array<std::int32_t, kMaxMinutiae + 8> direction;
-    std::array<std::uint32_t, kMaxMinutiae + 8> bifurcation;  // 0 or 1
+    std::array<std::int32_t, kMaxMinutiae + kPairPadding> x;
+    std::array<std::int32_t, kMaxMinutiae + kPairPadding> y;
+    std::array<std::int32_t, kMaxMinutiae + kPairPadding> direction;
+    std::array<std::uint32_t, kMaxMinutiae + kPairPadding> bifurcation;  // 0 or 1
     std::int32_t count;
     std::int32_t rowLength;
 };
@@ -492,14 +493,6 @@ __attribute__((target("avx2"))) void successorCellsAvx2(const MatchingModel& mod
 }
 #endif
 
-// Each row's list of listed[r] cells sorted by falling distance, equal
-// distances in list order (a counting sort), and the rest of the row
-// cleared. The sorted row is made in a cleared copy, so the list is read
-// where it lies and a full row goes back in one fixed-size copy (rows are at
-// most kMaxMinutiae cells).
-using RowSorter = void (*)(std::uint8_t* table, std::int32_t rowLength, std::int32_t n,
-                           const std::array<std::uint8_t, kMaxMinutiae>& listed);
-
 // The copy back: a fixed size where rows are full.
 inline void writeSortedRow(std::uint8_t* row, const std::array<std::uint32_t, kMaxMinutiae>& sorted, std::int32_t rowLength) {
     if (rowLength == kMaxMinutiae) {
@@ -509,6 +502,11 @@ inline void writeSortedRow(std::uint8_t* row, const std::array<std::uint32_t, kM
     }
 }
 
+// Each row's list of listed[r] cells sorted by falling distance, equal
+// distances in list order (a counting sort), and the rest of the row
+// cleared. The sorted row is made in a cleared copy, so the list is read
+// where it lies and a full row goes back in one fixed-size copy (rows are at
+// most kMaxMinutiae cells).
 void sortRowsPortable(std::uint8_t* table, std::int32_t rowLength, std::int32_t n,
                       const std::array<std::uint8_t, kMaxMinutiae>& listed) {
     for (std::int32_t r = 0; r < n; ++r) {
@@ -530,48 +528,180 @@ void sortRowsPortable(std::uint8_t* table, std::int32_t rowLength, std::int32_t 
 }
 
 #if defined(ZP_VECTOR_PATHS)
-// byte 4i of the words of cells i and i + 32, for vpermi2b.
-constexpr std::array<std::uint8_t, 64> makeDistanceBytes() {
-    std::array<std::uint8_t, 64> out{};
-    for (std::int32_t i = 0; i < 64; ++i) out[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(4 * (i % 32));
-    return out;
-}
-constexpr std::array<std::uint8_t, 64> kDistanceBytes = makeDistanceBytes();
+// GCC 12's headers fill the unused result of unmasked AVX-512 intrinsics
+// from an uninitialised variable and then warn about it.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 
-// The same order by rank: cell k goes to the place after every cell farther
-// than it and every earlier cell as far, found from two byte compares over
-// all the row's distances at once; the places are independent, so no chain
-// of counter updates.
-__attribute__((target("avx512f,avx512bw,avx512vbmi,bmi,bmi2,popcnt"))) void sortRowsAvx512(
-    std::uint8_t* table, std::int32_t rowLength, std::int32_t n, const std::array<std::uint8_t, kMaxMinutiae>& listed) {
-    static_assert(kMaxMinutiae <= 64);
-    const __m512i index = _mm512_loadu_si512(kDistanceBytes.data());
-    for (std::int32_t r = 0; r < n; ++r) {
-        std::uint8_t* row = table + r * rowLength * kCellBytes;
-        const std::int32_t m = listed[static_cast<std::size_t>(r)];
-        const std::uint64_t cells = _bzhi_u64(~std::uint64_t{0}, static_cast<std::uint32_t>(m));
-        const auto* words = reinterpret_cast<const std::int32_t*>(row);
-        const __m512i w0 = _mm512_maskz_loadu_epi32(static_cast<__mmask16>(cells), words);
-        const __m512i w1 = _mm512_maskz_loadu_epi32(static_cast<__mmask16>(cells >> 16), words + 16);
-        const __m512i w2 = _mm512_maskz_loadu_epi32(static_cast<__mmask16>(cells >> 32), words + 32);
-        const __m512i w3 = _mm512_maskz_loadu_epi32(static_cast<__mmask16>(cells >> 48), words + 48);
-        const __m512i distances = _mm512_mask_blend_epi8(0xFFFFFFFF00000000ULL, _mm512_permutex2var_epi8(w0, index, w1),
-                                                         _mm512_permutex2var_epi8(w2, index, w3));
-        std::array<std::uint32_t, kMaxMinutiae> sorted;
-        clearSmallArray(sorted);
-        for (std::int32_t k = 0; k < m; ++k) {
-            std::uint32_t word;
-            std::memcpy(&word, row + k * kCellBytes, kCellBytes);
-            const __m512i d = _mm512_set1_epi8(static_cast<char>(word));
-            const std::uint64_t before = _bzhi_u64(cells, static_cast<std::uint32_t>(k));
-            const std::uint64_t place = (_mm512_mask_cmpge_epu8_mask(before, distances, d)) |
-                                        (_mm512_mask_cmpgt_epu8_mask(cells & ~before, distances, d));
-            sorted[static_cast<std::size_t>(std::popcount(place))] = word;
-        }
-        writeSortedRow(row, sorted, rowLength);
+// Whole rows at once, sixteen columns at a time: row i's cell for column
+// j > i from the displacement to j, and for j < i the mirror of cell (j, i),
+// found from the opposite displacement (its geometry entry lies as far
+// below the table's centre as the other lies above). Each kept cell goes
+// straight to its place in the row: after the cells farther than it and
+// those as far in earlier columns, as the key d * 64 + 63 - j orders them
+// (the keys of a row are all distinct).
+struct ColumnBlock {
+    __m512i place;      // 131 x + y: an entry's index is a difference of two plus the centre's
+    __m512i direction;  // direction + 360
+    __m512i type;       // the neighbour's bifurcation flag in place
+    __m512i tie;        // 63 - j
+};
+
+// What every row of a table reads.
+struct RowContext {
+    const PairInputs* in;
+    std::int32_t blocks;  // of sixteen columns
+    std::array<ColumnBlock, 4> columns;
+};
+
+// One row's cells in order of column (zero where not kept), their keys
+// (zero where not kept, and past the last block) and which are kept.
+struct RowCells {
+    alignas(64) std::array<std::uint32_t, 64> cells;
+    alignas(64) std::array<std::uint16_t, 64> keys;
+    std::uint64_t kept;
+};
+
+// Row i's cells, keys and kept columns.
+__attribute__((target("avx512f,avx512bw,avx512vl,avx512dq,bmi,bmi2,popcnt"))) inline void computeRow(
+    const RowContext& context, std::int32_t i, RowCells& out) {
+    constexpr std::int32_t kCentre = kNeighbourReach * kSpan + kNeighbourReach;  // entry of (0, 0)
+    const PairInputs& in = *context.in;
+    const std::int32_t n = in.count;
+    const auto* geometry = reinterpret_cast<const int*>(kGeometryTable.data());
+    const __m512i full = _mm512_set1_epi32(360);
+    const __m512i centre = _mm512_set1_epi32(kCentre);
+    // Bytes 0 and 2 of each word to its bytes 1 and 2, the rest zero.
+    const __m512i lowBytePlaces =
+        _mm512_set4_epi32(static_cast<std::int32_t>(0x800E0C80U), static_cast<std::int32_t>(0x800A0880U),
+                          static_cast<std::int32_t>(0x80060480U), static_cast<std::int32_t>(0x80020080U));
+    const auto ai = static_cast<std::size_t>(i);
+    const __m512i xi = _mm512_set1_epi32(in.x[ai] - kNeighbourReach);
+    const __m512i yi = _mm512_set1_epi32(in.y[ai] - kNeighbourReach);
+    const __m512i placeI = _mm512_set1_epi32(in.x[ai] * kSpan + in.y[ai]);
+    const __m512i directionI = _mm512_set1_epi32(in.direction[ai] + 360);
+    const __m512i typeI = _mm512_set1_epi32(static_cast<std::int32_t>(in.bifurcation[ai] << 24));
+    std::uint64_t kept = 0;
+    for (std::int32_t b = 0; b < context.blocks; ++b) {
+        const ColumnBlock& c = context.columns[static_cast<std::size_t>(b)];
+        const std::int32_t j0 = 16 * b;
+        // Columns below n whose displacement the table covers.
+        auto inTable = static_cast<__mmask16>(_bzhi_u32(0xFFFF, static_cast<std::uint32_t>(n - j0)));
+        inTable = _mm512_mask_cmple_epu32_mask(inTable, _mm512_sub_epi32(_mm512_loadu_si512(in.x.data() + j0), xi),
+                                               _mm512_set1_epi32(2 * kNeighbourReach));
+        inTable = _mm512_mask_cmple_epu32_mask(inTable, _mm512_sub_epi32(_mm512_loadu_si512(in.y.data() + j0), yi),
+                                               _mm512_set1_epi32(2 * kNeighbourReach));
+        // Columns before i: the mirror's displacement, the opposite one.
+        const auto mirrored = static_cast<__mmask16>(_bzhi_u32(0xFFFF, static_cast<std::uint32_t>(i - j0 < 0 ? 0 : i - j0)));
+        const __m512i offset = _mm512_sub_epi32(c.place, placeI);
+        const __m512i index = _mm512_mask_sub_epi32(_mm512_add_epi32(centre, offset), mirrored, centre, offset);
+        const __m512i e = _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), inTable, index, geometry, 2);
+        const __m512i d = _mm512_and_si512(_mm512_srli_epi32(e, 9), _mm512_set1_epi32(0x7F));
+        // Within reach and not at the same spot: 1 <= d <= 65.
+        const __mmask16 near = _mm512_mask_cmple_epu32_mask(inTable, _mm512_sub_epi32(d, _mm512_set1_epi32(1)),
+                                                           _mm512_set1_epi32(kNeighbourReach - 1));
+        kept |= std::uint64_t{near} << j0;
+        const __m512i t = _mm512_and_si512(e, _mm512_set1_epi32(0x1FF));
+        __m512i back = _mm512_add_epi32(t, _mm512_set1_epi32(180));
+        back = _mm512_min_epu32(back, _mm512_sub_epi32(back, full));
+        // The line's direction at the row's minutia and at the column's.
+        const __m512i u = _mm512_mask_blend_epi32(mirrored, t, back);
+        const __m512i v = _mm512_mask_blend_epi32(mirrored, back, t);
+        // direction - line + 360, less 360 where that stays >= 0.
+        __m512i ri = _mm512_sub_epi32(directionI, u);
+        ri = _mm512_min_epu32(ri, _mm512_sub_epi32(ri, full));
+        __m512i rj = _mm512_sub_epi32(c.direction, v);
+        rj = _mm512_min_epu32(rj, _mm512_sub_epi32(rj, full));
+        // Byte 1 and byte 2 the low bytes of ri and rj, bit 30 and bit 31
+        // their ninth bits.
+        const __m512i both = _mm512_or_si512(ri, _mm512_slli_epi32(rj, 16));
+        const __m512i lowBytes = _mm512_shuffle_epi8(both, lowBytePlaces);
+        const __m512i ninthBits = _mm512_and_si512(
+            _mm512_ternarylogic_epi32(_mm512_slli_epi32(both, 22), _mm512_slli_epi32(both, 7), _mm512_set1_epi32(1 << 30), 0xE4),
+            _mm512_set1_epi32(static_cast<std::int32_t>(0xC0000000U)));
+        const __m512i cell = _mm512_maskz_ternarylogic_epi32(near, _mm512_ternarylogic_epi32(d, lowBytes, c.type, 0xFE),
+                                                             ninthBits, typeI, 0xFE);
+        _mm512_store_si512(out.cells.data() + j0, cell);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(out.keys.data() + j0),
+                           _mm512_cvtepi32_epi16(_mm512_maskz_or_epi32(near, _mm512_slli_epi32(d, 6), c.tie)));
+    }
+    out.kept = kept;
+}
+
+// Writes the row: its kept cells in order of key, then zero cells. Keys
+// past column 31 are compared only where the table has more columns.
+__attribute__((target("avx512f,avx512bw,avx512vl,avx512dq,bmi,bmi2,popcnt"))) inline void placeRow(
+    const RowCells& from, bool wide, std::uint8_t* row, std::int32_t rowLength) {
+    const __m512i key01 = _mm512_load_si512(from.keys.data());
+    const __m512i key23 = _mm512_load_si512(from.keys.data() + 32);
+    auto* rowWords = reinterpret_cast<std::int32_t*>(row);
+    const std::uint64_t rowCells = _bzhi_u64(~std::uint64_t{0}, static_cast<std::uint32_t>(rowLength));
+    for (std::int32_t q = 0; q < 4; ++q) {
+        _mm512_mask_storeu_epi32(rowWords + 16 * q, static_cast<__mmask16>(rowCells >> (16 * q)), _mm512_setzero_si512());
+    }
+    std::uint64_t kept = from.kept;
+    while (kept != 0) {
+        const auto k = static_cast<std::size_t>(std::countr_zero(kept));
+        kept &= kept - 1;
+        const __m512i self = _mm512_set1_epi16(static_cast<std::int16_t>(from.keys[k]));
+        std::uint64_t farther = _mm512_cmpgt_epu16_mask(key01, self);
+        if (wide) farther |= std::uint64_t{_mm512_cmpgt_epu16_mask(key23, self)} << 32;
+        std::memcpy(row + std::popcount(farther) * kCellBytes, &from.cells[k], kCellBytes);
     }
 }
+
+__attribute__((target("avx512f,avx512bw,avx512vl,avx512dq,bmi,bmi2,popcnt"))) void buildRowsAvx512(
+    const PairInputs& in, std::uint8_t* table) {
+    static_assert(kMaxMinutiae <= 64 && kMaxMinutiae + kPairPadding >= 64);
+    const std::int32_t n = in.count;
+    RowContext context;
+    context.in = &in;
+    context.blocks = (n + 15) / 16;
+    const __m512i lanes = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    for (std::int32_t b = 0; b < 4; ++b) {
+        ColumnBlock& c = context.columns[static_cast<std::size_t>(b)];
+        const __m512i x = _mm512_loadu_si512(in.x.data() + 16 * b);
+        const __m512i y = _mm512_loadu_si512(in.y.data() + 16 * b);
+        c.place = _mm512_add_epi32(_mm512_mullo_epi32(x, _mm512_set1_epi32(kSpan)), y);
+        c.direction = _mm512_add_epi32(_mm512_loadu_si512(in.direction.data() + 16 * b), _mm512_set1_epi32(360));
+        c.type = _mm512_slli_epi32(_mm512_loadu_si512(in.bifurcation.data() + 16 * b), 25);
+        c.tie = _mm512_sub_epi32(_mm512_set1_epi32(63 - 16 * b), lanes);
+    }
+    // Row i's table lookups run while row i - 1's cells are placed.
+    std::array<RowCells, 2> work;
+    for (RowCells& w : work) clearSmallArray(w.keys);  // the keys of columns past the last block stay zero
+    for (std::int32_t i = 0; i <= n; ++i) {
+        if (i < n) computeRow(context, i, work[static_cast<std::size_t>(i & 1)]);
+        if (i > 0) {
+            placeRow(work[static_cast<std::size_t>((i - 1) & 1)], context.blocks > 2,
+                     table + (i - 1) * in.rowLength * kCellBytes, in.rowLength);
+        }
+    }
+}
+#pragma GCC diagnostic pop
 #endif
+
+}  // namespace
+
+namespace {
+
+// Rows 0..n-1 from the lists of pairs: each row's list, then sorted.
+void buildRowsByList(const PairInputs& in, std::uint8_t* table, VectorPath path) {
+#if defined(ZP_VECTOR_PATHS)
+    // SSE2 has no gather: it keeps the portable listing.
+    const PairLister listPairs = functionForPath<PairLister>(path, listPairsPortable, listPairsPortable, listPairsAvx2);
+#else
+    static_cast<void>(path);
+    const PairLister listPairs = listPairsPortable;
+#endif
+    std::array<std::uint8_t, kMaxMinutiae> listed{};
+    listPairs(in, table, listed);
+
+    // Then each list sorted by falling distance, equal distances in list
+    // order, and the rest of the row cleared.
+    sortRowsPortable(table, in.rowLength, in.count, listed);
+}
 
 }  // namespace
 
@@ -608,30 +738,21 @@ void buildSortedNeighbourTable(const MatchingModel& model, std::uint8_t* table, 
         in.direction[static_cast<std::size_t>(k)] = m.direction;
         in.bifurcation[static_cast<std::size_t>(k)] = isBifurcation(m) ? 1U : 0U;
     }
-    for (std::int32_t k = n; k < n + 8; ++k) {
+    for (std::int32_t k = n; k < kMaxMinutiae + kPairPadding; ++k) {
         in.x[static_cast<std::size_t>(k)] = 0;
         in.y[static_cast<std::size_t>(k)] = 0;
         in.direction[static_cast<std::size_t>(k)] = 0;
         in.bifurcation[static_cast<std::size_t>(k)] = 0;
     }
 #if defined(ZP_VECTOR_PATHS)
-    // SSE2 has no gather: it keeps the portable listing.
-    const PairLister listPairs = functionForPath<PairLister>(path, listPairsPortable, listPairsPortable, listPairsAvx2);
+    if (path == VectorPath::Avx512 && vectorPathAvailable(VectorPath::Avx512)) {
+        buildRowsAvx512(in, table);
+    } else {
+        buildRowsByList(in, table, path);
+    }
 #else
-    static_cast<void>(path);
-    const PairLister listPairs = listPairsPortable;
+    buildRowsByList(in, table, path);
 #endif
-    std::array<std::uint8_t, kMaxMinutiae> listed{};
-    listPairs(in, table, listed);
-
-    // Then each list sorted by falling distance, equal distances in list
-    // order, and the rest of the row cleared.
-#if defined(ZP_VECTOR_PATHS)
-    const RowSorter sortRows = path == VectorPath::Avx512 && vectorPathAvailable(VectorPath::Avx512) ? sortRowsAvx512 : sortRowsPortable;
-#else
-    const RowSorter sortRows = sortRowsPortable;
-#endif
-    sortRows(table, rowLength, n, listed);
     if (n < rowLength) {
         std::memset(rowAt(n), 0, static_cast<std::size_t>((rowLength - n) * rowLength * kCellBytes));
     }

@@ -46,7 +46,9 @@ void buildNeighbourTable(const MatchingModel& model, std::uint8_t* table);
 // Every byte of the model.maxCount² cells is written. Directions must be
 // 0..511, as decoded from a template.
 void buildSortedNeighbourTable(const MatchingModel& model, std::uint8_t* table);
-// The same on a chosen vector path (AVX2 lists eight columns at a time).
+// The same on a chosen vector path (AVX2 lists eight columns at a time;
+// AVX-512 computes each row whole, sixteen columns at a time, and places
+// its cells by rank).
 void buildSortedNeighbourTable(const MatchingModel& model, std::uint8_t* table, VectorPath path);
 
 // Successor cells: cell (i, k) of a cleared table with rows of rowLength

@@ -8,6 +8,7 @@
 #include "match/neighbour_table.h"
 #include "math/integer_math.h"
 #include "math/trig.h"
+#include "support/vector_paths.h"
 
 namespace {
 
@@ -167,6 +168,53 @@ TEST(NeighbourTable, CellsBeyondTheCountAreCleared) {
     zp::buildNeighbourTable(model, table.data());
     zp::compactNeighbourTable(0, table.data(), 3);
     for (auto b : table) EXPECT_EQ(b, 0);
+}
+
+// The sorted table on every path, over garbage and with guard bytes, against
+// filling and compacting: counts at the edges of blocks of eight and
+// sixteen columns, rows longer than the count, and layouts where every
+// minutia is a neighbour of every other (full rows, many equal distances),
+// none is, all lie at one spot, or they stand in coincident pairs.
+TEST(NeighbourTable, SortedTableOnEveryPathAtTheEdges) {
+    enum class Layout { Grid, Cluster, Apart, OneSpot, Pairs };
+    const Layout layouts[] = {Layout::Grid, Layout::Cluster, Layout::Apart, Layout::OneSpot, Layout::Pairs};
+    const std::int32_t counts[] = {0, 1, 2, 3, 7, 8, 9, 15, 16, 17, 31, 32, 33, 47, 48, 49, 50};
+    for (const std::int32_t count : counts) {
+        const std::int32_t rowLengths[] = {count, count + 1, 50};
+        for (const std::int32_t rowLength : rowLengths) {
+            if (rowLength > 50) continue;
+            for (const Layout layout : layouts) {
+                zp::MatchingModel model{};
+                model.count = count;
+                model.maxCount = rowLength;
+                for (std::int32_t k = 0; k < count; ++k) {
+                    std::int32_t x = 0;
+                    std::int32_t y = 0;
+                    switch (layout) {
+                        case Layout::Grid: x = 8 + (k % 7) * 17; y = 5 + (k / 7) * 19; break;
+                        case Layout::Cluster: x = 200 + (k % 5) * 3; y = 300 + (k / 5) * 2; break;
+                        case Layout::Apart: x = (k % 4) * 70; y = (k / 4) * 70; break;
+                        case Layout::OneSpot: x = 511; y = 511; break;
+                        case Layout::Pairs: x = 30 + (k / 2) * 9; y = 60 - (k / 2) % 5; break;
+                    }
+                    model.minutiae[static_cast<std::size_t>(k)] =
+                        minutia(x, y, (k * 97 + 13) % 512, static_cast<std::uint8_t>(k % 3 == 0 ? 2 : k % 5));
+                }
+                const std::size_t bytes = static_cast<std::size_t>(rowLength * rowLength * 4);
+                std::vector<std::uint8_t> garbage(bytes + 128);
+                for (std::size_t b = 0; b < garbage.size(); ++b) garbage[b] = static_cast<std::uint8_t>(b * 37 + 11);
+                std::vector<std::uint8_t> expected = garbage;
+                zp::buildNeighbourTable(model, expected.data() + 64);
+                zp::compactNeighbourTable(count, expected.data() + 64, rowLength);
+                for (const zp::VectorPath path : zptest::availableVectorPaths()) {
+                    std::vector<std::uint8_t> got = garbage;
+                    zp::buildSortedNeighbourTable(model, got.data() + 64, path);
+                    ASSERT_EQ(got, expected) << zptest::vectorPathName(path) << " count " << count << " row "
+                                             << rowLength << " layout " << static_cast<int>(layout);
+                }
+            }
+        }
+    }
 }
 
 }  // namespace

@@ -65,18 +65,6 @@ std::uint64_t nearMask(std::int32_t x, std::int32_t y, const Positions& p, std::
     return mask;
 }
 
-// near[i]: nearMask of minutia i of a, for every i of a.
-using NearMasker = void (*)(const MatchingModel& a, const Positions& p, std::int32_t count,
-                            std::array<std::uint64_t, kMaxMinutiae>& near);
-
-void nearMasksOneByOne(const MatchingModel& a, const Positions& p, std::int32_t count,
-                       std::array<std::uint64_t, kMaxMinutiae>& near) {
-    for (std::int32_t i = 0; i < a.count; ++i) {
-        const MinutiaRecord& m = a.minutiae[static_cast<std::size_t>(i)];
-        near[static_cast<std::size_t>(i)] = nearMask(m.x, m.y, p, count);
-    }
-}
-
 #if defined(ZP_VECTOR_PATHS)
 #define ZP_NEAR_AVX512 __attribute__((target("avx512f,avx512bw")))
 // Per 16-bit lane: 0 when c - v lies in -6..6, as nearMask tests it.
@@ -172,20 +160,22 @@ std::int32_t anchorScore(const MatchingModel& a, const MatchingModel& aligned,
         positions.y[static_cast<std::size_t>(j)] = heldTo16Bits(aligned.minutiae[static_cast<std::size_t>(j)].y);
         if (!pairedL[static_cast<std::size_t>(j)]) unpaired |= std::uint64_t{1} << j;
     }
+    // On AVX-512 every minutia's near mask is made before the pass; else
+    // each as the pass reaches it.
+    std::array<std::uint64_t, kMaxMinutiae> nearOf;
 #if defined(ZP_VECTOR_PATHS)
-    const NearMasker nearMasks =
-        path == VectorPath::Avx512 && vectorPathAvailable(VectorPath::Avx512) ? nearMasksAvx512 : nearMasksOneByOne;
+    const bool allAtOnce = path == VectorPath::Avx512 && vectorPathAvailable(VectorPath::Avx512);
+    if (allAtOnce) nearMasksAvx512(a, positions, aligned.count, nearOf);
 #else
     static_cast<void>(path);
-    const NearMasker nearMasks = nearMasksOneByOne;
+    constexpr bool allAtOnce = false;
 #endif
-    std::array<std::uint64_t, kMaxMinutiae> nearOf;
-    nearMasks(a, positions, aligned.count, nearOf);
     bool ended = false;
     for (std::int32_t i = 0; i < a.count && !ended; ++i) {
         if (pairedA[static_cast<std::size_t>(i)]) continue;
         const MinutiaRecord& ma = a.minutiae[static_cast<std::size_t>(i)];
-        std::uint64_t near = nearOf[static_cast<std::size_t>(i)] & unpaired;
+        std::uint64_t near =
+            (allAtOnce ? nearOf[static_cast<std::size_t>(i)] : nearMask(ma.x, ma.y, positions, aligned.count)) & unpaired;
         for (; near != 0; near &= near - 1) {
             const std::int32_t j = std::countr_zero(near);
             const MinutiaRecord& ml = aligned.minutiae[static_cast<std::size_t>(j)];

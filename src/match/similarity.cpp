@@ -103,8 +103,8 @@ RowReading readRowPortable(const std::uint8_t* row, std::int32_t count, std::uin
         const std::int32_t second = cellSecondAngle(cell);
         wide |= (first >= kFullCircle) | (second >= kFullCircle);
         keys[n] = static_cast<std::uint32_t>(d) | (std::uint32_t{kDirectionBucket[static_cast<std::size_t>(first)]} << 8) |
-                  (std::uint32_t{kDirectionBucket[static_cast<std::size_t>(second)]} << 16) |
-                  (static_cast<std::uint32_t>(d + kKeyNearerBound) << 24);
+                  (static_cast<std::uint32_t>(d + kKeyNearerBound) << 16) |
+                  (std::uint32_t{kDirectionBucket[static_cast<std::size_t>(second)]} << 24);
         if (packed != nullptr) packed[n] = packCell(first, second, 0);
     }
     return {n, ordered, !wide};
@@ -175,8 +175,8 @@ __attribute__((target("avx2"))) RowReading readRowAvx2(const std::uint8_t* row, 
         wide = _mm256_or_si256(wide, _mm256_and_si256(kept, _mm256_or_si256(_mm256_cmpgt_epi32(first, circle),
                                                                             _mm256_cmpgt_epi32(second, circle))));
         const __m256i key = _mm256_or_si256(
-            _mm256_or_si256(d, _mm256_slli_epi32(_mm256_add_epi32(d, _mm256_set1_epi32(kKeyNearerBound)), 24)),
-            _mm256_or_si256(_mm256_slli_epi32(bucketsAvx2(first), 8), _mm256_slli_epi32(bucketsAvx2(second), 16)));
+            _mm256_or_si256(d, _mm256_slli_epi32(_mm256_add_epi32(d, _mm256_set1_epi32(kKeyNearerBound)), 16)),
+            _mm256_or_si256(_mm256_slli_epi32(bucketsAvx2(first), 8), _mm256_slli_epi32(bucketsAvx2(second), 24)));
         _mm256_maskstore_epi32(reinterpret_cast<int*>(keys + k), valid, key);
         if (packed != nullptr) {
             _mm256_maskstore_epi32(reinterpret_cast<int*>(packed + k), valid,
@@ -218,9 +218,9 @@ __attribute__((target("avx512f,avx512bw,avx512vl,bmi,bmi2"))) RowReading readRow
                                                                                       std::uint32_t* packed) {
     const std::int32_t last = count - 1;
     const __m512i byte = _mm512_set1_epi32(0xFF);
-    // Bucket bytes 0 and 2 to key bytes 1 and 2.
-    const __m512i keyBucketBytes = _mm512_set4_epi32(static_cast<std::int32_t>(0x800E0C80), static_cast<std::int32_t>(0x800A0880),
-                                                     static_cast<std::int32_t>(0x80060480), static_cast<std::int32_t>(0x80020080));
+    // Bucket bytes 0 and 2 to key bytes 1 and 3.
+    const __m512i keyBucketBytes = _mm512_set4_epi32(static_cast<std::int32_t>(0x0E800C80), static_cast<std::int32_t>(0x0A800880),
+                                                     static_cast<std::int32_t>(0x06800480), static_cast<std::int32_t>(0x02800080));
     const __m512i multiplier = _mm512_set1_epi16(static_cast<std::int16_t>(kBucketMultiplier16));
     const __m512i noBucket = _mm512_set1_epi16(kDirectionBuckets);
     const __m512i circle = _mm512_set1_epi16(kFullCircle - 1);
@@ -244,7 +244,7 @@ __attribute__((target("avx512f,avx512bw,avx512vl,bmi,bmi2"))) RowReading readRow
         wide |= _mm512_mask_cmpgt_epu16_mask(static_cast<__mmask32>(_pdep_u32(kept, 0x55555555U) * 3U), angles, circle);
         const __m512i buckets = _mm512_min_epu16(_mm512_mulhi_epu16(angles, multiplier), noBucket);
         const __m512i key = _mm512_ternarylogic_epi32(d, _mm512_shuffle_epi8(buckets, keyBucketBytes),
-                                                      _mm512_slli_epi32(_mm512_add_epi32(d, nearerBound), 24), 0xFE);
+                                                      _mm512_slli_epi32(_mm512_add_epi32(d, nearerBound), 16), 0xFE);
         _mm512_mask_storeu_epi32(keys + k, valid, key);
         if (packed != nullptr) _mm512_mask_storeu_epi32(packed + k, valid, angles);
         n = k + inRow;
@@ -345,7 +345,7 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi,gfni,bmi2"))) void shortRowAv
     orderedFarther<kShortRowCells / 2>(e, out.farther);
     if (!out.narrow) return;
     shortCandidates(keys0, keys1, in0, in1, 8, out.firstShort);
-    shortCandidates(keys0, keys1, in0, in1, 16, out.secondShort);
+    shortCandidates(keys0, keys1, in0, in1, 24, out.secondShort);
 }
 #pragma GCC diagnostic pop
 #endif
@@ -480,7 +480,7 @@ void prepareFirstRow(const std::uint8_t* row, std::int32_t count, FirstRow& out,
         if (d < kTop) ++nearer[d + kFartherOffset];
         const CellMask bit = CellMask{1} << k;
         firstBucket[((key >> 8) & 0xFF) + 1U] |= bit;
-        secondBucket[((key >> 16) & 0xFF) + 1U] |= bit;
+        secondBucket[(key >> 24) + 1U] |= bit;
     }
     // farther[x] = n - (cells with distance <= x): running sums of the
     // histogram.
@@ -521,7 +521,7 @@ namespace {
 // Masks of the cells of a that may agree with cell k of b.
 inline CellMask candidateCells(const FirstRow& a, const SecondRow& b, std::int32_t k) {
     const std::uint32_t key = b.key[static_cast<std::size_t>(k)];
-    return a.window[key & 0xFF] & a.firstCandidates[(key >> 8) & 0xFF] & a.secondCandidates[(key >> 16) & 0xFF];
+    return a.window[key & 0xFF] & a.firstCandidates[(key >> 8) & 0xFF] & a.secondCandidates[key >> 24];
 }
 
 // 1 when one of the candidates really agrees with cell k of b.
@@ -599,13 +599,13 @@ ZP_SIMILARITY_AVX512 void similaritiesOfShortRow(const FirstRow& a, const Second
         for (std::int32_t k = 0; k < b.length; k += 16) {
             const auto in = static_cast<__mmask16>(_bzhi_u32(0xFFFF, static_cast<std::uint32_t>(b.length - k)));
             const __m512i key = _mm512_maskz_loadu_epi32(in, b.key.data() + k);
-            // Byte 0: farther[d - 3 + offset], the window's end; byte 3:
+            // Byte 0: farther[d - 3 + offset], the window's end; byte 2:
             // farther[d + 2 + offset], its first cell.
             const __m512i bounds = _mm512_permutex2var_epi8(fartherLow, key, fartherHigh);
             const __m512i window = _mm512_sub_epi32(_mm512_sllv_epi32(one, _mm512_and_si512(bounds, byte)),
-                                                    _mm512_sllv_epi32(one, _mm512_srli_epi32(bounds, 24)));
+                                                    _mm512_sllv_epi32(one, _mm512_and_si512(_mm512_srli_epi32(bounds, 16), byte)));
             const __m512i f = _mm512_permutex2var_epi32(first0, _mm512_srli_epi32(key, 8), first1);
-            const __m512i s2 = _mm512_permutex2var_epi32(second0, _mm512_srli_epi32(key, 16), second1);
+            const __m512i s2 = _mm512_permutex2var_epi32(second0, _mm512_srli_epi32(key, 24), second1);
             __m512i rest = _mm512_ternarylogic_epi32(window, f, s2, 0x80);  // all three
             __mmask16 pending = _mm512_mask_test_epi32_mask(in, rest, rest);
             const __m512i probe = packedAnglesAvx512(_mm512_maskz_loadu_epi32(in, b.row + k * kCellBytes));
@@ -679,12 +679,12 @@ ZP_SIMILARITY_AVX512 void similaritiesAvx512(const FirstRow& a, const SecondRow*
         for (std::int32_t k = 0; k < b.length; k += 8) {
             const auto in = static_cast<__mmask8>(_bzhi_u32(0xFF, static_cast<std::uint32_t>(b.length - k)));
             const __m512i key = _mm512_cvtepu32_epi64(_mm256_maskz_loadu_epi32(in, b.key.data() + k));
-            // Byte 0 the window's end, byte 3 its first cell (as above).
+            // Byte 0 the window's end, byte 2 its first cell (as above).
             const __m512i bounds = _mm512_permutex2var_epi8(fartherLow, key, fartherHigh);
             const __m512i window = _mm512_sub_epi64(_mm512_sllv_epi64(one, _mm512_and_si512(bounds, byte)),
-                                                    _mm512_sllv_epi64(one, _mm512_and_si512(_mm512_srli_epi64(bounds, 24), byte)));
+                                                    _mm512_sllv_epi64(one, _mm512_and_si512(_mm512_srli_epi64(bounds, 16), byte)));
             const __m512i b1 = _mm512_srli_epi64(key, 8);
-            const __m512i b2 = _mm512_srli_epi64(key, 16);
+            const __m512i b2 = _mm512_srli_epi64(key, 24);
             const __m512i f = _mm512_mask_blend_epi64(_mm512_test_epi64_mask(b1, upper),
                                                       _mm512_permutex2var_epi64(first0, b1, first1),
                                                       _mm512_permutex2var_epi64(first2, b1, first3));

@@ -49,8 +49,8 @@ inline constexpr std::int32_t kShortRowCells = 32;
 // directions, and the row itself for the exact test of the few cells that
 // pass the bucket test.
 struct SecondRow {
-    // Per cell: distance | first bucket << 8 | second bucket << 16 |
-    // (distance + kKeyNearerBound) << 24, read in one load; an empty key
+    // Per cell: distance | first bucket << 8 | (distance + kKeyNearerBound)
+    // << 16 | second bucket << 24, read in one load; an empty key
     // (distance 0, never a candidate) after the last lets cells be taken in
     // pairs.
     std::array<std::uint32_t, kRowCells + 1> key;

@@ -34,8 +34,12 @@ MoveTerms moveTerms(const ModelMove& move) {
     const double cy = move.pivotY;
     // Every term is exact in double precision; the offsets are then rounded
     // to single precision. 0.5 is added here, before the truncation below.
-    const auto ox = static_cast<float>(cx - cx * cd + cy * sd + move.shiftX + kRoundingOffset);
-    const auto oy = static_cast<float>(cy - cx * sd - cy * cd + move.shiftY + kRoundingOffset);
+    // The rounding goes through memory: GCC 12 may otherwise drop a cast
+    // to float whose result is widened again (its C++ front end keeps no
+    // strict excess-precision mode), and the positions would then differ in
+    // the last place that decides a truncation.
+    const volatile float ox = static_cast<float>(cx - cx * cd + cy * sd + move.shiftX + kRoundingOffset);
+    const volatile float oy = static_cast<float>(cy - cx * sd - cy * cd + move.shiftY + kRoundingOffset);
     return {sd, cd, ox, oy};
 }
 

@@ -5,6 +5,7 @@
 #include "match/alignment_search.h"
 #include "match/box_map.h"
 #include "match/matching_model.h"
+#include "support/vector_paths.h"
 
 namespace {
 
@@ -109,6 +110,22 @@ TEST(MoveModel, PivotLandsOnTargetAndDirectionsTurn) {
     EXPECT_EQ(aligned.minutiae[0].direction, 360);
     zp::moveModel(model({{40, 50, 10}}), {40, 50, -90, 0, 0}, map, zp::kBoxBitA, &aligned);
     EXPECT_EQ(aligned.minutiae[0].direction, 280);
+}
+
+// The offsets are rounded to single precision before the positions are
+// made: here oy = -35.97814941... (not the exact -35.978147...), so the
+// minutia (15, 86) turned 30 degrees lands at y' = 45.9999981, truncated to
+// 45; without the rounding it would land on 46.
+TEST(MoveModel, OffsetsAreRoundedToSinglePrecision) {
+    const auto m = model({{66, 86, 0}, {15, 86, 0}});
+    zp::BoxMap map{};
+    zp::MatchingModel aligned{};
+    for (const zp::VectorPath path : zptest::availableVectorPaths()) {
+        zp::moveModel(m, {66, 86, 30, 34, -15}, map, zp::kBoxBitA, &aligned, path);
+        EXPECT_EQ(aligned.minutiae[0].x, 100) << zptest::vectorPathName(path);
+        EXPECT_EQ(aligned.minutiae[0].y, 71) << zptest::vectorPathName(path);
+        EXPECT_EQ(aligned.minutiae[1].y, 45) << zptest::vectorPathName(path);
+    }
 }
 
 TEST(MoveModel, HalfAddedBeforeTruncationTowardZero) {

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "math/vector_path.h"
+
 #if defined(ZP_VECTOR_PATHS)
 #include <immintrin.h>
 

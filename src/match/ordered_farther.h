@@ -6,9 +6,11 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 #include "match/agreement_window.h"
+#include "math/vector_path.h"
 
 #if defined(ZP_VECTOR_PATHS)
 #include <immintrin.h>

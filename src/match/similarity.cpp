@@ -80,13 +80,10 @@ std::int32_t similarity(const std::uint8_t* rowA, const std::uint8_t* rowB, std:
     return count;
 }
 
-}  // namespace zp
-
-namespace zp {
+namespace {
 
 // Both preparations walk the row once: cells up to the first empty one or
 // count - 1, whichever comes first, noting whether distances ever rise.
-
 RowReading readRowPortable(const std::uint8_t* row, std::int32_t count, std::uint32_t* keys, std::uint32_t* packed) {
     const std::int32_t last = count - 1;
     std::int32_t previous = 256;
@@ -110,8 +107,6 @@ RowReading readRowPortable(const std::uint8_t* row, std::int32_t count, std::uin
     return {n, ordered, !wide};
 }
 
-namespace {
-
 void finishSecondRow(const std::uint8_t* row, const RowReading& r, SecondRow& out) {
     out.key[static_cast<std::size_t>(r.length)] = 0;
     out.length = r.length;
@@ -129,16 +124,22 @@ void prepareSecondRow(const std::uint8_t* row, std::int32_t count, SecondRow& ou
 namespace {
 
 #if defined(ZP_VECTOR_PATHS)
-// a / 12 for a below 360 as (a * 2731) >> 15, and kDirectionBuckets for
-// every direction from 360 on.
-constexpr std::int32_t kBucketMultiplier = 2731;
-constexpr std::int32_t kBucketShift = 15;
-static_assert((359 * kBucketMultiplier) >> kBucketShift == 359 / kDirectionBucketWidth);
-static_assert((360 * kBucketMultiplier) >> kBucketShift == kDirectionBuckets);
+// a / 12 for every a below 360 as the high half of a * 5462 (which
+// 16-bit lanes give in one step), and at least kDirectionBuckets from 360
+// on, where the vector paths clamp it.
+constexpr std::uint32_t kBucketMultiplier16 = 5462;
+constexpr bool bucketsFromHighHalves() {
+    for (std::uint32_t a = 0; a < kFullCircle; ++a) {
+        if (((a * kBucketMultiplier16) >> 16) != a / kDirectionBucketWidth) return false;
+    }
+    return ((kFullCircle * kBucketMultiplier16) >> 16) >= kDirectionBuckets;
+}
+static_assert(bucketsFromHighHalves());
 
 __attribute__((target("avx2"))) inline __m256i bucketsAvx2(__m256i angle) {
-    return _mm256_min_epi32(_mm256_srli_epi32(_mm256_mullo_epi32(angle, _mm256_set1_epi32(kBucketMultiplier)), kBucketShift),
-                            _mm256_set1_epi32(kDirectionBuckets));
+    return _mm256_min_epi32(
+        _mm256_srli_epi32(_mm256_mullo_epi32(angle, _mm256_set1_epi32(static_cast<std::int32_t>(kBucketMultiplier16))), 16),
+        _mm256_set1_epi32(kDirectionBuckets));
 }
 
 // Eight cells at a time: cells at or past count - 1 are neither read nor
@@ -192,17 +193,6 @@ __attribute__((target("avx2"))) RowReading readRowAvx2(const std::uint8_t* row, 
 void prepareSecondRowAvx2(const std::uint8_t* row, std::int32_t count, SecondRow& out) {
     finishSecondRow(row, readRowAvx2(row, count, out.key.data(), nullptr), out);
 }
-
-// a / 12 for every a below 360 as the high half of a * 5462, which
-// 16-bit lanes give in one step.
-constexpr std::uint32_t kBucketMultiplier16 = 5462;
-constexpr bool bucketsFromHighHalves() {
-    for (std::uint32_t a = 0; a < kFullCircle; ++a) {
-        if (((a * kBucketMultiplier16) >> 16) != a / kDirectionBucketWidth) return false;
-    }
-    return ((kFullCircle * kBucketMultiplier16) >> 16) >= kDirectionBuckets;
-}
-static_assert(bucketsFromHighHalves());
 
 // GCC 12's headers fill the unused result of unmasked AVX-512 intrinsics
 // from an uninitialised variable and then warn about it.

@@ -95,7 +95,6 @@ struct RowReading {
 };
 using RowReader = RowReading (*)(const std::uint8_t* row, std::int32_t count, std::uint32_t* keys,
                                  std::uint32_t* packed);
-RowReading readRowPortable(const std::uint8_t* row, std::int32_t count, std::uint32_t* keys, std::uint32_t* packed);
 
 // The row reading and mask-making steps of a first row on one vector path: the distance
 // windows from the farther counts, and each bucket's candidates (its cells
@@ -119,7 +118,9 @@ SecondRowPreparer secondRowPreparer(VectorPath path);
 void prepareFirstRow(const std::uint8_t* row, std::int32_t count, FirstRow& out);
 void prepareFirstRow(const std::uint8_t* row, std::int32_t count, FirstRow& out, const FirstRowKernels& kernels);
 
-// The similarity of two ordered prepared rows (tolerances 2 and 10).
+// The similarity of two ordered prepared rows (tolerances 2 and 10). The
+// first row must not come from the AVX-512 kernels, which leave the
+// tables read here unfilled for the kernel of that path.
 std::int32_t preparedSimilarity(const FirstRow& a, const SecondRow& b);
 // preparedSimilarity of one ordered first row with the ordered second rows
 // rows[j] for each bit j of which, into out[j], on a chosen vector path:

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "match/agreement_window.h"
-
+#include "math/integer_math.h"
 #include "math/small_clear.h"
 #include "math/trig.h"
 
@@ -15,12 +15,6 @@
 
 namespace zp {
 namespace {
-
-constexpr std::int32_t constIsqrt(std::int32_t n) {
-    std::int32_t r = 0;
-    while ((r + 1) * (r + 1) <= n) ++r;
-    return r;
-}
 
 constexpr std::int32_t kSpan = 2 * kNeighbourReach + 1;
 
@@ -393,12 +387,10 @@ __attribute__((target("avx2"))) void listPairsAvx2(const PairInputs& in, std::ui
 
 namespace {
 
-constexpr std::uint8_t kCellTypeBits = kCellFirstBifurcation | kCellSecondBifurcation;
-
 // Reads a cell back as the successor lists keep it.
 void noteCell(const std::uint8_t* cell, std::uint8_t& distance, std::uint32_t& packed) {
     distance = cell[0];
-    packed = packCell(cellFirstAngle(cell), cellSecondAngle(cell), cell[3] & kCellTypeBits);
+    packed = packedCellWithTypes(cell);
 }
 
 void successorCellsPortable(const MatchingModel& model, std::int32_t successors, std::uint8_t* table,
@@ -420,13 +412,16 @@ __attribute__((target("avx2"))) inline __m256i eightFrom(const std::int32_t* val
     return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(values + from));
 }
 
+// Successors the AVX2 copies below have room for; more take the portable loop.
+constexpr std::int32_t kMostAvx2Successors = 8;
+
 // The portable rule eight minutiae i at a time, their successors read from
 // copies of the minutiae that run on past the last one round to the first.
 __attribute__((target("avx2"))) void successorCellsAvx2(const MatchingModel& model, std::int32_t successors,
                                                        std::uint8_t* table, std::int32_t rowLength,
                                                        std::uint8_t* distance, std::uint32_t* packed) {
     const std::int32_t n = model.count;
-    constexpr std::int32_t kRun = kMaxMinutiae + 16;  // n + successors + a block of eight
+    constexpr std::int32_t kRun = kMaxMinutiae + kMostAvx2Successors + 8;  // n + successors + a block of eight
     std::array<std::int32_t, kRun> x;
     std::array<std::int32_t, kRun> y;
     std::array<std::int32_t, kRun> direction;
@@ -709,7 +704,7 @@ void buildSuccessorCells(const MatchingModel& model, std::int32_t successors, st
                          std::int32_t rowLength, std::uint8_t* distance, std::uint32_t* packed, VectorPath path) {
     if (model.count <= 0) return;
 #if defined(ZP_VECTOR_PATHS)
-    if (path >= VectorPath::Avx2 && vectorPathAvailable(VectorPath::Avx2)) {
+    if (path >= VectorPath::Avx2 && vectorPathAvailable(VectorPath::Avx2) && successors <= kMostAvx2Successors) {
         successorCellsAvx2(model, successors, table, rowLength, distance, packed);
         return;
     }

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 
+#include "match/agreement_window.h"
 #include "match/matching_model.h"
 #include "math/vector_path.h"
 
@@ -22,6 +23,7 @@ inline constexpr std::uint8_t kCellFirstBifurcation = 0x01;
 inline constexpr std::uint8_t kCellSecondBifurcation = 0x02;
 inline constexpr std::uint8_t kCellFirstHighBit = 0x40;
 inline constexpr std::uint8_t kCellSecondHighBit = 0x80;
+inline constexpr std::uint8_t kCellTypeBits = kCellFirstBifurcation | kCellSecondBifurcation;
 
 // Distance and direction of a displacement (dx, dy) = (x2 - x1, y2 - y1)
 // with both parts in -65..65, from a constant table: isqrt(dx² + dy²) and the
@@ -56,7 +58,7 @@ void buildSortedNeighbourTable(const MatchingModel& model, std::uint8_t* table, 
 // (i + 1 + k) mod count, filled as fillNeighbourCell fills it, for k below
 // successors. Also gives each cell's distance and its directions and type
 // flags packed (packCell), at i * successors + k; cells beyond reach give 0
-// for both. AVX2 computes eight minutiae at a time.
+// for both. AVX2 computes eight minutiae at a time (up to eight successors).
 void buildSuccessorCells(const MatchingModel& model, std::int32_t successors, std::uint8_t* table,
                          std::int32_t rowLength, std::uint8_t* distance, std::uint32_t* packed, VectorPath path);
 
@@ -70,6 +72,10 @@ inline std::int32_t cellFirstAngle(const std::uint8_t* cell) {
 }
 inline std::int32_t cellSecondAngle(const std::uint8_t* cell) {
     return cell[2] + ((cell[3] & kCellSecondHighBit) != 0 ? 256 : 0);
+}
+// A cell as packCell of its two directions and its type flags.
+inline std::uint32_t packedCellWithTypes(const std::uint8_t* cell) {
+    return packCell(cellFirstAngle(cell), cellSecondAngle(cell), cell[3] & kCellTypeBits);
 }
 
 }  // namespace zp

@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstdint>
 
+#include "math/integer_math.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -103,9 +104,7 @@ constexpr std::int32_t kPairableSquares = kPairDistanceLimit * kPairDistanceLimi
 constexpr std::array<std::uint8_t, kPairableSquares> makePairDistances() {
     std::array<std::uint8_t, kPairableSquares> out{};
     for (std::int32_t n = 0; n < kPairableSquares; ++n) {
-        std::int32_t r = 0;
-        while ((r + 1) * (r + 1) <= n) ++r;
-        out[static_cast<std::size_t>(n)] = static_cast<std::uint8_t>(r);
+        out[static_cast<std::size_t>(n)] = static_cast<std::uint8_t>(constIsqrt(n));
     }
     return out;
 }

@@ -24,8 +24,7 @@ namespace {
 constexpr std::int32_t kLargestDirection = 511;  // a 9-bit direction field
 
 bool compatible(const std::uint8_t* loaded, const std::uint8_t* probe) {
-    constexpr std::uint8_t kTypeBits = kCellFirstBifurcation | kCellSecondBifurcation;
-    return (loaded[3] & kTypeBits) == (probe[3] & kTypeBits) &&
+    return (loaded[3] & kCellTypeBits) == (probe[3] & kCellTypeBits) &&
            circularDifference(cellFirstAngle(loaded), cellFirstAngle(probe)) <=
                kQuickAngleTolerance &&
            circularDifference(cellSecondAngle(loaded), cellSecondAngle(probe)) <=
@@ -111,11 +110,7 @@ struct LoadedRow {
 using CellPacker = void (*)(const std::uint8_t*, std::int32_t, std::uint32_t*);
 
 void packCellsFrom(const std::uint8_t* row, std::int32_t from, std::int32_t count, std::uint32_t* out) {
-    constexpr std::uint8_t kTypeBits = kCellFirstBifurcation | kCellSecondBifurcation;
-    for (std::int32_t k = from; k < count; ++k) {
-        const std::uint8_t* cell = row + k * kCellBytes;
-        out[k] = packCell(cellFirstAngle(cell), cellSecondAngle(cell), cell[3] & kTypeBits);
-    }
+    for (std::int32_t k = from; k < count; ++k) out[k] = packedCellWithTypes(row + k * kCellBytes);
 }
 
 void packCellsPortable(const std::uint8_t* row, std::int32_t count, std::uint32_t* out) {
@@ -295,11 +290,13 @@ void prepareLoadedRow(const std::uint8_t* row, std::int32_t last, std::int32_t l
         previous = d;
         if (d < kTop) ++nearer[static_cast<std::size_t>(d + kFartherOffset)];
     }
+    // An unordered row is searched cell by cell from the table itself.
+    out.ordered = ordered;
+    if (!ordered) return;
     kernels.pack(row, last + 1, out.cells.data());
     for (std::int32_t k = last + 1; k <= last + kRowPadding; ++k) out.cells[static_cast<std::size_t>(k)] = 0;
-    out.ordered = ordered;
     fartherCounts(nearer, last + 1, out.farther);
-    if (ordered) kernels.visits(out.farther, leftProbe, out.visit);
+    kernels.visits(out.farther, leftProbe, out.visit);
 }
 
 #if defined(ZP_VECTOR_PATHS)
@@ -413,13 +410,12 @@ std::int32_t quickMatch(const BufferDescriptor& templ, const BufferDescriptor& w
                                   probe.minutiae[static_cast<std::size_t>(j)]);
             }
         }
-        constexpr std::uint8_t kTypeBits = kCellFirstBifurcation | kCellSecondBifurcation;
         for (std::int32_t j = 0; j < probeCount; ++j) {
             for (std::int32_t k = 0; k < kSuccessorCells; ++k) {
                 const std::uint8_t* p = successors + (j * rowLength + k) * kCellBytes;
                 const auto at = static_cast<std::size_t>(j * kSuccessorCells + k);
                 probeCells.distance[at] = p[0];
-                probeCells.cell[at] = packCell(cellFirstAngle(p), cellSecondAngle(p), p[3] & kTypeBits);
+                probeCells.cell[at] = packedCellWithTypes(p);
             }
         }
     }

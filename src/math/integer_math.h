@@ -10,6 +10,14 @@ namespace zp {
 // Largest r with r * r <= n; 0 for negative n.
 std::int32_t isqrt(std::int32_t n);
 
+// isqrt for constant tables: the same result by a plain count, for the
+// small n that tables are built over.
+constexpr std::int32_t constIsqrt(std::int32_t n) {
+    std::int32_t r = 0;
+    while ((r + 1) * (r + 1) <= n) ++r;
+    return r;
+}
+
 // Writes count copies of value from dst on; count <= 0 writes nothing.
 void byteFill(std::uint8_t* dst, std::uint8_t value, std::int32_t count);
 

@@ -96,14 +96,13 @@ __attribute__((target("avx2"))) void resolveMarksAvx2(std::uint8_t* image, std::
 void resolveMarks(std::uint8_t* image, std::int32_t width, std::int32_t height, std::uint8_t value,
                   VectorPath path) {
 #if defined(ZP_VECTOR_PATHS)
-    if (path >= VectorPath::Avx2 && vectorPathAvailable(VectorPath::Avx2)) {
-        resolveMarksAvx2(image, width, height, value);
-        return;
-    }
+    using MarkResolver = void (*)(std::uint8_t*, std::int32_t, std::int32_t, std::uint8_t);
+    functionForPath<MarkResolver>(path, resolveMarksPortable, resolveMarksPortable, resolveMarksAvx2)(image, width, height,
+                                                                                                     value);
 #else
     static_cast<void>(path);
-#endif
     resolveMarksPortable(image, width, height, value);
+#endif
 }
 
 struct LoopPath {
@@ -215,7 +214,6 @@ void fillLoop(std::uint8_t* image, std::int32_t width, const LoopPath& path) {
     }
 }
 
-
 // Deletes the pixel at p when isolated, or traces the line it ends.
 inline void removeIfSpur(std::uint8_t* image, std::int32_t width, std::int32_t x, std::int32_t y) {
     std::uint8_t* p = image + y * width + x;
@@ -261,8 +259,7 @@ __attribute__((target("avx2"))) void spurScanAvx2(std::uint8_t* image, std::int3
     const std::int32_t end = width - kBorder;
     for (std::int32_t y = kBorder; y < height - kBorder; ++y) {
         for (std::int32_t x0 = kBorder; x0 < end; x0 += kLanes) {
-            std::uint32_t bits = spurCandidates(image, width, x0, y);
-            if (end - x0 < kLanes) bits &= (1U << (end - x0)) - 1;
+            std::uint32_t bits = spurCandidates(image, width, x0, y) & pixelsBefore(x0, end);
             for (; bits != 0; bits &= bits - 1) removeIfSpur(image, width, x0 + std::countr_zero(bits), y);
         }
     }
@@ -288,8 +285,7 @@ void spurRemoval(std::int32_t classCode, std::uint8_t* image, std::int32_t width
 void spurRemoval(std::int32_t /*classCode*/, std::uint8_t* image, std::int32_t width,
                  std::int32_t height, VectorPath path) {
 #if defined(ZP_VECTOR_PATHS)
-    // Rows shorter than one vector's reach keep the portable scan.
-    if (path >= VectorPath::Avx2 && vectorPathAvailable(VectorPath::Avx2) && width >= 2 * kBorder + 32) {
+    if (avx2RowScan(path, width, kBorder)) {
         spurScanAvx2(image, width, height);
     } else {
         spurScanPortable(image, width, height);
@@ -334,7 +330,7 @@ __attribute__((target("avx2"))) std::uint32_t loopCandidates(const std::uint8_t*
 }
 
 __attribute__((target("avx2"))) void loopScanAvx2(std::uint8_t* image, std::int32_t width, std::int32_t height) {
-    LoopPath path;
+    LoopPath loop;
     const std::int32_t end = width - kBorder;
     for (std::int32_t y = kBorder; y < height - kBorder; ++y) {
         for (std::int32_t x0 = kBorder; x0 < end; x0 += 32) {
@@ -343,7 +339,7 @@ __attribute__((target("avx2"))) void loopScanAvx2(std::uint8_t* image, std::int3
             while (bits != 0) {
                 const std::int32_t k = std::countr_zero(bits);
                 bits &= bits - 1;
-                if (fillIfLoop(image, width, x0 + k, y, path)) {
+                if (fillIfLoop(image, width, x0 + k, y, loop)) {
                     // The fill may have changed any pixel still ahead.
                     bits = loopCandidates(image, width, x0, y) & inRow & ~((2U << k) - 1);
                 }
@@ -353,6 +349,17 @@ __attribute__((target("avx2"))) void loopScanAvx2(std::uint8_t* image, std::int3
 }
 #endif
 
+void loopScanPortable(std::uint8_t* image, std::int32_t width, std::int32_t height) {
+    LoopPath loop;
+    for (std::int32_t y = kBorder; y < height - kBorder; ++y) {
+        const std::uint8_t* row = image + y * width;
+        for (std::int32_t x = firstNonZero(row, kBorder, width - kBorder); x < width - kBorder;
+             x = firstNonZero(row, x + 1, width - kBorder)) {
+            fillIfLoop(image, width, x, y, loop);
+        }
+    }
+}
+
 }  // namespace
 
 void loopFilling(std::uint8_t* image, std::int32_t width, std::int32_t height) {
@@ -361,25 +368,15 @@ void loopFilling(std::uint8_t* image, std::int32_t width, std::int32_t height) {
 
 void loopFilling(std::uint8_t* image, std::int32_t width, std::int32_t height, VectorPath path) {
 #if defined(ZP_VECTOR_PATHS)
-    const bool vector = path >= VectorPath::Avx2 && vectorPathAvailable(VectorPath::Avx2) && width >= 2 * kBorder + 32;
+    if (avx2RowScan(path, width, kBorder)) {
+        loopScanAvx2(image, width, height);
+    } else {
+        loopScanPortable(image, width, height);
+    }
 #else
     static_cast<void>(path);
-    constexpr bool vector = false;
+    loopScanPortable(image, width, height);
 #endif
-    if (vector) {
-#if defined(ZP_VECTOR_PATHS)
-        loopScanAvx2(image, width, height);
-#endif
-    } else {
-        LoopPath loop;
-        for (std::int32_t y = kBorder; y < height - kBorder; ++y) {
-            const std::uint8_t* row = image + y * width;
-            for (std::int32_t x = firstNonZero(row, kBorder, width - kBorder); x < width - kBorder;
-                 x = firstNonZero(row, x + 1, width - kBorder)) {
-                fillIfLoop(image, width, x, y, loop);
-            }
-        }
-    }
     thinning(image, width, height, kBorder);
 }
 

@@ -113,8 +113,7 @@ void scanCandidates(std::uint8_t* image, std::int32_t width, std::int32_t height
     candidates.count = 0;
     border.count = 0;
 #if defined(ZP_VECTOR_PATHS)
-    // Rows shorter than one vector's reach keep the portable scan.
-    if (path >= VectorPath::Avx2 && vectorPathAvailable(VectorPath::Avx2) && width >= 2 * kFrame + 32) {
+    if (avx2RowScan(path, width, kFrame)) {
         scanAvx2(image, width, height, blockMap, candidates, border);
         return;
     }

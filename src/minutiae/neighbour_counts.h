@@ -5,14 +5,27 @@
 
 #include <cstdint>
 
+#include "math/vector_path.h"
+
 #if defined(ZP_VECTOR_PATHS)
 #include <immintrin.h>
+#endif
 
 namespace zp {
 
+// Whether a scan over the rows inside a frame takes the AVX2 path: asked
+// for, available, and rows holding at least one whole vector of pixels
+// (narrower images keep the portable scan).
+inline bool avx2RowScan(VectorPath path, std::int32_t width, std::int32_t frame) {
+    return path >= VectorPath::Avx2 && vectorPathAvailable(VectorPath::Avx2) && width >= 2 * frame + 32;
+}
+
+#if defined(ZP_VECTOR_PATHS)
+
 // Byte k: how many of the eight pixels around pixel x0 + k of row y are
 // non-zero. Reads the rows above and below and one pixel beyond each side
-// of the 32, all of which the caller's frame keeps inside the image.
+// of the 32, all of which the caller's frame keeps inside the buffer (a
+// last partial block reads on into the next row's frame).
 __attribute__((target("avx2"))) inline __m256i neighbourCountsAvx2(const std::uint8_t* image, std::int32_t width,
                                                                   std::int32_t x0, std::int32_t y) {
     const std::uint8_t* p = image + y * width + x0;
@@ -31,5 +44,6 @@ inline std::uint32_t pixelsBefore(std::int32_t x0, std::int32_t end) {
     return end - x0 >= 32 ? ~0U : (1U << (end - x0)) - 1;
 }
 
-}  // namespace zp
 #endif
+
+}  // namespace zp

@@ -10,6 +10,7 @@
 #include "enhance/thinning.h"
 #include "minutiae/minutiae_stages.h"
 #include "support/random_skeleton.h"
+#include "support/real_images.h"
 #include "support/vector_paths.h"
 
 namespace {
@@ -22,13 +23,12 @@ TEST(CandidateScan, EveryPathOnRandomSkeletons) {
     std::mt19937 rng(59);
     std::int32_t listed = 0;
     for (std::int32_t trial = 0; trial < 60; ++trial) {
-        const std::int32_t w = trial == 0 ? 256 : 24 + static_cast<std::int32_t>(rng() % 233) / 8 * 8;
-        const std::int32_t h = trial == 0 ? 384 : 24 + static_cast<std::int32_t>(rng() % 361) / 8 * 8;
+        const std::int32_t w = trial == 0 ? 256 : 24 + static_cast<std::int32_t>(rng() % 233);
+        const std::int32_t h = trial == 0 ? 384 : 24 + static_cast<std::int32_t>(rng() % 361);
         const std::int32_t density = 5 + static_cast<std::int32_t>(rng() % 50);
         std::vector<std::uint8_t> image = zptest::randomSkeleton(rng, w, h, density);
         if (trial % 2 == 0) zp::spurRemoval(0, image.data(), w, h);
-        std::vector<std::uint8_t> blocks(static_cast<std::size_t>((w / 8) * (h / 8)));
-        for (auto& b : blocks) b = static_cast<std::uint8_t>(rng() % 4 == 0 ? 0 : 1 + rng() % 8);
+        const std::vector<std::uint8_t> blocks = zptest::randomBlockMap(rng, w, h, 4);
         std::vector<std::uint8_t> want = image;
         auto wantList = std::make_unique<zp::CandidateList>();
         auto wantBorder = std::make_unique<zp::BorderList>();

@@ -475,7 +475,7 @@ py::list extractWindows(const py::object& image, int windows, int dpi) {
     {
         py::gil_scoped_release release;
         std::int32_t centred = 0;
-        made = zpcli::extractWindows(fitted, centred);
+        made = zpcli::extractWindows(fitted, centred, true);
     }
     py::list out;
     for (const zpcli::WindowExtraction& w : made)

@@ -174,12 +174,21 @@ struct SetResult {
 
 std::vector<Enrolment> enrolAll(const ImageSet& set, const Options& opts, unsigned threads) {
     std::vector<Enrolment> out(set.images.size());
+    // With --windows, a finger's first impression is enrolled with E windows
+    // and the others probe with P; each capture extracts only those (a window
+    // is dropped only for repeating an earlier one, so fewer windows leave
+    // the first ones as they were).
+    std::vector<int> windowCount(set.images.size(), 1);
+    if (opts.enrolWindows > 0) {
+        for (const auto& [finger, impressions] : set.byFinger)
+            for (std::size_t i : impressions)
+                windowCount[i] = i == impressions.front() ? opts.enrolWindows : opts.probeWindows;
+    }
     parallelFor(set.images.size(), threads, set.name + ": extracting", [&](std::size_t i, unsigned) {
         Enrolment& e = out[i];
         std::vector<CaptureWindow> windows;
         try {
-            windows = loadSensorWindowsOrThrow(set.images[i].path, opts.dpi,
-                                               std::max({1, opts.enrolWindows, opts.probeWindows}), true);
+            windows = loadSensorWindowsOrThrow(set.images[i].path, opts.dpi, windowCount[i], true);
         } catch (const InputError& err) {
             e.failure = err.message;
             return;
@@ -331,7 +340,7 @@ SetResult evaluateSet(const std::string& dir, const Options& opts, unsigned thre
         std::vector<FingerWindows> fingers;
         for (const auto& [finger, impressions] : r.set.byFinger) {
             FingerWindows f{finger, {}};
-            for (std::size_t i : impressions) f.impressions.push_back(r.enrolments[i].windows);
+            for (std::size_t i : impressions) f.impressions.push_back(std::move(r.enrolments[i].windows));
             fingers.push_back(std::move(f));
         }
         r.windows = evaluateWindows(fingers, opts.enrolWindows, opts.probeWindows, threads);

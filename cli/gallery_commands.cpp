@@ -365,12 +365,9 @@ void addVerify(CLI::App& app, int& exitCode) {
         std::vector<Template> probeWindows;
         for (const WindowExtraction& w : probe) probeWindows.push_back(w.templ);
         const zpg::VerifyResult r = zpg::verify(probeWindows, enrolled, opts->level);
-        int window = 0;  // the enrolled template's
-        for (const zpg::StoredTemplate& t : enrolled)
-            if (t.finger == r.finger && t.slot == r.slot) window = t.window;
         if (opts->g.json) {
             printJson({{"gallery", store->location()}, {"subject", opts->id}, {"image", opts->image},
-                       {"finger", zpg::fingerName(r.finger)}, {"slot", r.slot}, {"window", window},
+                       {"finger", zpg::fingerName(r.finger)}, {"slot", r.slot}, {"window", r.window},
                        {"templates", r.compared}, {"probe_windows", windowNumbers(probe)},
                        {"probe_window", probe[r.probe].window}, {"score", r.score}, {"level", opts->level},
                        {"threshold", levelThreshold(opts->level)}, {"match", r.match},

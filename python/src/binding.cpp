@@ -290,11 +290,8 @@ class Gallery {
             py::gil_scoped_release release;
             r = zpg::verify(templates, enrolled, level);
         }
-        int window = 0;  // the enrolled template's
-        for (const zpg::StoredTemplate& e : enrolled)
-            if (e.finger == r.finger && e.slot == r.slot) window = e.window;
         return py::dict(py::arg("subject") = subject, py::arg("finger") = zpg::fingerName(r.finger),
-                        py::arg("slot") = r.slot, py::arg("window") = window, py::arg("templates") = r.compared,
+                        py::arg("slot") = r.slot, py::arg("window") = r.window, py::arg("templates") = r.compared,
                         py::arg("probe_windows") = windowNumbers(t), py::arg("probe_window") = t[r.probe].window,
                         py::arg("score") = r.score, py::arg("level") = level,
                         py::arg("threshold") = zpcli::levelThreshold(level), py::arg("match") = r.match,

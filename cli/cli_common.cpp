@@ -167,6 +167,11 @@ std::vector<WindowExtraction> windowTemplatesFromPath(const std::string& path, i
     return out;
 }
 
+void addCaptureProbes(std::vector<zpg::Probe>& probes, const std::vector<WindowExtraction>& windows, int finger,
+                      const std::string& label, int capture) {
+    for (const WindowExtraction& w : windows) probes.push_back({w.templ, finger, label, capture, w.window});
+}
+
 void refuseDamaged(const std::string& db, const std::vector<zpg::DamagedRow>& damaged, bool skip) {
     if (damaged.empty()) return;
     if (skip) {

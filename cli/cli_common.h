@@ -11,6 +11,7 @@
 
 #include "core/records.h"
 #include "gallery/enrolment.h"
+#include "gallery/search.h"
 #include "image_io.h"
 #include "gallery/records.h"
 #include "tool_output.h"
@@ -88,6 +89,11 @@ std::vector<WindowExtraction> extractWindows(const std::vector<CaptureWindow>& w
 // The templates of an image's windows (up to `windows`), or of a template
 // file (one, as window 0); throws InputError when none is made.
 std::vector<WindowExtraction> windowTemplatesFromPath(const std::string& path, int dpi, int windows, bool quiet);
+// The windows of one capture as search probes, appended to probes: they
+// share the capture number, so that a subject's fused score counts their
+// best once.
+void addCaptureProbes(std::vector<zpg::Probe>& probes, const std::vector<WindowExtraction>& windows, int finger,
+                      const std::string& label, int capture);
 
 // An image or template offered for enrolment, with its other windows' templates
 // up to `windows`; throws InputError when the file cannot be read (a failed

@@ -428,8 +428,7 @@ void addIdentify(CLI::App& app, int& exitCode) {
         for (std::size_t i = 0; i < opts->images.size(); ++i) {
             const std::vector<WindowExtraction> windows =
                 windowTemplatesFromPath(opts->images[i], opts->dpi, opts->windows, opts->g.json);
-            for (const WindowExtraction& w : windows)
-                probes.push_back({w.templ, fingers[i], opts->images[i], static_cast<int>(i), w.window});
+            addCaptureProbes(probes, windows, fingers[i], opts->images[i], static_cast<int>(i));
             probeWindows.push_back(windowNumbers(windows));
         }
 

@@ -319,8 +319,7 @@ class Gallery {
             const std::string label =
                 py::isinstance<py::str>(probes[i]) ? probes[i].cast<std::string>() : "probe " + std::to_string(i + 1);
             const std::vector<zpcli::WindowExtraction> windowsOf = probeWindows(probes[i], dpi, windows);
-            for (const zpcli::WindowExtraction& w : windowsOf)
-                list.push_back({w.templ, positions[i], label, static_cast<int>(i), w.window});
+            zpcli::addCaptureProbes(list, windowsOf, positions[i], label, static_cast<int>(i));
             probeList.append(py::dict(py::arg("image") = label, py::arg("finger") = zpg::fingerName(positions[i]),
                                       py::arg("windows") = windowNumbers(windowsOf)));
         }

@@ -167,6 +167,12 @@ std::vector<WindowExtraction> windowTemplatesFromPath(const std::string& path, i
     return out;
 }
 
+std::vector<int> windowNumbers(const std::vector<WindowExtraction>& windows) {
+    std::vector<int> out;
+    for (const WindowExtraction& w : windows) out.push_back(w.window);
+    return out;
+}
+
 void addCaptureProbes(std::vector<zpg::Probe>& probes, const std::vector<WindowExtraction>& windows, int finger,
                       const std::string& label, int capture) {
     for (const WindowExtraction& w : windows) probes.push_back({w.templ, finger, label, capture, w.window});

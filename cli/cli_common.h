@@ -89,6 +89,8 @@ std::vector<WindowExtraction> extractWindows(const std::vector<CaptureWindow>& w
 // The templates of an image's windows (up to `windows`), or of a template
 // file (one, as window 0); throws InputError when none is made.
 std::vector<WindowExtraction> windowTemplatesFromPath(const std::string& path, int dpi, int windows, bool quiet);
+// The window numbers of a capture's templates.
+std::vector<int> windowNumbers(const std::vector<WindowExtraction>& windows);
 // The windows of one capture as search probes, appended to probes: they
 // share the capture number, so that a subject's fused score counts their
 // best once.

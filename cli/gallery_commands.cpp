@@ -61,13 +61,6 @@ void addWindows(CLI::App* cmd, int& windows, const std::string& what) {
 const char* const kProbeWindowsHelp =
     "Windows of the probe capture extracted (one extraction each, and each compared): the best score counts";
 
-// The window numbers of a capture's templates.
-std::vector<int> windowNumbers(const std::vector<WindowExtraction>& windows) {
-    std::vector<int> out;
-    for (const WindowExtraction& w : windows) out.push_back(w.window);
-    return out;
-}
-
 Json enrolJson(const std::string& subject, int finger, const zpg::EnrolOutcome& r) {
     Json impressions = Json::array();
     for (const zpg::ImpressionOutcome& o : r.decision.outcomes) {

@@ -133,12 +133,6 @@ std::vector<zpcli::WindowExtraction> probeWindows(const py::object& item, int dp
     return zpcli::windowTemplatesFromPath(path, dpi, windows, true);
 }
 
-py::list windowNumbers(const std::vector<zpcli::WindowExtraction>& windows) {
-    py::list out;
-    for (const zpcli::WindowExtraction& w : windows) out.append(w.window);
-    return out;
-}
-
 py::list damagedList(const std::vector<zpg::DamagedRow>& damaged) {
     py::list out;
     for (const zpg::DamagedRow& d : damaged)
@@ -292,7 +286,7 @@ class Gallery {
         }
         return py::dict(py::arg("subject") = subject, py::arg("finger") = zpg::fingerName(r.finger),
                         py::arg("slot") = r.slot, py::arg("window") = r.window, py::arg("templates") = r.compared,
-                        py::arg("probe_windows") = windowNumbers(t), py::arg("probe_window") = t[r.probe].window,
+                        py::arg("probe_windows") = zpcli::windowNumbers(t), py::arg("probe_window") = t[r.probe].window,
                         py::arg("score") = r.score, py::arg("level") = level,
                         py::arg("threshold") = zpcli::levelThreshold(level), py::arg("match") = r.match,
                         py::arg("damaged") = damagedList(damaged));
@@ -321,7 +315,7 @@ class Gallery {
             const std::vector<zpcli::WindowExtraction> windowsOf = probeWindows(probes[i], dpi, windows);
             zpcli::addCaptureProbes(list, windowsOf, positions[i], label, static_cast<int>(i));
             probeList.append(py::dict(py::arg("image") = label, py::arg("finger") = zpg::fingerName(positions[i]),
-                                      py::arg("windows") = windowNumbers(windowsOf)));
+                                      py::arg("windows") = zpcli::windowNumbers(windowsOf)));
         }
         zpg::SearchOptions options;
         options.top = top;

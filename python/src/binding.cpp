@@ -430,10 +430,10 @@ py::tuple extract(const py::array& image, int threshold, int minYield) {
     return py::make_tuple(e.result, templ, skeleton);
 }
 
-// [(window, template bytes, (x, y, width, height))] of a capture's windows:
-// a path (read and resampled as load_image reads it) or a grey uint8 array
-// of any size at 500 dpi.
-py::list extractWindows(const py::object& image, int windows, int dpi) {
+// (window 0's ZPFingerExtract code, [(window, template bytes, (x, y, width,
+// height))]) of a capture's windows: a path (read and resampled as
+// load_image reads it) or a grey uint8 array of any size at 500 dpi.
+py::tuple extractWindows(const py::object& image, int windows, int dpi) {
     checkDpi(dpi);
     checkWindows(windows);
     std::vector<zpcli::CaptureWindow> fitted;
@@ -462,16 +462,16 @@ py::list extractWindows(const py::object& image, int windows, int dpi) {
         if (!ok) throw InputError{error};
     }
     std::vector<zpcli::WindowExtraction> made;
+    std::int32_t centred = 0;
     {
         py::gil_scoped_release release;
-        std::int32_t centred = 0;
         made = zpcli::extractWindows(fitted, centred, true);
     }
     py::list out;
     for (const zpcli::WindowExtraction& w : made)
         out.append(py::make_tuple(w.window, bytesOf(w.templ),
                                   py::make_tuple(w.rect.x, w.rect.y, w.rect.width, w.rect.height)));
-    return out;
+    return py::make_tuple(centred, out);
 }
 
 py::array_t<std::int32_t> minutiae(const py::bytes& data) {

@@ -66,8 +66,10 @@ Json enrolJson(const std::string& subject, int finger, const zpg::EnrolOutcome& 
     for (const zpg::ImpressionOutcome& o : r.decision.outcomes) {
         Json j = {{"image", o.label}, {"outcome", zpg::fateName(o.fate)}};
         if (o.score >= 0) j["score"] = o.score;
-        if (o.slot >= 0) j["slot"] = o.slot;
-        if (o.slot >= 0) j["windows"] = o.windows;
+        if (o.slot >= 0) {
+            j["slot"] = o.slot;
+            j["windows"] = o.windows;
+        }
         j["reason"] = o.why;
         impressions.push_back(j);
     }
@@ -79,7 +81,7 @@ Json enrolJson(const std::string& subject, int finger, const zpg::EnrolOutcome& 
     return j;
 }
 
-// ", 2 more windows kept" after a kept impression's reason.
+// "; 2 more windows kept" after a kept impression's reason.
 std::string windowsKept(const zpg::ImpressionOutcome& o) {
     if (o.windows.empty()) return {};
     return "; " + std::to_string(o.windows.size()) + " more window" + (o.windows.size() == 1 ? "" : "s") + " kept";

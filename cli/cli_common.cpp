@@ -144,7 +144,8 @@ std::vector<CaptureWindow> loadSensorWindowsOrThrow(const std::string& path, int
     return out;
 }
 
-std::vector<WindowExtraction> extractWindows(const std::vector<CaptureWindow>& windows, std::int32_t& centredResult) {
+std::vector<WindowExtraction> extractWindows(const std::vector<CaptureWindow>& windows, std::int32_t& centredResult,
+                                             bool rects) {
     std::vector<WindowExtraction> out;
     std::vector<Template> earlier;
     centredResult = ZP_EXTRACT_NO_FINGER;
@@ -153,7 +154,7 @@ std::vector<WindowExtraction> extractWindows(const std::vector<CaptureWindow>& w
         if (w.index == 0) centredResult = e.result;
         if (e.result != ZP_EXTRACT_OK || zpg::repeatsWindow(e.templ, earlier)) continue;
         earlier.push_back(e.templ);
-        out.push_back({w.index, workingWindow(w), e.templ});
+        out.push_back({w.index, rects ? workingWindow(w) : Rect{}, e.templ});
     }
     return out;
 }
@@ -164,6 +165,17 @@ std::vector<WindowExtraction> windowTemplatesFromPath(const std::string& path, i
     std::vector<WindowExtraction> out = extractWindows(loadSensorWindowsOrThrow(path, dpi, windows, quiet), centred);
     if (out.empty()) throw InputError{path + ": " + extractResultText(centred)};
     return out;
+}
+
+std::vector<int> windowNumbers(const std::vector<WindowExtraction>& windows) {
+    std::vector<int> out;
+    for (const WindowExtraction& w : windows) out.push_back(w.window);
+    return out;
+}
+
+void addCaptureProbes(std::vector<zpg::Probe>& probes, const std::vector<WindowExtraction>& windows, int finger,
+                      const std::string& label, int capture) {
+    for (const WindowExtraction& w : windows) probes.push_back({w.templ, finger, label, capture, w.window});
 }
 
 void refuseDamaged(const std::string& db, const std::vector<zpg::DamagedRow>& damaged, bool skip) {

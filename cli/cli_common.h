@@ -11,6 +11,7 @@
 
 #include "core/records.h"
 #include "gallery/enrolment.h"
+#include "gallery/search.h"
 #include "image_io.h"
 #include "gallery/records.h"
 #include "tool_output.h"
@@ -76,16 +77,25 @@ std::vector<CaptureWindow> loadSensorWindowsOrThrow(const std::string& path, int
 // The template of one window of a capture.
 struct WindowExtraction {
     int window = 0;  // zpg::StoredTemplate::window
-    Rect rect;       // the working window in the capture (workingWindow)
+    Rect rect;       // the working window in the capture (workingWindow), when asked for
     Template templ{};
 };
 // Extracts each window; windows that fail, or whose template repeats an
 // earlier window's (zpg::repeatsWindow), are dropped. centredResult is
-// window 0's ZPFingerExtract code.
-std::vector<WindowExtraction> extractWindows(const std::vector<CaptureWindow>& windows, std::int32_t& centredResult);
+// window 0's ZPFingerExtract code. With rects, each kept window's rect is
+// filled (one more finger detection a window: only for showing them).
+std::vector<WindowExtraction> extractWindows(const std::vector<CaptureWindow>& windows, std::int32_t& centredResult,
+                                             bool rects = false);
 // The templates of an image's windows (up to `windows`), or of a template
 // file (one, as window 0); throws InputError when none is made.
 std::vector<WindowExtraction> windowTemplatesFromPath(const std::string& path, int dpi, int windows, bool quiet);
+// The window numbers of a capture's templates.
+std::vector<int> windowNumbers(const std::vector<WindowExtraction>& windows);
+// The windows of one capture as search probes, appended to probes: they
+// share the capture number, so that a subject's fused score counts their
+// best once.
+void addCaptureProbes(std::vector<zpg::Probe>& probes, const std::vector<WindowExtraction>& windows, int finger,
+                      const std::string& label, int capture);
 
 // An image or template offered for enrolment, with its other windows' templates
 // up to `windows`; throws InputError when the file cannot be read (a failed

@@ -174,12 +174,21 @@ struct SetResult {
 
 std::vector<Enrolment> enrolAll(const ImageSet& set, const Options& opts, unsigned threads) {
     std::vector<Enrolment> out(set.images.size());
+    // With --windows, a finger's first impression is enrolled with E windows
+    // and the others probe with P; each capture extracts only those (a window
+    // is dropped only for repeating an earlier one, so fewer windows leave
+    // the first ones as they were).
+    std::vector<int> windowCount(set.images.size(), 1);
+    if (opts.enrolWindows > 0) {
+        for (const auto& [finger, impressions] : set.byFinger)
+            for (std::size_t i : impressions)
+                windowCount[i] = i == impressions.front() ? opts.enrolWindows : opts.probeWindows;
+    }
     parallelFor(set.images.size(), threads, set.name + ": extracting", [&](std::size_t i, unsigned) {
         Enrolment& e = out[i];
         std::vector<CaptureWindow> windows;
         try {
-            windows = loadSensorWindowsOrThrow(set.images[i].path, opts.dpi,
-                                               std::max({1, opts.enrolWindows, opts.probeWindows}), true);
+            windows = loadSensorWindowsOrThrow(set.images[i].path, opts.dpi, windowCount[i], true);
         } catch (const InputError& err) {
             e.failure = err.message;
             return;
@@ -331,7 +340,7 @@ SetResult evaluateSet(const std::string& dir, const Options& opts, unsigned thre
         std::vector<FingerWindows> fingers;
         for (const auto& [finger, impressions] : r.set.byFinger) {
             FingerWindows f{finger, {}};
-            for (std::size_t i : impressions) f.impressions.push_back(r.enrolments[i].windows);
+            for (std::size_t i : impressions) f.impressions.push_back(std::move(r.enrolments[i].windows));
             fingers.push_back(std::move(f));
         }
         r.windows = evaluateWindows(fingers, opts.enrolWindows, opts.probeWindows, threads);
@@ -355,11 +364,8 @@ Json toJson(const SetResult& r, const Options& opts) {
     }
     Json levels = Json::array();
     for (int level = 1; level <= 5; ++level) {
-        const int threshold = std::max(1, levelThreshold(level));
-        levels.push_back({{"level", level},
-                          {"threshold", threshold},
-                          {"fmr", round4(m.fmr[static_cast<std::size_t>(threshold)])},
-                          {"fnmr", round4(m.fnmr[static_cast<std::size_t>(threshold)])}});
+        const std::size_t t = levelIndex(level);
+        levels.push_back({{"level", level}, {"threshold", t}, {"fmr", round4(m.fmr[t])}, {"fnmr", round4(m.fnmr[t])}});
     }
     Json curve = Json::array();
     for (int t = 0; t <= kMaxScore; ++t)
@@ -411,12 +417,6 @@ Json toJson(const SetResult& r, const Options& opts) {
     };
 }
 
-std::string pct(double rate) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%.2f%%", rate * 100.0);
-    return buf;
-}
-
 void printSet(const SetResult& r) {
     const VerificationMetrics& m = r.metrics;
     std::printf("%s: %zu images of %zu fingers, %zu failed to enrol (%s); %.2f ms CPU per extraction\n", r.set.name.c_str(),
@@ -436,9 +436,8 @@ void printSet(const SetResult& r) {
                 pct(m.zeroFmr.fnmr).c_str(), m.zeroFmr.threshold);
     std::printf("  %5s %9s %8s %8s\n", "level", "threshold", "FMR", "FNMR");
     for (int level = 1; level <= 5; ++level) {
-        const int threshold = std::max(1, levelThreshold(level));
-        std::printf("  %5d %9d %8s %8s\n", level, threshold, pct(m.fmr[static_cast<std::size_t>(threshold)]).c_str(),
-                    pct(m.fnmr[static_cast<std::size_t>(threshold)]).c_str());
+        const std::size_t t = levelIndex(level);
+        std::printf("  %5d %9zu %8s %8s\n", level, t, pct(m.fmr[t]).c_str(), pct(m.fnmr[t]).c_str());
     }
     const Identification& id = r.identification;
     std::printf("  identification, gallery %zu, %zu probes: quick match rank-1 %s rank-10 %s; re-scored rank-1 %s rank-10 %s\n",
@@ -469,7 +468,7 @@ std::string markdownTables(const std::vector<SetResult>& results) {
     for (const SetResult& r : results) {
         md += "| " + r.set.name + " |";
         for (int level = 1; level <= 5; ++level) {
-            const auto t = static_cast<std::size_t>(std::max(1, levelThreshold(level)));
+            const std::size_t t = levelIndex(level);
             md += " " + pct(r.metrics.fmr[t]) + " / " + pct(r.metrics.fnmr[t]) + " |";
         }
         md += "\n";

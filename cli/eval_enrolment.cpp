@@ -22,21 +22,15 @@ struct ProbeRef {
     const Template* templ = nullptr;
 };
 
+std::string shortListName(std::size_t size) { return size ? std::to_string(size) : "all"; }
+
+}  // namespace
+
 int bestScore(const Template& probe, const std::vector<Template>& enrolled, Workspace& ws) {
     int best = kRejected;
     for (const Template& t : enrolled) best = std::max(best, matchScore(probe, t, ws));
     return best;
 }
-
-std::string pct(double rate) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%.2f%%", rate * 100.0);
-    return buf;
-}
-
-std::string shortListName(std::size_t size) { return size ? std::to_string(size) : "all"; }
-
-}  // namespace
 
 EnrolmentProtocol evaluateEnrolment(const std::vector<FingerImpressions>& fingers, int enrol, bool allImpostors,
                                     unsigned threads) {
@@ -214,7 +208,7 @@ Json enrolmentJson(const EnrolmentProtocol& p) {
     const auto levels = [](const VerificationMetrics& m) {
         Json out = Json::array();
         for (int level = 1; level <= 5; ++level) {
-            const auto t = static_cast<std::size_t>(std::max(1, levelThreshold(level)));
+            const std::size_t t = levelIndex(level);
             out.push_back({{"level", level}, {"threshold", t}, {"fmr", m.fmr[t]}, {"fnmr", m.fnmr[t]}});
         }
         return out;
@@ -248,7 +242,7 @@ void printEnrolment(const EnrolmentProtocol& p) {
                 p.keptMetrics.impostorCount, p.allImpostors ? "all" : "first-probe");
     std::printf("  %5s %9s  %-21s %-21s\n", "level", "threshold", "one template FNMR/FMR", "kept templates FNMR/FMR");
     for (int level = 1; level <= 5; ++level) {
-        const auto t = static_cast<std::size_t>(std::max(1, levelThreshold(level)));
+        const std::size_t t = levelIndex(level);
         std::printf("  %5d %9zu  %-21s %-21s\n", level, t,
                     (pct(p.oneMetrics.fnmr[t]) + " / " + pct(p.oneMetrics.fmr[t])).c_str(),
                     (pct(p.keptMetrics.fnmr[t]) + " / " + pct(p.keptMetrics.fmr[t])).c_str());
@@ -273,7 +267,7 @@ std::string enrolmentMarkdown(const std::vector<std::pair<std::string, Enrolment
         md += "| " + name + " | " + std::to_string(p.enrolledOne) + " / " + std::to_string(p.enrolledKept) + " of " +
               std::to_string(p.fingers) + " | " + std::to_string(p.keptMetrics.impostorCount) + " |";
         for (int level : {1, 3, 5}) {
-            const auto t = static_cast<std::size_t>(levelThreshold(level));
+            const std::size_t t = levelIndex(level);
             md += " " + pct(p.oneMetrics.fnmr[t]) + " / " + pct(p.oneMetrics.fmr[t]) + " |";
             md += " " + pct(p.keptMetrics.fnmr[t]) + " / " + pct(p.keptMetrics.fmr[t]) + " |";
         }

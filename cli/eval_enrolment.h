@@ -42,6 +42,9 @@ struct EnrolmentProtocol {
     std::vector<ShortListRow> shortList;
 };
 
+// The best score of probe against a finger's templates; kRejected with none.
+int bestScore(const Template& probe, const std::vector<Template>& enrolled, Workspace& ws);
+
 // Genuine attempts: every later impression against its own finger.
 // Impostor attempts: each other finger's first probe impression, or with
 // allImpostors every probe impression of every other finger. A finger that

@@ -1,6 +1,9 @@
 #include "eval_metrics.h"
 
 #include <algorithm>
+#include <cstdio>
+
+#include "cli_common.h"
 
 namespace zpcli {
 namespace {
@@ -104,5 +107,13 @@ RankRates rankRates(const std::vector<std::size_t>& ranks) {
     r.rank10 = static_cast<double>(hit10) / static_cast<double>(ranks.size());
     return r;
 }
+
+std::string pct(double rate) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.2f%%", rate * 100.0);
+    return buf;
+}
+
+std::size_t levelIndex(int level) { return static_cast<std::size_t>(std::max(1, levelThreshold(level))); }
 
 }  // namespace zpcli

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace zpcli {
@@ -75,5 +76,10 @@ struct RankRates {
     double rank10 = 0.0;
 };
 RankRates rankRates(const std::vector<std::size_t>& ranks);
+
+// A rate as a percentage with two decimals, "12.34%".
+std::string pct(double rate);
+// The threshold of a security level as an index into fmr and fnmr.
+std::size_t levelIndex(int level);
 
 }  // namespace zpcli

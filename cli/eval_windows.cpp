@@ -3,14 +3,16 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "eval_enrolment.h"
+
 namespace zpcli {
 namespace {
 
 // The templates of the first `windows` grid windows of an impression.
-std::vector<const Template*> firstWindows(const std::vector<WindowExtraction>& all, int windows) {
-    std::vector<const Template*> out;
+std::vector<Template> firstWindows(const std::vector<WindowExtraction>& all, int windows) {
+    std::vector<Template> out;
     for (const WindowExtraction& w : all)
-        if (w.window < windows) out.push_back(&w.templ);
+        if (w.window < windows) out.push_back(w.templ);
     return out;
 }
 
@@ -18,26 +20,15 @@ const Template* centred(const std::vector<WindowExtraction>& all) {
     return !all.empty() && all.front().window == 0 ? &all.front().templ : nullptr;
 }
 
-std::string pct(double rate) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%.2f%%", rate * 100.0);
-    return buf;
+// Attempts accepted at a level.
+std::size_t acceptedAt(const std::vector<int>& scores, int level) {
+    const auto t = static_cast<int>(levelIndex(level));
+    return static_cast<std::size_t>(std::count_if(scores.begin(), scores.end(), [t](int v) { return v >= t; }));
 }
 
-std::size_t threshold(int level) { return static_cast<std::size_t>(std::max(1, levelThreshold(level))); }
-
-// Genuine attempts accepted at a level, as "17 / 70".
-std::string accepted(const ScoreList& s, int level) {
-    const auto t = static_cast<int>(threshold(level));
-    const auto n = std::count_if(s.genuine.begin(), s.genuine.end(), [t](int v) { return v >= t; });
-    return std::to_string(n) + " / " + std::to_string(s.genuine.size());
-}
-
-// Impostor attempts accepted at a level, as "0 / 630".
-std::string falseAccepts(const ScoreList& s, int level) {
-    const auto t = static_cast<int>(threshold(level));
-    const auto n = std::count_if(s.impostor.begin(), s.impostor.end(), [t](int v) { return v >= t; });
-    return std::to_string(n) + " / " + std::to_string(s.impostor.size());
+// Attempts accepted at a level of all of them, as "17 / 70".
+std::string acceptedOf(const std::vector<int>& scores, int level) {
+    return std::to_string(acceptedAt(scores, level)) + " / " + std::to_string(scores.size());
 }
 
 }  // namespace
@@ -84,9 +75,9 @@ WindowsProtocol evaluateWindows(const std::vector<FingerWindows>& fingers, int e
         const Template* e0 = centred(enrolled);
         const Template* p0 = centred(probe);
         if (e0 && p0) single[a] = matchScore(*p0, *e0, ws);
-        for (const Template* q : firstWindows(probe, probeWindows))
-            for (const Template* t : firstWindows(enrolled, enrolWindows))
-                windowed[a] = std::max(windowed[a], matchScore(*q, *t, ws));
+        const std::vector<Template> enrolledWindows = firstWindows(enrolled, enrolWindows);
+        for (const Template& q : firstWindows(probe, probeWindows))
+            windowed[a] = std::max(windowed[a], bestScore(q, enrolledWindows, ws));
     });
     for (std::size_t a = 0; a < attempts.size(); ++a) {
         const bool genuine = attempts[a].enrolled == attempts[a].finger;
@@ -102,7 +93,7 @@ Json windowsJson(const WindowsProtocol& p) {
     const auto levels = [](const VerificationMetrics& m) {
         Json out = Json::array();
         for (int level = 1; level <= 5; ++level) {
-            const std::size_t t = threshold(level);
+            const std::size_t t = levelIndex(level);
             out.push_back({{"level", level}, {"threshold", t}, {"fmr", m.fmr[t]}, {"fnmr", m.fnmr[t]}});
         }
         return out;
@@ -125,13 +116,13 @@ void printWindows(const WindowsProtocol& p) {
                 p.windowedMetrics.impostorCount);
     std::printf("  %5s %9s  %-21s %-21s\n", "level", "threshold", "single window FNMR/FMR", "windows FNMR/FMR");
     for (int level = 1; level <= 5; ++level) {
-        const std::size_t t = threshold(level);
+        const std::size_t t = levelIndex(level);
         std::printf("  %5d %9zu  %-21s %-21s\n", level, t,
                     (pct(p.singleMetrics.fnmr[t]) + " / " + pct(p.singleMetrics.fmr[t])).c_str(),
                     (pct(p.windowedMetrics.fnmr[t]) + " / " + pct(p.windowedMetrics.fmr[t])).c_str());
     }
-    std::printf("  genuine accepted at level 3: %s with a single window, %s with windows\n", accepted(p.single, 3).c_str(),
-                accepted(p.windowed, 3).c_str());
+    std::printf("  genuine accepted at level 3: %s with a single window, %s with windows\n", acceptedOf(p.single.genuine, 3).c_str(),
+                acceptedOf(p.windowed.genuine, 3).c_str());
 }
 
 std::string windowsMarkdown(const std::vector<std::pair<std::string, WindowsProtocol>>& sets) {
@@ -147,21 +138,19 @@ std::string windowsMarkdown(const std::vector<std::pair<std::string, WindowsProt
     for (int level = 1; level <= 5; ++level) md += " level " + std::to_string(level) + " FNMR / FMR |";
     md += "\n|---|---|---:|---:|---:|---:|---:|---:|---:|---:|\n";
     const auto row = [&md](const std::string& set, const std::string& protocol, const std::string& templates,
-                           const ScoreList& s, const std::string& gain) {
-        const VerificationMetrics m = verificationMetrics(s);
-        md += "| " + set + " | " + protocol + " | " + templates + " | " + accepted(s, 3) + gain + " | " +
-              falseAccepts(s, 3) + " |";
+                           const ScoreList& s, const VerificationMetrics& m, const std::string& gain) {
+        md += "| " + set + " | " + protocol + " | " + templates + " | " + acceptedOf(s.genuine, 3) + gain + " | " +
+              acceptedOf(s.impostor, 3) + " |";
         for (int level = 1; level <= 5; ++level) {
-            const std::size_t t = threshold(level);
+            const std::size_t t = levelIndex(level);
             md += " " + pct(m.fnmr[t]) + " / " + pct(m.fmr[t]) + " |";
         }
         md += "\n";
     };
     // "(1.67 x)": windows' genuine accepts over the single window's at level 3.
     const auto gain = [](const ScoreList& single, const ScoreList& windowed) {
-        const auto t = static_cast<int>(threshold(3));
-        const auto a = std::count_if(single.genuine.begin(), single.genuine.end(), [t](int v) { return v >= t; });
-        const auto b = std::count_if(windowed.genuine.begin(), windowed.genuine.end(), [t](int v) { return v >= t; });
+        const std::size_t a = acceptedAt(single.genuine, 3);
+        const std::size_t b = acceptedAt(windowed.genuine, 3);
         if (a == 0) return std::string();
         char buf[32];
         std::snprintf(buf, sizeof buf, " (%.2f x)", static_cast<double>(b) / static_cast<double>(a));
@@ -171,8 +160,8 @@ std::string windowsMarkdown(const std::vector<std::pair<std::string, WindowsProt
     for (const auto& [name, p] : sets) {
         char templates[64];
         std::snprintf(templates, sizeof templates, "%.1f / %.1f", p.enrolTemplates, p.probeTemplates);
-        row(name, "single window", "1 / 1", p.single, "");
-        row("", "windows " + windows, templates, p.windowed, gain(p.single, p.windowed));
+        row(name, "single window", "1 / 1", p.single, p.singleMetrics, "");
+        row("", "windows " + windows, templates, p.windowed, p.windowedMetrics, gain(p.single, p.windowed));
         for (ScoreList* s : {&all.single, &all.windowed}) {
             const ScoreList& from = s == &all.single ? p.single : p.windowed;
             s->genuine.insert(s->genuine.end(), from.genuine.begin(), from.genuine.end());
@@ -180,8 +169,9 @@ std::string windowsMarkdown(const std::vector<std::pair<std::string, WindowsProt
         }
     }
     if (sets.size() > 1) {
-        row("every set", "single window", "", all.single, "");
-        row("", "windows " + windows, "", all.windowed, gain(all.single, all.windowed));
+        row("every set", "single window", "", all.single, verificationMetrics(all.single), "");
+        row("", "windows " + windows, "", all.windowed, verificationMetrics(all.windowed),
+            gain(all.single, all.windowed));
     }
     return md;
 }

@@ -61,20 +61,15 @@ void addWindows(CLI::App* cmd, int& windows, const std::string& what) {
 const char* const kProbeWindowsHelp =
     "Windows of the probe capture extracted (one extraction each, and each compared): the best score counts";
 
-// The window numbers of a capture's templates.
-std::vector<int> windowNumbers(const std::vector<WindowExtraction>& windows) {
-    std::vector<int> out;
-    for (const WindowExtraction& w : windows) out.push_back(w.window);
-    return out;
-}
-
 Json enrolJson(const std::string& subject, int finger, const zpg::EnrolOutcome& r) {
     Json impressions = Json::array();
     for (const zpg::ImpressionOutcome& o : r.decision.outcomes) {
         Json j = {{"image", o.label}, {"outcome", zpg::fateName(o.fate)}};
         if (o.score >= 0) j["score"] = o.score;
-        if (o.slot >= 0) j["slot"] = o.slot;
-        if (o.slot >= 0) j["windows"] = o.windows;
+        if (o.slot >= 0) {
+            j["slot"] = o.slot;
+            j["windows"] = o.windows;
+        }
         j["reason"] = o.why;
         impressions.push_back(j);
     }
@@ -86,7 +81,7 @@ Json enrolJson(const std::string& subject, int finger, const zpg::EnrolOutcome& 
     return j;
 }
 
-// ", 2 more windows kept" after a kept impression's reason.
+// "; 2 more windows kept" after a kept impression's reason.
 std::string windowsKept(const zpg::ImpressionOutcome& o) {
     if (o.windows.empty()) return {};
     return "; " + std::to_string(o.windows.size()) + " more window" + (o.windows.size() == 1 ? "" : "s") + " kept";
@@ -365,12 +360,9 @@ void addVerify(CLI::App& app, int& exitCode) {
         std::vector<Template> probeWindows;
         for (const WindowExtraction& w : probe) probeWindows.push_back(w.templ);
         const zpg::VerifyResult r = zpg::verify(probeWindows, enrolled, opts->level);
-        int window = 0;  // the enrolled template's
-        for (const zpg::StoredTemplate& t : enrolled)
-            if (t.finger == r.finger && t.slot == r.slot) window = t.window;
         if (opts->g.json) {
             printJson({{"gallery", store->location()}, {"subject", opts->id}, {"image", opts->image},
-                       {"finger", zpg::fingerName(r.finger)}, {"slot", r.slot}, {"window", window},
+                       {"finger", zpg::fingerName(r.finger)}, {"slot", r.slot}, {"window", r.window},
                        {"templates", r.compared}, {"probe_windows", windowNumbers(probe)},
                        {"probe_window", probe[r.probe].window}, {"score", r.score}, {"level", opts->level},
                        {"threshold", levelThreshold(opts->level)}, {"match", r.match},
@@ -431,8 +423,7 @@ void addIdentify(CLI::App& app, int& exitCode) {
         for (std::size_t i = 0; i < opts->images.size(); ++i) {
             const std::vector<WindowExtraction> windows =
                 windowTemplatesFromPath(opts->images[i], opts->dpi, opts->windows, opts->g.json);
-            for (const WindowExtraction& w : windows)
-                probes.push_back({w.templ, fingers[i], opts->images[i], static_cast<int>(i), w.window});
+            addCaptureProbes(probes, windows, fingers[i], opts->images[i], static_cast<int>(i));
             probeWindows.push_back(windowNumbers(windows));
         }
 

@@ -301,7 +301,7 @@ std::size_t showWindows(const std::string& path, const std::string& out, int dpi
     if (!loadCapture(path, dpi, image, note, error)) throw InputError{error};
     std::string fitted;
     std::int32_t centred = 0;
-    const std::vector<WindowExtraction> made = extractWindows(fitWindows(image, windows, fitted), centred);
+    const std::vector<WindowExtraction> made = extractWindows(fitWindows(image, windows, fitted), centred, true);
     const int s = scale;
     const int w = image.width * s;
     const int h = image.height * s;

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <semaphore>
 
 #include "cli_common.h"
@@ -328,6 +329,11 @@ std::vector<Rect> windowGrid(const FingerExtent& e) {
 }
 
 std::vector<std::uint8_t> fitToSensor(const GreyImage& image, std::string& note) {
+    // A sensor-sized image is itself: fitWindows finds the finger only for window 0's rect.
+    if (image.width == ZP_IMAGE_WIDTH && image.height == ZP_IMAGE_HEIGHT) {
+        note.clear();
+        return image.pixels;
+    }
     std::vector<CaptureWindow> one = fitWindows(image, 1, note);
     return std::move(one.front().sensor);
 }
@@ -338,15 +344,17 @@ std::vector<CaptureWindow> fitWindows(const GreyImage& image, int windows, std::
     note.clear();
     const FingerExtent extent = fingerExtent(image);
     const std::vector<Rect> grid = windowGrid(extent);
+    const bool sensorSized = image.width == kW && image.height == kH;
+    const bool others = windows > 1 && grid.size() > 1;
+    const std::uint8_t background = sensorSized && !others ? 0 : backgroundLevel(image);
     std::vector<CaptureWindow> out;
     CaptureWindow centred;
     centred.rect = grid.front();
-    if (image.width == kW && image.height == kH) {
+    if (sensorSized) {
         centred.sensor = image.pixels;
     } else {
         centred.frameX = frameOffset(image.width, kW, extent.centreX);
         centred.frameY = frameOffset(image.height, kH, extent.centreY);
-        const std::uint8_t background = backgroundLevel(image);
         centred.sensor = cutFrame(image, centred.frameX, centred.frameY, background, nullptr);
         char buf[200];
         std::snprintf(buf, sizeof buf, "%d x %d brought to %d x %d (%s width, %s height, background %d)",
@@ -357,8 +365,7 @@ std::vector<CaptureWindow> fitWindows(const GreyImage& image, int windows, std::
         note = buf;
     }
     out.push_back(std::move(centred));
-    if (windows <= 1 || grid.size() < 2) return out;
-    const std::uint8_t background = backgroundLevel(image);
+    if (!others) return out;
     for (std::size_t k = 1; k < grid.size() && static_cast<int>(k) < windows; ++k) {
         CaptureWindow w;
         w.index = static_cast<int>(k);
@@ -400,8 +407,12 @@ bool loadCapture(const std::string& path, int dpi, GreyImage& image, std::string
     return true;
 }
 
-bool loadSensorWindows(const std::string& path, int dpi, int windows, std::vector<CaptureWindow>& out,
-                       std::string& note, std::string& error) {
+namespace {
+
+// Loads and resamples a capture and fits it with fit (which sets the note),
+// at most kMaxImagesInFlight at once.
+bool loadFitted(const std::string& path, int dpi, std::string& note, std::string& error,
+                const std::function<void(const GreyImage&, std::string&)>& fit) {
     static std::counting_semaphore<kMaxImagesInFlight> slots(kMaxImagesInFlight);
     struct Slot {
         Slot() { slots.acquire(); }
@@ -410,17 +421,23 @@ bool loadSensorWindows(const std::string& path, int dpi, int windows, std::vecto
     GreyImage image;
     std::string resampled;
     if (!loadCapture(path, dpi, image, resampled, error)) return false;
-    out = fitWindows(image, windows, note);
+    fit(image, note);
     if (!resampled.empty()) note = resampled + note;
     return true;
 }
 
+}  // namespace
+
+bool loadSensorWindows(const std::string& path, int dpi, int windows, std::vector<CaptureWindow>& out,
+                       std::string& note, std::string& error) {
+    return loadFitted(path, dpi, note, error,
+                      [&](const GreyImage& image, std::string& n) { out = fitWindows(image, windows, n); });
+}
+
 bool loadSensorImage(const std::string& path, int dpi, std::vector<std::uint8_t>& sensor,
                      std::string& note, std::string& error) {
-    std::vector<CaptureWindow> one;
-    if (!loadSensorWindows(path, dpi, 1, one, note, error)) return false;
-    sensor = std::move(one.front().sensor);
-    return true;
+    return loadFitted(path, dpi, note, error,
+                      [&](const GreyImage& image, std::string& n) { sensor = fitToSensor(image, n); });
 }
 
 }  // namespace zpcli

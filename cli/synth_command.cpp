@@ -112,10 +112,8 @@ void run(const Options& o, int& exitCode) {
         for (int k = 1; k <= o.impressions; ++k) {
             const synth::ImpressionParameters drawn =
                 synth::impressionParameters(master, synth::impressionSeed(seed, k));
-            const synth::Impression imp = synth::makeImpression(
-                master, o.canvasWidth == synth::kImpressionWidth && o.canvasHeight == synth::kImpressionHeight
-                            ? drawn
-                            : synth::onCanvas(drawn, o.canvasWidth, o.canvasHeight));
+            const synth::Impression imp =
+                synth::makeImpression(master, synth::onCanvas(drawn, o.canvasWidth, o.canvasHeight));
             const std::string name = base + std::to_string(k);
             writeImage(name + ".png", imp.width, imp.height, imp.pixels);
             writeFileAtomically(name + ".json", groundTruthJson(id, k, setSeed, master.patternClass, imp.width, imp.height,
@@ -180,21 +178,23 @@ void addSynthCommand(CLI::App& app, int& exitCode) {
                     "WxH: draw each impression on a larger sensor (256x384 up to " + std::to_string(kMaxCanvas) + "x" +
                         std::to_string(kMaxCanvas) + "), showing more of the finger")
         ->check(CLI::Validator(
-            [](const std::string& v) {
+            // A size that passes is kept as read.
+            [o](const std::string& v) {
                 int w = 0;
                 int h = 0;
                 char tail = 0;
                 const bool ok = std::sscanf(v.c_str(), "%dx%d%c", &w, &h, &tail) == 2 && w >= synth::kImpressionWidth &&
                                 h >= synth::kImpressionHeight && w <= kMaxCanvas && h <= kMaxCanvas;
-                return ok ? std::string() : "expected WxH from 256x384 to " + std::to_string(kMaxCanvas) + "x" +
-                                                std::to_string(kMaxCanvas) + ": " + v;
+                if (!ok)
+                    return "expected WxH from 256x384 to " + std::to_string(kMaxCanvas) + "x" +
+                           std::to_string(kMaxCanvas) + ": " + v;
+                o->canvasWidth = w;
+                o->canvasHeight = h;
+                return std::string();
             },
             "WxH", "canvas"));
     cmd->add_flag("--json", o->json, "Print one JSON document on stdout saying what was written");
-    cmd->callback([o, canvas, &exitCode] {
-        if (!canvas->empty()) std::sscanf(canvas->c_str(), "%dx%d", &o->canvasWidth, &o->canvasHeight);
-        run(*o, exitCode);
-    });
+    cmd->callback([o, &exitCode] { run(*o, exitCode); });
 }
 
 int runSynthCommand(int argc, char** argv) {

@@ -271,6 +271,7 @@ VerifyResult verify(const Template& probe, const std::vector<StoredTemplate>& en
     if (best != nullptr) {
         r.finger = best->finger;
         r.slot = best->slot;
+        r.window = best->window;
         r.match = ZPMatch(probe.data(), best->templ.data(), ws.data(), level) == 1;
     }
     return r;

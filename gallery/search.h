@@ -116,6 +116,7 @@ struct VerifyResult {
     int score = 0;
     int finger = kUnknownFinger;
     int slot = 0;
+    int window = 0;             // the best template's StoredTemplate::window
     bool match = false;         // ZPMatch at the level with the best template
     std::size_t compared = 0;
     std::size_t probe = 0;      // which of the probe's windows scored best

@@ -133,12 +133,6 @@ std::vector<zpcli::WindowExtraction> probeWindows(const py::object& item, int dp
     return zpcli::windowTemplatesFromPath(path, dpi, windows, true);
 }
 
-py::list windowNumbers(const std::vector<zpcli::WindowExtraction>& windows) {
-    py::list out;
-    for (const zpcli::WindowExtraction& w : windows) out.append(w.window);
-    return out;
-}
-
 py::list damagedList(const std::vector<zpg::DamagedRow>& damaged) {
     py::list out;
     for (const zpg::DamagedRow& d : damaged)
@@ -290,12 +284,9 @@ class Gallery {
             py::gil_scoped_release release;
             r = zpg::verify(templates, enrolled, level);
         }
-        int window = 0;  // the enrolled template's
-        for (const zpg::StoredTemplate& e : enrolled)
-            if (e.finger == r.finger && e.slot == r.slot) window = e.window;
         return py::dict(py::arg("subject") = subject, py::arg("finger") = zpg::fingerName(r.finger),
-                        py::arg("slot") = r.slot, py::arg("window") = window, py::arg("templates") = r.compared,
-                        py::arg("probe_windows") = windowNumbers(t), py::arg("probe_window") = t[r.probe].window,
+                        py::arg("slot") = r.slot, py::arg("window") = r.window, py::arg("templates") = r.compared,
+                        py::arg("probe_windows") = zpcli::windowNumbers(t), py::arg("probe_window") = t[r.probe].window,
                         py::arg("score") = r.score, py::arg("level") = level,
                         py::arg("threshold") = zpcli::levelThreshold(level), py::arg("match") = r.match,
                         py::arg("damaged") = damagedList(damaged));
@@ -322,10 +313,9 @@ class Gallery {
             const std::string label =
                 py::isinstance<py::str>(probes[i]) ? probes[i].cast<std::string>() : "probe " + std::to_string(i + 1);
             const std::vector<zpcli::WindowExtraction> windowsOf = probeWindows(probes[i], dpi, windows);
-            for (const zpcli::WindowExtraction& w : windowsOf)
-                list.push_back({w.templ, positions[i], label, static_cast<int>(i), w.window});
+            zpcli::addCaptureProbes(list, windowsOf, positions[i], label, static_cast<int>(i));
             probeList.append(py::dict(py::arg("image") = label, py::arg("finger") = zpg::fingerName(positions[i]),
-                                      py::arg("windows") = windowNumbers(windowsOf)));
+                                      py::arg("windows") = zpcli::windowNumbers(windowsOf)));
         }
         zpg::SearchOptions options;
         options.top = top;
@@ -440,10 +430,10 @@ py::tuple extract(const py::array& image, int threshold, int minYield) {
     return py::make_tuple(e.result, templ, skeleton);
 }
 
-// [(window, template bytes, (x, y, width, height))] of a capture's windows:
-// a path (read and resampled as load_image reads it) or a grey uint8 array
-// of any size at 500 dpi.
-py::list extractWindows(const py::object& image, int windows, int dpi) {
+// (window 0's ZPFingerExtract code, [(window, template bytes, (x, y, width,
+// height))]) of a capture's windows: a path (read and resampled as
+// load_image reads it) or a grey uint8 array of any size at 500 dpi.
+py::tuple extractWindows(const py::object& image, int windows, int dpi) {
     checkDpi(dpi);
     checkWindows(windows);
     std::vector<zpcli::CaptureWindow> fitted;
@@ -472,16 +462,16 @@ py::list extractWindows(const py::object& image, int windows, int dpi) {
         if (!ok) throw InputError{error};
     }
     std::vector<zpcli::WindowExtraction> made;
+    std::int32_t centred = 0;
     {
         py::gil_scoped_release release;
-        std::int32_t centred = 0;
-        made = zpcli::extractWindows(fitted, centred);
+        made = zpcli::extractWindows(fitted, centred, true);
     }
     py::list out;
     for (const zpcli::WindowExtraction& w : made)
         out.append(py::make_tuple(w.window, bytesOf(w.templ),
                                   py::make_tuple(w.rect.x, w.rect.y, w.rect.width, w.rect.height)));
-    return out;
+    return py::make_tuple(centred, out);
 }
 
 py::array_t<std::int32_t> minutiae(const py::bytes& data) {

@@ -73,3 +73,17 @@ def test_image_arrays_enrol_and_verify_with_their_windows(large_set, tmp_path):
     assert gallery.verify("a", _grey(probe), windows=3)["score"] == gallery.verify("a", str(probe), windows=3)["score"]
     with pytest.raises(ValueError):
         gallery.verify("a", _grey(probe), windows=1)  # one window: a sensor-sized image, as extract() takes
+
+
+def test_a_blank_image_fails_alike_with_any_windows(large_set, tmp_path):
+    blank = np.full(zpapi.IMAGE_SHAPE, 200, np.uint8)
+    with pytest.raises(zpapi.ExtractionError) as caught:
+        zpapi.extract(blank)
+    gallery = zpapi.Gallery(tmp_path / "g.db")
+    # The centred window's failure is the extractor's own, as with one window.
+    for windows in (1, 3):
+        outcome = gallery.enrol("a", [blank], windows=windows)
+        assert outcome["impressions"][0]["reason"] == str(caught.value), windows
+    # Among several probes, the one without a template is named.
+    with pytest.raises(zpapi.Error, match="^probe 2: no window of the image gave a template$"):
+        gallery.identify([_grey(large_set / "101_4.png"), blank], windows=3)

@@ -221,13 +221,19 @@ class WindowTemplate(NamedTuple):
     window: int
 
 
+def _extract_windows(image, windows: int, dpi: int = 500) -> Tuple[int, List[WindowTemplate]]:
+    """extract_windows() and the centred window's ZPFingerExtract code."""
+    source = image if isinstance(image, np.ndarray) else os.fspath(image)
+    code, found = _zpapi.extract_windows(source, windows, dpi)
+    return code, [WindowTemplate(Template(t), tuple(rect), w) for w, t, rect in found]
+
+
 def extract_windows(image, windows: int = 5, dpi: int = 500) -> List[WindowTemplate]:
     """Templates of up to ``windows`` windows placed over the finger of a
     capture of any size: a path (resampled from dpi) or a 2-d uint8 array at
     500 dpi. Windows that fail, or repeat an earlier window's template, are
     left out; window 0 is the template extract() makes of load_image()'s image."""
-    source = image if isinstance(image, np.ndarray) else os.fspath(image)
-    return [WindowTemplate(Template(t), tuple(rect), w) for w, t, rect in _zpapi.extract_windows(source, windows, dpi)]
+    return _extract_windows(image, windows, dpi)[1]
 
 
 def match(a: Template, b: Template, level: int = 3) -> bool:
@@ -275,9 +281,10 @@ class QuickMatcher:
         return self._matcher.scores(_template_array(templates), threads)
 
 
-def _source(item, windows: int = 1):
+def _source(item, windows: int = 1, label: Optional[str] = None):
     """A probe or impression as the binding takes it: template bytes, a path,
-    or [(window, bytes), ...] of an image array's windows."""
+    or [(window, bytes), ...] of an image array's windows. label names the
+    probe in an error where there are several."""
     if isinstance(item, Template):
         return item._bytes
     if isinstance(item, (str, os.PathLike)):
@@ -287,7 +294,7 @@ def _source(item, windows: int = 1):
             return extract(item)._bytes
         found = extract_windows(item, windows)
         if not found:
-            raise Error("no window of the image gave a template")
+            raise Error(f"{label + ': ' if label else ''}no window of the image gave a template")
         return [(w.window, w.template._bytes) for w in found]
     raise TypeError(f"expected a Template, an image array or a path, not {type(item).__name__}")
 
@@ -313,13 +320,13 @@ class Gallery:
         offered = []
         for i, item in enumerate(impressions):
             if isinstance(item, np.ndarray) and windows > 1:
-                found = extract_windows(item, windows)
+                code, found = _extract_windows(item, windows)
                 centred = [w for w in found if w.window == 0]
                 others = [(w.window, w.template._bytes) for w in found if w.window != 0]
                 if centred:
                     offered.append((f"image {i + 1}", centred[0].template._bytes, "", others))
                 else:
-                    offered.append((f"image {i + 1}", None, "no template from the centred window", []))
+                    offered.append((f"image {i + 1}", None, _zpapi.extract_result_text(code), []))
             elif isinstance(item, np.ndarray):
                 label = f"image {i + 1}"
                 try:
@@ -346,8 +353,10 @@ class Gallery:
         their best score. Returns identify's JSON fields."""
         if not isinstance(probes, (list, tuple)):
             probes = [probes]
-        return self._gallery.identify([_source(p, windows) for p in probes], list(fingers or []), top, short_list,
-                                      level, threads, dpi, skip_damaged, windows)
+        several = len(probes) > 1
+        sources = [_source(p, windows, f"probe {i + 1}" if several else None) for i, p in enumerate(probes)]
+        return self._gallery.identify(sources, list(fingers or []), top, short_list, level, threads, dpi, skip_damaged,
+                                      windows)
 
     def list(self) -> dict:
         """Every row as ``zpapi list --json`` gives it, each with its Template."""

@@ -129,6 +129,15 @@ TEST(SnapshotCache, LargeGalleryKeepsItsCacheInStepWithItsRows) {
     EXPECT_EQ(after.fingers[0].subject, "s0");
     EXPECT_EQ(after.fingers[2].position, 5);
     expectSameFingers(after, zpg::openGallery(path, zpg::Access::Read)->snapshot());
+
+    // A read inside an enrolment sees the rows but leaves no cache: the
+    // enrolment's commit would make it stale at once.
+    std::filesystem::remove(cache);
+    store->enrol("s1", 6, zpg::Existing::Refuse, [&](const std::vector<zpg::StoredTemplate>&) {
+        EXPECT_EQ(store->snapshot().templates.size(), after.templates.size());
+        return std::vector<zpg::NewTemplate>{{plainTemplate(501), "later"}};
+    });
+    EXPECT_FALSE(std::filesystem::exists(cache)) << "no cache is written under the write lock";
 }
 
 }  // namespace

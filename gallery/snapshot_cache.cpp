@@ -153,7 +153,6 @@ bool load(const std::string& path, const CacheStamp& stamp, Snapshot& into) {
 std::string snapshotCachePath(const std::string& gallery) { return gallery + "-snapshot"; }
 
 bool loadSnapshotCache(const std::string& path, const CacheStamp& stamp, Snapshot& into) {
-    into = Snapshot{};
     if (load(path, stamp, into)) return true;
     into = Snapshot{};
     return false;

@@ -477,7 +477,7 @@ void SqliteStore::readSnapshot(Snapshot& s, const Arrival& arrived) {
         return;
     }
     if (version_ > 1) {
-        s.reserveTemplates(static_cast<std::size_t>(recordedCount()));
+        s.reserveTemplates(static_cast<std::size_t>(stamp ? stamp->rows : recordedCount()));
     } else {
         Statement count(*this, "SELECT count(*) FROM templates");
         if (count.step()) s.reserveTemplates(static_cast<std::size_t>(count.integer(0)));

@@ -159,6 +159,16 @@ bool loadSnapshotCache(const std::string& path, const CacheStamp& stamp, Snapsho
 }
 
 void saveSnapshotCache(const std::string& path, const CacheStamp& stamp, const Snapshot& from) noexcept {
+    std::string temporary;
+    try {
+        temporary = path + ".partial-" + std::to_string(::getpid());
+    } catch (...) {
+        return;
+    }
+    // First the file: a folder that cannot take it costs no tail and no hash.
+    File file(std::fopen(temporary.c_str(), "wb"));
+    if (!file) return;
+    bool written = false;
     try {
         const std::string tail = tailOf(from);
         Header h{};
@@ -170,30 +180,24 @@ void saveSnapshotCache(const std::string& path, const CacheStamp& stamp, const S
         h.damaged = from.damaged.size();
         h.tailBytes = tail.size();
         XXH3_state_t* state = XXH3_createState();
-        if (state == nullptr) return;
-        XXH3_64bits_reset(state);
-        XXH3_64bits_update(state, from.templates.data(), from.templates.size() * sizeof(Template));
-        XXH3_64bits_update(state, tail.data(), tail.size());
-        h.hash = XXH3_64bits_digest(state);
-        XXH3_freeState(state);
-        const std::string temporary = path + ".partial-" + std::to_string(::getpid());
-        bool written = false;
-        {
-            File file(std::fopen(temporary.c_str(), "wb"));
-            if (file) {
-                written = std::fwrite(&h, sizeof h, 1, file.get()) == 1 &&
-                          (from.templates.empty() ||
-                           std::fwrite(from.templates.data(), sizeof(Template), from.templates.size(), file.get()) ==
-                               from.templates.size()) &&
-                          (tail.empty() || std::fwrite(tail.data(), 1, tail.size(), file.get()) == tail.size()) &&
-                          std::fflush(file.get()) == 0;
-                written = std::fclose(file.release()) == 0 && written;
-            }
+        if (state != nullptr) {
+            XXH3_64bits_reset(state);
+            XXH3_64bits_update(state, from.templates.data(), from.templates.size() * sizeof(Template));
+            XXH3_64bits_update(state, tail.data(), tail.size());
+            h.hash = XXH3_64bits_digest(state);
+            XXH3_freeState(state);
+            written = std::fwrite(&h, sizeof h, 1, file.get()) == 1 &&
+                      (from.templates.empty() ||
+                       std::fwrite(from.templates.data(), sizeof(Template), from.templates.size(), file.get()) ==
+                           from.templates.size()) &&
+                      (tail.empty() || std::fwrite(tail.data(), 1, tail.size(), file.get()) == tail.size()) &&
+                      std::fflush(file.get()) == 0;
         }
-        if (!written || std::rename(temporary.c_str(), path.c_str()) != 0) std::remove(temporary.c_str());
     } catch (...) {
         // Out of memory for the tail: the next search reads the rows again.
     }
+    written = std::fclose(file.release()) == 0 && written;
+    if (!written || std::rename(temporary.c_str(), path.c_str()) != 0) std::remove(temporary.c_str());
 }
 
 }  // namespace zpg

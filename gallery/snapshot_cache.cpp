@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string_view>
 
 namespace zpg {
@@ -90,6 +91,19 @@ std::string tailOf(const Snapshot& s) {
     return tail;
 }
 
+// The header's hash: XXH3 over the templates, then the tail. None when the
+// hash state cannot be allocated.
+std::optional<XXH64_hash_t> contentHash(const std::vector<Template>& templates, std::string_view tail) {
+    XXH3_state_t* state = XXH3_createState();
+    if (state == nullptr) return std::nullopt;
+    XXH3_64bits_reset(state);
+    XXH3_64bits_update(state, templates.data(), templates.size() * sizeof(Template));
+    XXH3_64bits_update(state, tail.data(), tail.size());
+    const XXH64_hash_t hash = XXH3_64bits_digest(state);
+    XXH3_freeState(state);
+    return hash;
+}
+
 bool parseTail(std::string_view tail, const Header& h, Snapshot& s) {
     TailReader in(tail);
     s.fingers.resize(h.fingers);
@@ -138,14 +152,7 @@ bool load(const std::string& path, const CacheStamp& stamp, Snapshot& into) {
         return false;
     std::string tail(h.tailBytes, '\0');
     if (!tail.empty() && std::fread(tail.data(), 1, tail.size(), file.get()) != tail.size()) return false;
-    XXH3_state_t* state = XXH3_createState();
-    if (state == nullptr) return false;
-    XXH3_64bits_reset(state);
-    XXH3_64bits_update(state, into.templates.data(), into.templates.size() * sizeof(Template));
-    XXH3_64bits_update(state, tail.data(), tail.size());
-    const XXH64_hash_t hash = XXH3_64bits_digest(state);
-    XXH3_freeState(state);
-    return hash == h.hash && parseTail(tail, h, into);
+    return contentHash(into.templates, tail) == h.hash && parseTail(tail, h, into);
 }
 
 }  // namespace
@@ -179,13 +186,8 @@ void saveSnapshotCache(const std::string& path, const CacheStamp& stamp, const S
         h.templates = from.templates.size();
         h.damaged = from.damaged.size();
         h.tailBytes = tail.size();
-        XXH3_state_t* state = XXH3_createState();
-        if (state != nullptr) {
-            XXH3_64bits_reset(state);
-            XXH3_64bits_update(state, from.templates.data(), from.templates.size() * sizeof(Template));
-            XXH3_64bits_update(state, tail.data(), tail.size());
-            h.hash = XXH3_64bits_digest(state);
-            XXH3_freeState(state);
+        if (const std::optional<XXH64_hash_t> hash = contentHash(from.templates, tail)) {
+            h.hash = *hash;
             written = std::fwrite(&h, sizeof h, 1, file.get()) == 1 &&
                       (from.templates.empty() ||
                        std::fwrite(from.templates.data(), sizeof(Template), from.templates.size(), file.get()) ==

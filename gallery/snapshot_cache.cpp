@@ -144,7 +144,8 @@ bool load(const std::string& path, const CacheStamp& stamp, Snapshot& into) {
     if (length < 0 || std::fseek(file.get(), sizeof h, SEEK_SET) != 0) return false;
     const std::uint64_t body = static_cast<std::uint64_t>(length) - sizeof h;
     if (h.templates > body / sizeof(Template) || h.tailBytes != body - h.templates * sizeof(Template) ||
-        h.fingers > h.templates || h.templates + h.damaged != static_cast<std::uint64_t>(stamp.rows))
+        h.fingers > h.templates || h.damaged > h.tailBytes / sizeof(DamagedEntry) ||
+        h.templates + h.damaged != static_cast<std::uint64_t>(stamp.rows))
         return false;
     into.reserveTemplates(h.templates);
     into.templates.resize(h.templates);

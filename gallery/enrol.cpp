@@ -1,5 +1,7 @@
 #include "gallery/enrol.h"
 
+#include <algorithm>
+
 namespace zpg {
 
 std::string EnrolOutcome::reason() const {
@@ -17,14 +19,28 @@ EnrolOutcome enrolFinger(Store& store, const std::string& subject, int finger,
         // Each stored impression is offered again by its centred window,
         // carrying its other stored windows.
         std::vector<Impression> all;
+        std::vector<const std::string*> labels;  // each one's stored label
         for (const StoredTemplate& k : kept) {
             if (k.window != 0) continue;
-            Impression im{"enrolled " + rowName(k.subject, k.finger, k.slot) +
-                              (k.impression.empty() ? "" : " (" + k.impression + ")"),
-                          k.templ, {}, {}};
-            for (const StoredTemplate& w : kept)
-                if (w.window != 0 && w.impression == k.impression) im.windows.push_back({w.window, w.templ});
-            all.push_back(std::move(im));
+            all.push_back({"enrolled " + rowName(k.subject, k.finger, k.slot) +
+                               (k.impression.empty() ? "" : " (" + k.impression + ")"),
+                           k.templ, {}, {}});
+            labels.push_back(&k.impression);
+        }
+        // A window finds its impression by the label alone: of impressions
+        // sharing one, it joins the first that lacks its window number, so
+        // no stored template is offered twice.
+        for (const StoredTemplate& w : kept) {
+            if (w.window == 0) continue;
+            for (std::size_t i = 0; i < all.size(); ++i) {
+                std::vector<WindowTemplate>& windows = all[i].windows;
+                const bool taken = std::any_of(windows.begin(), windows.end(),
+                                               [&](const WindowTemplate& o) { return o.window == w.window; });
+                if (*labels[i] == w.impression && !taken) {
+                    windows.push_back({w.window, w.templ});
+                    break;
+                }
+            }
         }
         all.insert(all.end(), offered.begin(), offered.end());
         out.decision = decideEnrolment(all, o.keep);

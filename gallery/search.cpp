@@ -256,10 +256,14 @@ SearchResult identify(Store& store, const std::vector<Probe>& probes, const Sear
     return rankSubjects(gallery, probes, scoring->scores(), options);
 }
 
-VerifyResult verify(const Template& probe, const std::vector<StoredTemplate>& enrolled, int level) {
+namespace {
+
+// The best score of probe over the enrolled templates, the first on ties,
+// and the template that gave it (null when none): all but the decision.
+VerifyResult bestScore(const Template& probe, const std::vector<StoredTemplate>& enrolled, Workspace& ws,
+                       const StoredTemplate*& best) {
     VerifyResult r;
-    Workspace ws;
-    const StoredTemplate* best = nullptr;
+    best = nullptr;
     for (const StoredTemplate& t : enrolled) {
         const int score = matchScore(probe, t.templ, ws);
         if (best == nullptr || score > r.score) {
@@ -272,18 +276,36 @@ VerifyResult verify(const Template& probe, const std::vector<StoredTemplate>& en
         r.finger = best->finger;
         r.slot = best->slot;
         r.window = best->window;
-        r.match = ZPMatch(probe.data(), best->templ.data(), ws.data(), level) == 1;
     }
     return r;
 }
 
+}  // namespace
+
+VerifyResult verify(const Template& probe, const std::vector<StoredTemplate>& enrolled, int level) {
+    Workspace ws;
+    const StoredTemplate* best = nullptr;
+    VerifyResult r = bestScore(probe, enrolled, ws, best);
+    if (best != nullptr) r.match = ZPMatch(probe.data(), best->templ.data(), ws.data(), level) == 1;
+    return r;
+}
+
 VerifyResult verify(const std::vector<Template>& probeWindows, const std::vector<StoredTemplate>& enrolled, int level) {
+    Workspace ws;
     VerifyResult best;
+    const StoredTemplate* bestTemplate = nullptr;
     for (std::size_t w = 0; w < probeWindows.size(); ++w) {
-        VerifyResult r = verify(probeWindows[w], enrolled, level);
+        const StoredTemplate* t = nullptr;
+        VerifyResult r = bestScore(probeWindows[w], enrolled, ws, t);
         r.probe = w;
-        if (w == 0 || r.score > best.score) best = r;
+        if (w == 0 || r.score > best.score) {
+            best = r;
+            bestTemplate = t;
+        }
     }
+    // Only the winning window's decision is kept: one full match decides it.
+    if (bestTemplate != nullptr)
+        best.match = ZPMatch(probeWindows[best.probe].data(), bestTemplate->templ.data(), ws.data(), level) == 1;
     return best;
 }
 

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string_view>
 
 namespace zpg {
@@ -90,6 +91,19 @@ std::string tailOf(const Snapshot& s) {
     return tail;
 }
 
+// The header's hash: XXH3 over the templates, then the tail. None when the
+// hash state cannot be allocated.
+std::optional<XXH64_hash_t> contentHash(const std::vector<Template>& templates, std::string_view tail) {
+    XXH3_state_t* state = XXH3_createState();
+    if (state == nullptr) return std::nullopt;
+    XXH3_64bits_reset(state);
+    XXH3_64bits_update(state, templates.data(), templates.size() * sizeof(Template));
+    XXH3_64bits_update(state, tail.data(), tail.size());
+    const XXH64_hash_t hash = XXH3_64bits_digest(state);
+    XXH3_freeState(state);
+    return hash;
+}
+
 bool parseTail(std::string_view tail, const Header& h, Snapshot& s) {
     TailReader in(tail);
     s.fingers.resize(h.fingers);
@@ -130,7 +144,8 @@ bool load(const std::string& path, const CacheStamp& stamp, Snapshot& into) {
     if (length < 0 || std::fseek(file.get(), sizeof h, SEEK_SET) != 0) return false;
     const std::uint64_t body = static_cast<std::uint64_t>(length) - sizeof h;
     if (h.templates > body / sizeof(Template) || h.tailBytes != body - h.templates * sizeof(Template) ||
-        h.fingers > h.templates || h.templates + h.damaged != static_cast<std::uint64_t>(stamp.rows))
+        h.fingers > h.templates || h.damaged > h.tailBytes / sizeof(DamagedEntry) ||
+        h.templates + h.damaged != static_cast<std::uint64_t>(stamp.rows))
         return false;
     into.reserveTemplates(h.templates);
     into.templates.resize(h.templates);
@@ -138,14 +153,7 @@ bool load(const std::string& path, const CacheStamp& stamp, Snapshot& into) {
         return false;
     std::string tail(h.tailBytes, '\0');
     if (!tail.empty() && std::fread(tail.data(), 1, tail.size(), file.get()) != tail.size()) return false;
-    XXH3_state_t* state = XXH3_createState();
-    if (state == nullptr) return false;
-    XXH3_64bits_reset(state);
-    XXH3_64bits_update(state, into.templates.data(), into.templates.size() * sizeof(Template));
-    XXH3_64bits_update(state, tail.data(), tail.size());
-    const XXH64_hash_t hash = XXH3_64bits_digest(state);
-    XXH3_freeState(state);
-    return hash == h.hash && parseTail(tail, h, into);
+    return contentHash(into.templates, tail) == h.hash && parseTail(tail, h, into);
 }
 
 }  // namespace
@@ -153,13 +161,22 @@ bool load(const std::string& path, const CacheStamp& stamp, Snapshot& into) {
 std::string snapshotCachePath(const std::string& gallery) { return gallery + "-snapshot"; }
 
 bool loadSnapshotCache(const std::string& path, const CacheStamp& stamp, Snapshot& into) {
-    into = Snapshot{};
     if (load(path, stamp, into)) return true;
     into = Snapshot{};
     return false;
 }
 
 void saveSnapshotCache(const std::string& path, const CacheStamp& stamp, const Snapshot& from) noexcept {
+    std::string temporary;
+    try {
+        temporary = path + ".partial-" + std::to_string(::getpid());
+    } catch (...) {
+        return;
+    }
+    // First the file: a folder that cannot take it costs no tail and no hash.
+    File file(std::fopen(temporary.c_str(), "wb"));
+    if (!file) return;
+    bool written = false;
     try {
         const std::string tail = tailOf(from);
         Header h{};
@@ -170,31 +187,20 @@ void saveSnapshotCache(const std::string& path, const CacheStamp& stamp, const S
         h.templates = from.templates.size();
         h.damaged = from.damaged.size();
         h.tailBytes = tail.size();
-        XXH3_state_t* state = XXH3_createState();
-        if (state == nullptr) return;
-        XXH3_64bits_reset(state);
-        XXH3_64bits_update(state, from.templates.data(), from.templates.size() * sizeof(Template));
-        XXH3_64bits_update(state, tail.data(), tail.size());
-        h.hash = XXH3_64bits_digest(state);
-        XXH3_freeState(state);
-        const std::string temporary = path + ".partial-" + std::to_string(::getpid());
-        bool written = false;
-        {
-            File file(std::fopen(temporary.c_str(), "wb"));
-            if (file) {
-                written = std::fwrite(&h, sizeof h, 1, file.get()) == 1 &&
-                          (from.templates.empty() ||
-                           std::fwrite(from.templates.data(), sizeof(Template), from.templates.size(), file.get()) ==
-                               from.templates.size()) &&
-                          (tail.empty() || std::fwrite(tail.data(), 1, tail.size(), file.get()) == tail.size()) &&
-                          std::fflush(file.get()) == 0;
-                written = std::fclose(file.release()) == 0 && written;
-            }
+        if (const std::optional<XXH64_hash_t> hash = contentHash(from.templates, tail)) {
+            h.hash = *hash;
+            written = std::fwrite(&h, sizeof h, 1, file.get()) == 1 &&
+                      (from.templates.empty() ||
+                       std::fwrite(from.templates.data(), sizeof(Template), from.templates.size(), file.get()) ==
+                           from.templates.size()) &&
+                      (tail.empty() || std::fwrite(tail.data(), 1, tail.size(), file.get()) == tail.size()) &&
+                      std::fflush(file.get()) == 0;
         }
-        if (!written || std::rename(temporary.c_str(), path.c_str()) != 0) std::remove(temporary.c_str());
     } catch (...) {
         // Out of memory for the tail: the next search reads the rows again.
     }
+    written = std::fclose(file.release()) == 0 && written;
+    if (!written || std::rename(temporary.c_str(), path.c_str()) != 0) std::remove(temporary.c_str());
 }
 
 }  // namespace zpg

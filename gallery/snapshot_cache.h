@@ -24,9 +24,9 @@ inline constexpr std::int64_t kCachedGalleryRows = 100000;
 // "gallery.db" → "gallery.db-snapshot".
 std::string snapshotCachePath(const std::string& gallery);
 
-// Fills into from the cache when it exists, is whole (its own XXH3 checks)
-// and carries stamp; answers false otherwise and leaves into empty. The
-// templates array is sized once and never moves.
+// Fills into, which comes empty, from the cache when it exists, is whole
+// (its own XXH3 checks) and carries stamp; answers false otherwise and
+// leaves into empty. The templates array is sized once and never moves.
 bool loadSnapshotCache(const std::string& path, const CacheStamp& stamp, Snapshot& into);
 
 // Writes the cache through a temporary file renamed into place. Best effort:

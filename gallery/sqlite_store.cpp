@@ -465,6 +465,10 @@ std::vector<StoredTemplate> SqliteStore::collect(const std::string* subject, int
 void SqliteStore::readSnapshot(Snapshot& s, const Arrival& arrived) {
     constexpr std::size_t kArrivalStep = 4096;
     s = Snapshot{};
+    // Within the caller's transaction (an enrolment's duplicate check) the
+    // token changes at its commit: a cache saved there would be stale at
+    // once, and written under the write lock.
+    const bool own = sqlite3_get_autocommit(db_) != 0;
     Transaction t(*this, false);
     const std::optional<CacheStamp> stamp = cacheStamp();
     if (stamp && loadSnapshotCache(snapshotCachePath(path_), *stamp, s)) {
@@ -473,7 +477,7 @@ void SqliteStore::readSnapshot(Snapshot& s, const Arrival& arrived) {
         return;
     }
     if (version_ > 1) {
-        s.reserveTemplates(static_cast<std::size_t>(recordedCount()));
+        s.reserveTemplates(static_cast<std::size_t>(stamp ? stamp->rows : recordedCount()));
     } else {
         Statement count(*this, "SELECT count(*) FROM templates");
         if (count.step()) s.reserveTemplates(static_cast<std::size_t>(count.integer(0)));
@@ -491,7 +495,7 @@ void SqliteStore::readSnapshot(Snapshot& s, const Arrival& arrived) {
     t.commit();
     if (arrived) arrived(s.templates.size());
     // Read as the stamp says: the next search of this state reads one file.
-    if (stamp) saveSnapshotCache(snapshotCachePath(path_), *stamp, s);
+    if (stamp && own) saveSnapshotCache(snapshotCachePath(path_), *stamp, s);
 }
 
 std::vector<StoredTemplate> SqliteStore::templatesOf(const std::string& subject, int finger,

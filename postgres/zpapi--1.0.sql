@@ -262,7 +262,7 @@ BEGIN
     EXECUTE format($first$
         SELECT t.subject, t.finger, t.slot, t.template, t.checksum FROM %s t
         WHERE ($1 = 0 OR t.finger IN (0, $1))
-          AND @extschema@.zp_row_checksum(t.subject, t.finger, t.template) <> t.checksum
+          AND NOT @extschema@.zp_row_sound(t.subject, t.finger, t.slot, t.template, t.checksum, true)
         ORDER BY t.subject, t.finger, t.slot LIMIT 1$first$, gallery)
       INTO damaged_subject, damaged_finger, damaged_slot, damaged_template, damaged_checksum USING probe_finger;
     IF damaged_subject IS NOT NULL THEN

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "gallery/enrol.h"
 #include "gallery_fixtures.h"
 #include "support/real_images.h"
 
@@ -123,6 +124,32 @@ TEST(Enrolment, NoConfirmingImpressionEnrolsNothing) {
     EXPECT_FALSE(d.enrolled);
     EXPECT_NE(d.reason.find("no other impression confirms"), std::string::npos) << d.reason;
     EXPECT_TRUE(d.kept.empty());
+}
+
+// Two kept impressions that share a label: enrolling more with
+// Existing::Add offers each stored window once, so no template is stored
+// twice.
+TEST(Enrolment, AddingToImpressionsThatShareALabelStoresNoTemplateTwice) {
+    ZP_REQUIRE_DATA();
+    zptest::TempDir dir;
+    auto store = zpg::openGallery(dir.file("g.db"), zpg::Access::Write);
+    std::vector<zpg::Impression> same;
+    for (int i = 1; i <= 2; ++i) {
+        same.push_back(withQuality("same", zptest::realTemplate(kSet, 102, i), 50 + 10 * i));
+        for (int w = 1; w <= 2; ++w) same.back().windows.push_back({w, zptest::plainTemplate(10 * i + w)});
+    }
+    zpg::EnrolOptions options;
+    ASSERT_TRUE(zpg::enrolFinger(*store, "a", 1, same, options).enrolled());
+    options.existing = zpg::Existing::Add;
+    const zpg::EnrolOutcome added =
+        zpg::enrolFinger(*store, "a", 1, {withQuality("third", zptest::realTemplate(kSet, 102, 3), 40)}, options);
+    ASSERT_TRUE(added.enrolled()) << added.reason();
+    std::vector<zpg::DamagedRow> damaged;
+    const std::vector<zpg::StoredTemplate> rows = store->templatesOf("a", 1, damaged);
+    EXPECT_EQ(rows.size(), 7U) << "three impressions and the four windows of the first two";
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        for (std::size_t j = i + 1; j < rows.size(); ++j)
+            EXPECT_FALSE(rows[i].templ == rows[j].templ) << "rows " << i << " and " << j << " hold one template";
 }
 
 }  // namespace

@@ -133,4 +133,30 @@ TEST(Search, VerifyTakesTheBestOfTheFingersTemplates) {
     EXPECT_EQ(r.compared, 3U);
 }
 
+// Over a capture's windows: the window verified alone with the best score
+// (the first on ties), decision included.
+TEST(Search, VerifyOverWindowsAnswersAsItsBestWindowAlone) {
+    ZP_REQUIRE_DATA();
+    std::vector<zpg::StoredTemplate> enrolled(2);
+    enrolled[0].templ = zptest::realTemplate(kSet, 101, 1);
+    enrolled[1].templ = zptest::realTemplate(kSet, 108, 1);
+    enrolled[1].slot = 1;
+    const zpg::Template stranger = zptest::realTemplate(kSet, 105, 2);
+    const std::vector<zpg::Template> windows = {stranger, zptest::realTemplate(kSet, 108, 2),
+                                                zptest::realTemplate(kSet, 101, 2), stranger};
+    zpg::VerifyResult expected;
+    for (std::size_t w = 0; w < windows.size(); ++w) {
+        zpg::VerifyResult alone = zpg::verify(windows[w], enrolled, 3);
+        alone.probe = w;
+        if (w == 0 || alone.score > expected.score) expected = alone;
+    }
+    const zpg::VerifyResult r = zpg::verify(windows, enrolled, 3);
+    EXPECT_EQ(r.probe, expected.probe);
+    EXPECT_EQ(r.score, expected.score);
+    EXPECT_EQ(r.slot, expected.slot);
+    EXPECT_EQ(r.match, expected.match);
+    EXPECT_EQ(r.compared, 2U);
+    EXPECT_TRUE(r.match) << "fixture: a window of the enrolled finger decides";
+}
+
 }  // namespace

@@ -1,7 +1,9 @@
 // The flat snapshot cache: a round trip gives back the snapshot exactly, and
 // a cache that is stale, cut short or altered is never used.
 #include <gtest/gtest.h>
+#include <xxhash.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -97,6 +99,30 @@ TEST(SnapshotCache, StaleCutOrAlteredCachesAreNotUsed) {
     }
 }
 
+// A header whose counts wrap around to the row count, with a hash to match:
+// refused like any other bad cache, not sized from.
+TEST(SnapshotCache, CountsThatWrapAroundAreRefused) {
+    zptest::TempDir dir;
+    const std::string path = zpg::snapshotCachePath(dir.file("g.db"));
+    const zpg::CacheStamp stamp{5, 0};
+    const zpg::Template t = plainTemplate(1);
+    const std::int32_t finger[4] = {1, 0, 1, 0};  // position, begin, end, subject bytes
+    std::string body(reinterpret_cast<const char*>(t.data()), t.size());
+    body.append(reinterpret_cast<const char*>(finger), sizeof finger);
+    // magic, token, rows, fingers, templates, damaged rows (1 + these wrap
+    // around to 0), tail bytes, hash
+    std::uint64_t header[8] = {0, static_cast<std::uint64_t>(stamp.token), 0, 1, 1, ~std::uint64_t{0},
+                               sizeof finger, XXH3_64bits(body.data(), body.size())};
+    std::memcpy(header, "ZPGSNAP1", 8);
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(header), sizeof header);
+    out.write(body.data(), static_cast<std::streamsize>(body.size()));
+    out.close();
+    zpg::Snapshot into;
+    EXPECT_FALSE(zpg::loadSnapshotCache(path, stamp, into));
+    EXPECT_TRUE(into.templates.empty());
+}
+
 // A gallery large enough to be cached: the first full read writes the cache,
 // the next ones read it and answer the same; any write makes it stale.
 TEST(SnapshotCache, LargeGalleryKeepsItsCacheInStepWithItsRows) {
@@ -129,6 +155,15 @@ TEST(SnapshotCache, LargeGalleryKeepsItsCacheInStepWithItsRows) {
     EXPECT_EQ(after.fingers[0].subject, "s0");
     EXPECT_EQ(after.fingers[2].position, 5);
     expectSameFingers(after, zpg::openGallery(path, zpg::Access::Read)->snapshot());
+
+    // A read inside an enrolment sees the rows but leaves no cache: the
+    // enrolment's commit would make it stale at once.
+    std::filesystem::remove(cache);
+    store->enrol("s1", 6, zpg::Existing::Refuse, [&](const std::vector<zpg::StoredTemplate>&) {
+        EXPECT_EQ(store->snapshot().templates.size(), after.templates.size());
+        return std::vector<zpg::NewTemplate>{{plainTemplate(501), "later"}};
+    });
+    EXPECT_FALSE(std::filesystem::exists(cache)) << "no cache is written under the write lock";
 }
 
 }  // namespace

@@ -52,7 +52,9 @@ struct SecondRow {
     // Per cell: distance | first bucket << 8 | (distance + kKeyNearerBound)
     // << 16 | second bucket << 24, read in one load; an empty key
     // (distance 0, never a candidate) after the last lets cells be taken in
-    // pairs.
+    // pairs. Byte 2 carries into byte 3 only for distances from 251 on
+    // (tables hold at most kNeighbourReach), which lie beyond every window,
+    // so a bucket spoilt there changes no count.
     std::array<std::uint32_t, kRowCells + 1> key;
     const std::uint8_t* row;
     std::int32_t length;  // cells before the first empty one, below count - 1

@@ -38,7 +38,8 @@ struct Options {
     bool master = false;
     bool json = false;
     std::string patternClass;  // empty: drawn per finger
-    int canvasWidth = synth::kImpressionWidth;  // --canvas WxH
+    std::string canvas;                          // --canvas WxH as given; its check reads the size
+    int canvasWidth = synth::kImpressionWidth;
     int canvasHeight = synth::kImpressionHeight;
 };
 
@@ -173,8 +174,7 @@ void addSynthCommand(CLI::App& app, int& exitCode) {
     for (const auto& [name, value] : kClasses) classes.push_back(name);
     cmd->add_option("--class", o->patternClass, "Make every finger of one pattern class (default: drawn per finger)")
         ->check(CLI::IsMember(classes));
-    auto canvas = std::make_shared<std::string>();
-    cmd->add_option("--canvas", *canvas,
+    cmd->add_option("--canvas", o->canvas,
                     "WxH: draw each impression on a larger sensor (256x384 up to " + std::to_string(kMaxCanvas) + "x" +
                         std::to_string(kMaxCanvas) + "), showing more of the finger")
         ->check(CLI::Validator(
